@@ -1,0 +1,52 @@
+// The window-free instrument search: expression of a catalogue row, and the device list it fills.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "catalog/model_catalog.h"
+
+namespace fg {
+
+// Room for any resource name VISA can write (VI_FIND_BUFLEN) and its terminator.
+inline constexpr size_t kResourceNameCapacity = 256;
+
+// A device list as the front ends hold it: a sorted list with a current text.
+// Plain functions over an owner (the window's combo box, or SortedDeviceList below).
+struct DeviceListOps {
+  void* owner;
+  void (*ResetContent)(void* owner);                     // remove all entries; empties the text
+  void (*AddString)(void* owner, const char* name);      // insert in alphabetical order
+  int32_t (*GetCount)(void* owner);
+  void (*SetCurSel)(void* owner, int32_t index);         // the entry's text becomes the text
+  // Copies the current text, bounded, terminated.
+  void (*GetText)(void* owner, char* out, size_t capacity);
+};
+
+// "USB0::0x%04X::0x%04X::?*::INSTR" with the row's ids, four upper-case hex digits each.
+std::string BuildEnumerationExpression(const ModelInfo* row);
+
+// Empties the list, searches VISA with the expression and adds every name found.
+// Returns the number of names added (0 when the resource manager or the search fails).
+int32_t EnumerateDevices(const DeviceListOps* list, const char* expression);
+
+// No model: nothing. Else enumerate; exactly one found is selected, otherwise none is.
+void RefreshDeviceList(const DeviceListOps* list, const ModelInfo* selectedModel);
+
+// The device list of the window-free front ends (CLI, tests).
+class SortedDeviceList {
+ public:
+  SortedDeviceList();
+  const DeviceListOps* ops() const { return &ops_; }
+  const std::vector<std::string>& entries() const { return entries_; }
+  const std::string& text() const { return text_; }
+  void SetText(const std::string& text) { text_ = text; }  // as a user's pick would
+
+ private:
+  DeviceListOps ops_;
+  std::vector<std::string> entries_;
+  std::string text_;
+};
+
+}  // namespace fg

@@ -1,0 +1,28 @@
+// Opening a firmware file: parse, acceptance checks, fields, log lines and the device refresh.
+#pragma once
+#include <cstdint>
+
+#include "catalog/model_catalog.h"
+#include "firmware/firmware_header.h"
+#include "sequence/front_end.h"
+
+namespace fg {
+
+// What the front end holds about the accepted file.
+struct FileSelection {
+  FirmwareHeader header;            // the last parsed header
+  const ModelInfo* selectedModel;   // the accepted file's model, or null
+  char path[4096];                  // the File field: the accepted file's full path, or empty
+};
+
+// Messages and captions of the file selection.
+inline constexpr const char* kMsgCantOpenFile = "Can't open file.";
+inline constexpr const char* kMsgCorruptedFile = "The firmware revision file is corrupted.";
+inline constexpr const char* kCaptionError = "Error";
+
+// Runs the selection of `path`, chosen by the user (the caller clears the log and shows the
+// file dialog first). Returns 0 when accepted, -1 when the file cannot be opened, else the error
+// number. A rejected file clears the fields and returns the window to NoFile.
+int32_t SelectFirmwareFile(const FrontEndOps* fe, FileSelection* selection, const char* path);
+
+}  // namespace fg

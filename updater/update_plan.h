@@ -1,0 +1,34 @@
+// A read-only view of a driver family's package plan, for front ends that show it (dry run, JSON,
+// progress with the image's name). Reads the family's context and required-image table.
+#pragma once
+#include <cstdint>
+
+#include "catalog/updater_ops.h"
+
+namespace fg {
+
+struct ImagePlanRow {
+  int32_t partition;         // partition index of the rule
+  char partitionName[16];    // its name in the family's partition table
+  bool optional;
+  bool present;              // a record for the rule's block was found
+  char version[5];           // the record's version text (present only)
+  char installed[16];        // the installed version the rule's extractor read, or empty
+  uint32_t length;           // the record's length (present only)
+  uint32_t maxSize;
+  bool programmed;           // programmed successfully in the latest Update
+};
+
+struct UpdatePlan {
+  int32_t ruleCount;
+  ImagePlanRow rows[6];
+  int32_t currentRule;       // index of the rule being programmed, or -1
+  uint32_t totalWeight;
+  uint32_t doneWeight;
+};
+
+// Fills `plan` from the latest (or running) Update of the family behind `ops`.
+// Returns 0, or 1 when `ops` is no driver family of ours.
+int32_t ReadUpdatePlan(const UpdaterOps* ops, UpdatePlan* plan);
+
+}  // namespace fg

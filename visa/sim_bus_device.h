@@ -1,0 +1,56 @@
+// The device end of the simulated bus: a simulated instrument attached as a USBTMC device.
+// The endpoint speaks the USBTMC bulk protocol with the host; the instrument sees whole
+// DEV_DEP_MSG_OUT payloads and queues reply messages.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace fg::simbus {
+
+struct SimDeviceIdentity {
+  uint16_t vendorId = 0;
+  uint16_t productId = 0;
+  std::string serial;
+  uint8_t interfaceNumber = 0;
+};
+
+// Implemented by a simulated instrument. Called on the endpoint's own thread, one call at a time.
+class SimDeviceHandler {
+ public:
+  virtual ~SimDeviceHandler() = default;
+  // A host opened a session. Return false to refuse it (the host's open fails as busy).
+  virtual bool OnSessionOpened() = 0;
+  // That session ended (host closed it, or the device left the bus).
+  virtual void OnSessionClosed() = 0;
+  // The payload of one DEV_DEP_MSG_OUT transfer, USBTMC header and padding removed;
+  // endOfMessage is the transfer's EOM bit.
+  virtual void OnMessageOut(const uint8_t* data, size_t size, bool endOfMessage) = 0;
+  // The host cleared the device (INITIATE_CLEAR): drop partial input.
+  virtual void OnClear() {}
+};
+
+class SimBusDevice {
+ public:
+  // Attaches a device to the bus folder. Null with *error set when it cannot.
+  static std::unique_ptr<SimBusDevice> Attach(const std::string& busFolder,
+                                              const SimDeviceIdentity& identity,
+                                              SimDeviceHandler* handler, std::string* error);
+  virtual ~SimBusDevice() = default;  // detaches
+
+  // Queues one reply message; the host's next reads receive it, EOM set on its last byte.
+  // Thread-safe; may be called from inside a handler callback.
+  virtual void QueueReply(const uint8_t* data, size_t size) = 0;
+  // Leaves the bus: every session ends (the host's next read or write fails) and the device
+  // disappears from searches. Safe from inside a handler callback; idempotent.
+  virtual void Detach() = 0;
+  // The resource name the host sees, e.g. "USB0::0x2E5B::0x3A01::SIM2040A::INSTR".
+  virtual std::string ResourceName() const = 0;
+};
+
+// The bus folder: $FLINTGATE_SIMBUS when set, else a folder of the user's own under
+// $XDG_RUNTIME_DIR or the temporary directory. Created 0700 when missing.
+std::string DefaultBusFolder();
+
+}  // namespace fg::simbus
