@@ -1,0 +1,55 @@
+// A VISA provider: one backend that owns some instrument resources (a vendor VISA library, our
+// USBTMC client over libusb, the simulated bus, a test provider). The VISA functions route every
+// resource to the provider that owns it.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "visa/visa_types.h"
+
+namespace fg::visa {
+
+// A problem a provider found, with what the user can do about it.
+struct Diagnostic {
+  std::string provider;  // the provider's name
+  std::string problem;   // what is wrong, in a sentence
+  std::string advice;    // what to do about it
+};
+
+// An open instrument session of a provider. Called from one thread at a time.
+class InstrSession {
+ public:
+  virtual ~InstrSession() = default;
+  // Writes count bytes as one message (EOM on its last byte). *written receives the bytes sent.
+  // VI_SUCCESS, VI_ERROR_TMO, VI_ERROR_IO or VI_ERROR_CONN_LOST.
+  virtual ViStatus Write(const uint8_t* data, uint32_t count, uint32_t* written,
+                         uint32_t timeoutMs) = 0;
+  // Reads at most count bytes of the current message. VI_SUCCESS when the message ended,
+  // VI_SUCCESS_MAX_CNT when count filled first (the rest stays for the next read),
+  // VI_ERROR_TMO, VI_ERROR_IO or VI_ERROR_CONN_LOST. *received is set in every case.
+  virtual ViStatus Read(uint8_t* data, uint32_t count, uint32_t* received, uint32_t timeoutMs) = 0;
+  // Device clear: drops pending input and output on both sides.
+  virtual ViStatus Clear(uint32_t timeoutMs) = 0;
+};
+
+class Provider {
+ public:
+  virtual ~Provider() = default;
+  // Short name shown by `flintgate-cli list` and `doctor`: "vendor", "usbtmc", "simbus", ...
+  virtual const char* Name() const = 0;
+  // Appends the INSTR resource names this provider can reach now, in their canonical form
+  // ("USB0::0x2E5B::0x3A01::SERIAL::INSTR", "::<n>" before "::INSTR" only for interface n != 0).
+  virtual void ListResources(std::vector<std::string>* names) = 0;
+  // Opens a canonical resource name. VI_SUCCESS with *session set, VI_ERROR_RSRC_NFOUND when
+  // this provider does not have it, VI_ERROR_RSRC_BUSY, VI_ERROR_TMO or another error.
+  virtual ViStatus Open(const std::string& canonicalName, uint32_t openTimeoutMs,
+                        std::unique_ptr<InstrSession>* session) = 0;
+  // Appends what this provider found wrong (permissions, an unsafe folder, a skipped library).
+  virtual void Diagnose(std::vector<Diagnostic>* out) = 0;
+  // One line of facts for `doctor`: library path and version, devices seen, the bus folder.
+  virtual std::string Describe() = 0;
+};
+
+}  // namespace fg::visa
