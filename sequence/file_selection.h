@@ -21,8 +21,12 @@ inline constexpr const char* kMsgCorruptedFile = "The firmware revision file is 
 inline constexpr const char* kCaptionError = "Error";
 
 // Runs the selection of `path`, chosen by the user (the caller clears the log and shows the
-// file dialog first). Returns 0 when accepted, -1 when the file cannot be opened, else the error
-// number. A rejected file clears the fields and returns the window to NoFile.
+// file dialog first). Returns 0 when accepted, -1 when the file cannot be opened (a path that
+// does not fit the File field counts as such), else the error number. A file that cannot be
+// opened changes nothing but the log. A rejected file clears the fields and the selection and
+// returns the window to NoFile, so that no later update can mix two files. After every file that
+// could be opened the device list is refreshed for the selected model (none after a rejection,
+// which leaves the list as it was); a front end without a device list is not searched.
 int32_t SelectFirmwareFile(const FrontEndOps* fe, FileSelection* selection, const char* path);
 
 }  // namespace fg

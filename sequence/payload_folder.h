@@ -8,9 +8,14 @@ inline constexpr const char* kPayloadFileName = "Flintgate_fw_temp204";
 
 // Creates (once per process) an owner-only folder in the system's temporary directory and returns
 // the payload path inside it; the folder is removed at exit. Empty when it cannot be created.
+// After RemovePayloadFolder the next call creates a fresh folder.
 const std::string& PayloadTempPath();
 
 // Removes the payload file and the folder now (also done at exit).
 void RemovePayloadFolder();
+
+// The same, safe to call from a signal handler (no allocation, no locks): for front ends that
+// clean up on SIGINT or SIGTERM before they end.
+void RemovePayloadFolderFromSignal();
 
 }  // namespace fg

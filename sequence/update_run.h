@@ -18,10 +18,17 @@ inline constexpr int32_t kRunConnectFailed = 0x31;
 inline constexpr int32_t kRunDriverErrorBase = 0x10000;
 
 struct UpdateRunOptions {
-  int32_t flags = 1;  // Update flags: bit 0 version check (the window always passes 1)
+  // Update flags (catalog/updater_ops.h): bit 0 version check, which the window always passes;
+  // kUpdateDryRun stops the driver after the package checks.
+  int32_t flags = 1;
 };
 
-// Steps 1 to 17 of the Update button. `tempPath` is the private payload path.
+// Steps 1 to 17 of the Update button. `tempPath` is the private payload path; the payload is
+// extracted there at the start and deleted at the end, whatever the outcome. Returns 0 when the
+// update completed, else one of the codes above, each also logged ("Error number: 0x%04X") after
+// its message box, if it has one. The run ends in FileReady; with no model selected (code 1) it
+// never leaves the state the selection left, NoFile. The progress owner given to the driver is
+// `fe` itself: each report pumps the front end's events, then moves its bar.
 int32_t RunUpdate(const FrontEndOps* fe, const FileSelection* selection, const char* tempPath,
                   const UpdateRunOptions& options = {});
 

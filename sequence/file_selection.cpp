@@ -1,0 +1,59 @@
+#include "sequence/file_selection.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "firmware/file_acceptance.h"
+#include "link/device_search.h"
+#include "sequence/run_texts.h"
+#include "util/bounded_text.h"
+
+namespace fg {
+
+namespace {
+
+void ClearSelection(const FrontEndOps* fe, FileSelection* selection) {
+  selection->selectedModel = nullptr;
+  selection->path[0] = '\0';
+  fe->SetFileFields(fe->owner, "", "", "", "");
+  fe->SetControlState(fe->owner, NoFile);
+}
+
+}  // namespace
+
+int32_t SelectFirmwareFile(const FrontEndOps* fe, FileSelection* selection, const char* path) {
+  if (path == nullptr) path = "";
+  fe->AppendLogLine(fe->owner, (std::string(kLogOpenFilePrefix) + path).c_str());
+
+  // The update later reopens the file by the stored path, so a path that would be cut short
+  // must not be taken.
+  std::FILE* file = std::strlen(path) < sizeof selection->path ? std::fopen(path, "rb") : nullptr;
+  if (file == nullptr) {
+    fe->MessageBox(fe->owner, kMsgCantOpenFile, kCaptionError, BoxIcon::Error);
+    return -1;
+  }
+
+  int32_t err = ParseFirmwareHeader(&selection->header, file);
+  const ModelInfo* matched = nullptr;
+  if (err == 0) err = CheckFirmwareAcceptance(&selection->header, &matched);
+  if (err == 0) {
+    selection->selectedModel = matched;
+    CopyBounded(selection->path, path);
+    fe->SetFileFields(fe->owner, selection->path, selection->header.ModelName,
+                      selection->header.ImageRev, selection->header.UpdatedDescription);
+    fe->SetControlState(fe->owner, FileReady);
+  }
+  std::fclose(file);
+
+  if (err != 0) {
+    fe->MessageBox(fe->owner, kMsgCorruptedFile, kCaptionError, BoxIcon::Error);
+    fe->AppendLogLine(fe->owner, ErrorNumberLine(err).c_str());
+    ClearSelection(fe, selection);
+  }
+
+  if (fe->deviceList != nullptr) RefreshDeviceList(fe->deviceList, selection->selectedModel);
+  return err;
+}
+
+}  // namespace fg

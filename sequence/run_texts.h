@@ -1,0 +1,38 @@
+// The fixed texts of the update run (log lines, boxes) and the error-number line, shared by the
+// run itself, its front ends and their tests.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace fg {
+
+inline constexpr const char* kLogConnecting = "Connecting ... ";
+inline constexpr const char* kLogUpdating = "Updating ... ";
+inline constexpr const char* kLogOk = "OK";
+inline constexpr const char* kLogFailed = "FAILED";
+inline constexpr const char* kLogCompleted = "--------------- Completed ---------------";
+inline constexpr const char* kLogCancelled = "Update was cancelled.";
+// Logged instead of the completed line when a dry run's checks passed.
+inline constexpr const char* kLogDryRunPassed = "Dry run: the package checks passed, nothing was programmed.";
+inline constexpr const char* kLogOpenFilePrefix = "Open File: ";
+
+inline constexpr const char* kMsgCannotInitiate = "Cannot initiate the update.";
+inline constexpr const char* kMsgNoInstrument = "No instrument found.";
+inline constexpr const char* kCaptionSearchInstrument = "Search Instrument";
+inline constexpr const char* kMsgCannotConnect = "Cannot connect to the device.";
+inline constexpr const char* kConfirmCaption = "Confirm Firmware Update";
+
+// "Are you sure you want to update <resource>?"
+inline std::string ConfirmText(const char* resourceName) {
+  return std::string("Are you sure you want to update ") + resourceName + "?";
+}
+
+// "Error number: 0x%04X": at least four upper-case digits, all of them for larger numbers.
+inline std::string ErrorNumberLine(int32_t number) {
+  char text[32];
+  std::snprintf(text, sizeof text, "Error number: 0x%04X", static_cast<unsigned>(number));
+  return text;
+}
+
+}  // namespace fg

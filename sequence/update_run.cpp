@@ -1,0 +1,123 @@
+#include "sequence/update_run.h"
+
+#include <cstdio>
+#include <string>
+
+#include "firmware/firmware_header.h"
+#include "link/device_search.h"
+#include "sequence/run_texts.h"
+
+namespace fg {
+
+namespace {
+
+// The driver's progress callback: keeps the front end alive, then moves the bar.
+void OnUpdateProgress(void* owner, int32_t percent) {
+  const auto* fe = static_cast<const FrontEndOps*>(owner);
+  fe->PumpMessages(fe->owner);
+  fe->SetProgress(fe->owner, percent);
+}
+
+// A table with an empty slot cannot run an update: treat it as no updater.
+bool UsableUpdater(const UpdaterOps* ops) {
+  return ops != nullptr && ops->Init != nullptr && ops->Connect != nullptr &&
+         ops->Update != nullptr && ops->Finish != nullptr;
+}
+
+int32_t DriverCode(int32_t n) {
+  return static_cast<int32_t>(static_cast<uint32_t>(kRunDriverErrorBase) + static_cast<uint32_t>(n));
+}
+
+// Steps 4 to 16; the returned code goes to the common end.
+int32_t RunSteps(const FrontEndOps* fe, const FileSelection* selection, const char* tempPath,
+                 const UpdateRunOptions& options) {
+  const ModelInfo* model = selection->selectedModel;
+  const std::string expression = BuildEnumerationExpression(model);
+  const UpdaterOps* ops = model->updater;
+  if (!UsableUpdater(ops)) return kRunNoUpdater;
+
+  if (tempPath == nullptr || tempPath[0] == '\0' ||
+      ExtractPayload(selection->path, selection->header.payloadOffset, tempPath) != 0) {
+    return kRunNoPayload;
+  }
+
+  const DeviceListOps* list = fe->deviceList;
+  if (list->GetCount(list->owner) == 0) {
+    if (EnumerateDevices(list, expression.c_str()) == 0) return kRunNoInstrument;
+    list->SetCurSel(list->owner, 0);
+  }
+  char resource[kResourceNameCapacity];
+  list->GetText(list->owner, resource, sizeof resource);
+  fe->SetDeviceField(fe->owner, resource);
+
+  fe->AppendLog(fe->owner, kLogConnecting);
+  if (ops->Init(ops->context, OnUpdateProgress, const_cast<FrontEndOps*>(fe)) != 0) {
+    fe->AppendLogLine(fe->owner, kLogFailed);
+    return kRunInitFailed;
+  }
+  if (ops->Connect(ops->context, resource) != 0) {
+    fe->AppendLogLine(fe->owner, kLogFailed);
+    return kRunConnectFailed;
+  }
+  fe->AppendLogLine(fe->owner, kLogOk);
+
+  if (!fe->Confirm(fe->owner, ConfirmText(resource).c_str(), kConfirmCaption)) {
+    ops->Finish(ops->context);
+    return kRunDeclined;
+  }
+
+  fe->AppendLog(fe->owner, kLogUpdating);
+  const int32_t n = ops->Update(ops->context, tempPath, options.flags);
+  if (n != 0) {
+    fe->AppendLogLine(fe->owner, kLogFailed);
+    return DriverCode(n);
+  }
+  fe->AppendLogLine(fe->owner, kLogOk);
+  fe->AppendLogLine(fe->owner,
+                    (options.flags & kUpdateDryRun) != 0 ? kLogDryRunPassed : kLogCompleted);
+  fe->AppendLogLine(fe->owner, "");
+  return 0;
+}
+
+void ShowCodeBox(const FrontEndOps* fe, int32_t code) {
+  switch (code) {
+    case kRunNoUpdater:
+    case kRunNoPayload:
+      fe->MessageBox(fe->owner, kMsgCannotInitiate, kCaptionError, BoxIcon::Error);
+      break;
+    case kRunNoInstrument:
+      fe->MessageBox(fe->owner, kMsgNoInstrument, kCaptionSearchInstrument, BoxIcon::Information);
+      break;
+    case kRunInitFailed:
+    case kRunConnectFailed:
+      fe->MessageBox(fe->owner, kMsgCannotConnect, kCaptionError, BoxIcon::Error);
+      break;
+    default:
+      break;  // declined, no model and driver errors have the log alone
+  }
+}
+
+}  // namespace
+
+int32_t RunUpdate(const FrontEndOps* fe, const FileSelection* selection, const char* tempPath,
+                  const UpdateRunOptions& options) {
+  int32_t code = kRunNoModel;
+  if (selection->selectedModel != nullptr) {
+    fe->SetControlState(fe->owner, Busy);
+    fe->InitProgressBar(fe->owner);
+    code = RunSteps(fe, selection, tempPath, options);
+  }
+
+  // The payload never outlives the run; a missing file is no error.
+  if (tempPath != nullptr && tempPath[0] != '\0') std::remove(tempPath);
+  if (code != 0) {
+    ShowCodeBox(fe, code);
+    fe->AppendLogLine(fe->owner, kLogCancelled);
+    fe->AppendLogLine(fe->owner, ErrorNumberLine(code).c_str());
+    fe->AppendLogLine(fe->owner, "");
+  }
+  fe->SetControlState(fe->owner, selection->selectedModel != nullptr ? FileReady : NoFile);
+  return code;
+}
+
+}  // namespace fg
