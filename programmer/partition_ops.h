@@ -1,0 +1,41 @@
+// Programming one image record into a partition and erasing a partition, over an instrument that
+// is already in writer mode. Both keep the link's progressCounter moving from 0 to 100.
+#pragma once
+#include <cstdint>
+
+#include "link/device_link.h"
+#include "programmer/programmer_family.h"
+
+namespace fg {
+
+// Progress points of the data transfer within one partition operation.
+inline constexpr uint32_t kDataTransferShare = 25;
+
+// Sum modulo 2^32 of the big-endian words from offset 8 up to the trailer (W - 2 words, W being
+// (length - 6) / 4). The record must be at least 26 bytes long.
+uint32_t ImageChecksum(const uint8_t* image, uint32_t length);
+
+// Divisors of the programming reply loop: about twice the blocks the data covers, plus one.
+uint32_t Wx2040ProgramDivisor(uint32_t dataLength, uint32_t blockSize);  // (2(n+B) - 2) / B + 1
+uint32_t Wx2050ProgramDivisor(uint32_t dataLength, uint32_t blockSize);  // 2((n+B-1) / B) + 1
+
+namespace programmer {
+
+// Checks the record against the partition (nothing is sent when a check fails), then runs reset,
+// data, data end, block id, size, checksum, setup end and the programming reply loop.
+int32_t ProgramPartition(const ProgrammerFamily& family, DeviceLink* link, int32_t partitionIndex,
+                         const uint8_t* image, uint32_t length);
+
+// Runs reset, block id, size (the capacity), setup end and the erase reply loop.
+int32_t ErasePartition(const ProgrammerFamily& family, DeviceLink* link, int32_t partitionIndex);
+
+// Sends CmdProgram and follows the replies until a final one; `share` progress points are spread
+// over the family's divisor of progress replies.
+int32_t RunProgramLoop(const ProgrammerFamily& family, DeviceLink* link, uint32_t dataLength,
+                       uint32_t blockSize, uint32_t share);
+
+// Sends CmdErase and follows the replies until "OK"; the same for both families.
+int32_t RunEraseLoop(DeviceLink* link, uint32_t byteCount, uint32_t blockSize, uint32_t share);
+
+}  // namespace programmer
+}  // namespace fg

@@ -1,0 +1,27 @@
+// What differs between the two programmer families, as data. The steps are written once
+// (partition_ops.h, writer_mode.h) and take a family.
+#pragma once
+#include <cstdint>
+#include <span>
+
+#include "programmer/partition_tables.h"
+
+namespace fg {
+
+inline constexpr uint32_t kSerialNumberSize = 16;  // 15 characters and a NUL
+
+struct ProgrammerFamily {
+  const char* name;                           // "WX2040", "WX2050"
+  int32_t errorBase;                          // 0x100, 0x200
+  std::span<const PartitionInfo> partitions;  // the family's partition table
+  // Divisor of the programming reply loop for n data bytes and block size B.
+  uint32_t (*programDivisor)(uint32_t dataLength, uint32_t blockSize);
+  const char* updateCommand;                  // switches the normal firmware to the writer
+  uint32_t oemPartition;                      // row of the partition "OEM"
+  char* serialBuffer;                         // kSerialNumberSize bytes, the family's own
+};
+
+extern const ProgrammerFamily kWx2040ProgrammerFamily;
+extern const ProgrammerFamily kWx2050ProgrammerFamily;
+
+}  // namespace fg

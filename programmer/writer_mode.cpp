@@ -1,0 +1,145 @@
+#include "programmer/writer_mode.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <thread>
+
+#include "programmer/programmer_errors.h"
+#include "programmer/programmer_ops.h"
+
+namespace fg {
+
+namespace {
+
+// Short enough that the wait ends within a few milliseconds of the clock's step, long enough
+// that the waiting thread costs next to nothing.
+constexpr uint32_t kWaitPollMs = 20;
+constexpr size_t kWriterNameSize = 64;  // the rebuilt name is at most 44 characters
+
+int64_t SystemNowSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
+void SystemSleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+constexpr WaitClock kSystemClock = {SystemNowSeconds, SystemSleep};
+const WaitClock* g_waitClock = &kSystemClock;
+
+bool WriteText(DeviceLink* link, const char* text) {
+  uint32_t count = static_cast<uint32_t>(std::strlen(text));
+  return link->write(link->owner, reinterpret_cast<const uint8_t*>(text), &count) != 0;
+}
+
+// After the ':' at `colon`, the position two characters on (over "::"), or null when the name
+// ends right after that ':'.
+const char* SkipSeparator(const char* colon) {
+  return colon[1] == '\0' ? nullptr : colon + 2;
+}
+
+}  // namespace
+
+const WaitClock* InstallWaitClock(const WaitClock* clock) {
+  const WaitClock* previous = g_waitClock;
+  g_waitClock = clock ? clock : &kSystemClock;
+  return previous;
+}
+
+void WaitMilliseconds(uint32_t milliseconds) {
+  const WaitClock* clock = g_waitClock;
+  int64_t start = clock->nowSeconds();
+  for (;;) {
+    const int64_t now = clock->nowSeconds();
+    if (now < start) start = now;  // the clock was set back: count from here, do not hang
+    const double elapsed = static_cast<double>(now - start) * 1000.0;
+    if (static_cast<uint64_t>(elapsed) >= milliseconds) return;
+    clock->sleepMilliseconds(kWaitPollMs);
+  }
+}
+
+namespace programmer {
+
+const char* ExtractSerialNumber(const ProgrammerFamily& family, const char* resourceName) {
+  if (resourceName == nullptr || std::strncmp(resourceName, "USB", 3) != 0) return nullptr;
+  const char* p = resourceName;
+  for (int separators = 0; separators < 3; ++separators) {
+    const char* colon = std::strchr(p, ':');
+    if (colon == nullptr) return nullptr;
+    p = SkipSeparator(colon);
+    if (p == nullptr) return nullptr;
+  }
+  size_t n = 0;
+  while (n + 1 < kSerialNumberSize && p[n] != '\0' && p[n] != ':') {
+    family.serialBuffer[n] = p[n];
+    ++n;
+  }
+  family.serialBuffer[n] = '\0';
+  return family.serialBuffer;
+}
+
+int32_t EnterWriterMode(const ProgrammerFamily& family, DeviceLink* link) {
+  if (!WriteText(link, kIdentityQuery)) return kProgLinkFailed;
+  uint32_t count = kReplyBufferSize;
+  if (link->read(link->owner, link->replyBuffer, &count) == 0) return kProgLinkFailed;
+  link->replyBuffer[count < kReplyBufferSize ? count : kReplyBufferSize] = 0;
+  const size_t prefix = std::strlen(kWriterIdentityPrefix);
+  if (std::strncmp(reinterpret_cast<const char*>(link->replyBuffer), kWriterIdentityPrefix,
+                   prefix) == 0) {
+    return 0;  // already the writer firmware
+  }
+  // The instrument restarts into its writer without answering the command.
+  if (!WriteText(link, family.updateCommand)) return kProgLinkFailed;
+  WaitMilliseconds(kWriterModeWaitMs);
+  return 0;
+}
+
+int32_t Connect(const ProgrammerFamily& family, DeviceLink* link, const char* resourceName) {
+  if (link == nullptr) return kProgNoLink;
+  if (link->open(link->owner, resourceName) == 0) return kProgOpenFailed;
+  const int32_t rc = EnterWriterMode(family, link);
+  if (rc != 0) return rc;
+  link->close(link->owner);
+  // A WX2040 writer keeps the normal firmware's product id and so its name; a WX2050 writer
+  // comes back only under the writer-mode name built from the serial number.
+  if (link->open(link->owner, resourceName) != 0) return 0;
+  const char* serial = ExtractSerialNumber(family, resourceName);
+  if (serial == nullptr) return kProgOpenFailed;
+  char writerName[kWriterNameSize];
+  std::snprintf(writerName, sizeof writerName, kWriterResourceFormat, serial);
+  return link->open(link->owner, writerName) != 0 ? 0 : kProgOpenFailed;
+}
+
+int32_t Query(const ProgrammerFamily& family, DeviceLink* link, int32_t selector, void* out) {
+  if (link == nullptr) return kProgNoLink;
+  switch (static_cast<uint32_t>(selector)) {
+    case QueryIdentity: {
+      auto* reply = static_cast<ReplyText*>(out);
+      if (!WriteText(link, kIdentityQuery)) return kProgLinkFailed;
+      uint32_t count = reply->length;
+      if (link->read(link->owner, reinterpret_cast<uint8_t*>(reply->buffer), &count) == 0)
+        return kProgLinkFailed;
+      reply->length = count;
+      return 0;
+    }
+    case QueryPartitionCount:
+      *static_cast<uint32_t*>(out) = static_cast<uint32_t>(family.partitions.size());
+      return 0;
+    case QueryPartitionTable:
+      *static_cast<const PartitionInfo**>(out) = family.partitions.data();
+      return 0;
+    case QueryEnterWriterMode:
+      return EnterWriterMode(family, link);
+    case QueryOemPartition:
+      *static_cast<uint32_t*>(out) = family.oemPartition;
+      return 0;
+    default:
+      return kProgBadSelector;
+  }
+}
+
+int32_t Close(DeviceLink* link) {
+  if (link == nullptr) return kProgNoLink;
+  link->close(link->owner);
+  return 0;
+}
+
+}  // namespace programmer
+}  // namespace fg
