@@ -23,12 +23,11 @@ const ModelCatalog kModelCatalog = {"VANDRELL", sizeof kModels / sizeof kModels[
 
 const ModelInfo* FindModel(const char* name) {
   if (name == nullptr) return nullptr;
+  // Whole-text comparison: the name must end where the row's name ends.
+  const size_t length = std::strlen(name);
   for (int32_t i = 0; i < kModelCatalog.modelCount; ++i) {
     const ModelInfo& row = kModelCatalog.models[i];
-    if (std::strncmp(row.name, name, sizeof row.name) == 0 &&
-        std::strlen(name) < sizeof row.name) {
-      return &row;
-    }
+    if (length < sizeof row.name && std::memcmp(row.name, name, length + 1) == 0) return &row;
   }
   return nullptr;
 }

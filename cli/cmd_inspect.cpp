@@ -1,16 +1,158 @@
-// Placeholder until the command is built; replaced by its implementation.
+// flintgate-cli inspect FILE [--json]: header, acceptance and image index of a firmware file.
+// Reads only; never writes a file.
 #include <cstdio>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
 
 #include "cli/commands.h"
+#include "firmware/file_acceptance.h"
+#include "firmware/firmware_inspection.h"
+#include "sequence/file_selection.h"
+#include "util/bounded_text.h"
 
 namespace fg::cli {
 
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// Each byte of a text field becomes one code point (U+0000..U+00FF), so the JSON string gives
+// back the stored bytes exactly; the output is written ASCII-only, with \u escapes.
+std::string BytesAsCodePoints(const char* text, size_t capacity) {
+  std::string utf8;
+  size_t n = BoundedLength(text, capacity);
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {
+      utf8 += static_cast<char>(b);
+    } else {
+      utf8 += static_cast<char>(0xC0 | (b >> 6));
+      utf8 += static_cast<char>(0x80 | (b & 0x3F));
+    }
+  }
+  return utf8;
+}
+
+template <size_t N>
+std::string FieldText(const char (&field)[N]) {
+  return BytesAsCodePoints(field, N);
+}
+
+// For the human form: printable ASCII as is, anything else as \xNN.
+template <size_t N>
+std::string Printable(const char (&field)[N]) {
+  std::string s;
+  size_t n = BoundedLength(field, N);
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char b = static_cast<unsigned char>(field[i]);
+    if (b >= 0x20 && b < 0x7F && b != '\\') {
+      s += static_cast<char>(b);
+    } else {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\x%02X", b);
+      s += esc;
+    }
+  }
+  return s;
+}
+
+const char* MessageFor(int32_t error) {
+  if (error == 0) return nullptr;
+  if (error == kInspectCantOpen) return kMsgCantOpenFile;
+  return kMsgCorruptedFile;
+}
+
+Json InspectionJson(const char* path, const FirmwareInspection& r) {
+  Json j;
+  j["file"] = path;
+  j["accepted"] = r.error == 0;
+  j["error"] = r.error;
+  const char* message = MessageFor(r.error);
+  j["message"] = message != nullptr ? Json(message) : Json(nullptr);
+  j["model"] = r.model != nullptr ? Json(r.model->name) : Json(nullptr);
+  Json h;
+  h["ImageRev"] = FieldText(r.header.ImageRev);
+  h["ModelName"] = FieldText(r.header.ModelName);
+  h["RevsNotSupport"] = FieldText(r.header.RevsNotSupport);
+  h["UpdatedDescription"] = FieldText(r.header.UpdatedDescription);
+  h["UtilityRev"] = FieldText(r.header.UtilityRev);
+  h["payloadOffset"] = r.header.payloadOffset;
+  j["header"] = h;
+  j["payloadSize"] = r.payloadSize;
+  Json images = Json::array();
+  for (int32_t i = 0; i < r.index.imageCount; ++i) {
+    const ImageIndexEntry& e = r.index.images[i];
+    Json img;
+    img["offset"] = e.offset;
+    img["length"] = e.length;
+    img["leadWord"] = e.leadWord;
+    img["imageLength"] = e.imageLength;
+    img["storedLength"] = e.storedLength;
+    img["version"] = FieldText(e.version);
+    img["tag"] = e.tag;
+    img["trailerWord"] = e.trailerWord;
+    img["blockId"] = e.blockId;
+    img["trailerByte"] = e.trailerByte;
+    images.push_back(img);
+  }
+  j["images"] = images;
+  return j;
+}
+
+void PrintHuman(const char* path, const FirmwareInspection& r) {
+  std::printf("File:         %s\n", path);
+  if (r.error == kInspectCantOpen) {
+    std::printf("Result:       rejected: %s\n", kMsgCantOpenFile);
+    return;
+  }
+  const FirmwareHeader& h = r.header;
+  std::printf("Model:        %s%s\n", Printable(h.ModelName).c_str(),
+              r.model == nullptr ? "  (not in the catalogue)" : "");
+  std::printf("Revision:     %s\n", Printable(h.ImageRev).c_str());
+  std::printf("Needs tool:   %s\n", Printable(h.UtilityRev).c_str());
+  std::printf("Description:  %s\n", Printable(h.UpdatedDescription).c_str());
+  std::printf("Payload:      %lld bytes from offset %d\n", static_cast<long long>(r.payloadSize),
+              h.payloadOffset);
+  if (r.indexed) {
+    std::printf("Images:       %d (index holds at most %d)\n", r.index.imageCount, r.index.capacity);
+    for (int32_t i = 0; i < r.index.imageCount; ++i) {
+      const ImageIndexEntry& e = r.index.images[i];
+      std::printf("  block %3d  offset %10d  length %10d  version \"%s\"\n", e.blockId, e.offset,
+                  e.length, Printable(e.version).c_str());
+    }
+  }
+  if (r.error == 0) {
+    std::printf("Result:       accepted\n");
+  } else {
+    std::printf("Result:       rejected, error number 0x%04X: %s\n", static_cast<unsigned>(r.error),
+                kMsgCorruptedFile);
+  }
+}
+
+int RunInspect(const std::string& path, bool json) {
+  auto result = std::make_unique<FirmwareInspection>();
+  InspectFirmwareFile(path.c_str(), result.get());
+  if (json) {
+    std::printf("%s\n", InspectionJson(path.c_str(), *result)
+                            .dump(2, ' ', true, Json::error_handler_t::replace)
+                            .c_str());
+  } else {
+    PrintHuman(path.c_str(), *result);
+  }
+  return result->error == 0 ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
 CommandAction RegisterInspectCommand(CLI::App& app) {
-  app.add_subcommand("inspect", "(not built yet)");
-  return [] {
-    std::fprintf(stderr, "flintgate-cli: 'inspect' is not built yet\n");
-    return kExitUsage;
-  };
+  CLI::App* sub = app.add_subcommand(
+      "inspect", "Read a firmware file's header, check it and index its image package");
+  auto path = std::make_shared<std::string>();
+  auto json = std::make_shared<bool>(false);
+  sub->add_option("FILE", *path, "Firmware file")->required();
+  sub->add_flag("--json", *json, "Print one JSON object");
+  return [path, json] { return RunInspect(*path, *json); };
 }
 
 }  // namespace fg::cli

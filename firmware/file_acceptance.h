@@ -15,9 +15,22 @@ inline constexpr int32_t kErrNeedsNewerTool = 0x21;
 inline constexpr int kToolVersionMajor = 2;
 inline constexpr int kToolVersionMinor = 4;
 
-// Catalogue match, revision characters, tool version. Returns 0 with *matched set to the first
-// equal catalogue row, or 0x15, 0x20 or 0x21. *matched is the matched row (or null for 0x15) in
-// every case, so the caller can tell which model a rejected file named.
+// The only characters a revision text (ImageRev, UtilityRev) may hold.
+inline constexpr const char* kRevisionCharacters = "0123456789.ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+
+// Catalogue match, revision characters, tool version, in that order. Returns 0 with *matched set
+// to the first equal catalogue row, or 0x15, 0x20 or 0x21. *matched is the matched row (or null
+// for 0x15) in every case, so the caller can tell which model a rejected file named.
 int32_t CheckFirmwareAcceptance(const FirmwareHeader* header, const ModelInfo** matched);
+
+// Whether a file that requires tool version `utilityRev` needs a newer tool than this one.
+//
+// The value of a number is that of its leading decimal digits (0 when there are none). A text
+// without "." has major number 0. "MAJOR.MINOR" is newer when MAJOR > 2, or MAJOR = 2 and
+// MINOR > 4 ("2.04", "2.4", "2.00B" pass; "2.05", "2.10", "3.0" do not). A text with more than
+// one "." is read as a dotted version and compared number by number with 2.4.0...: "2.04.0" and
+// "1.99.9" pass, "2.04.1" and "2.05.1" need a newer tool, so a third number can never make a
+// file for a newer tool look like one for this tool.
+bool NeedsNewerTool(const char* utilityRev);
 
 }  // namespace fg

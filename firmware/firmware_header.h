@@ -1,4 +1,8 @@
 // The text header of a firmware file and the copy of its binary payload.
+//
+// A firmware file is a run of text lines, of which those that start with "#" are header lines of
+// the form "# key = value", ended by the line whose key is "FileStart"; every byte after that
+// line's line feed is the payload (an image package, see image_index.h).
 #pragma once
 #include <cstdint>
 #include <cstdio>
@@ -22,12 +26,29 @@ inline constexpr int32_t kErrDescriptionTooLong = 0x13;
 inline constexpr int32_t kErrUtilityRevTooLong = 0x14;
 inline constexpr int32_t kErrFileTooLarge = 0x16;  // 2 GiB or more
 
-// Reads the header lines of `file` (opened for binary reading at its start) into `header`.
-// Returns 0 when the header was read or the file ended, else the first error number.
+// Header lines are read through one buffer of this size: at most 1022 characters and a NUL. The
+// rest of a longer line is skipped up to its line feed and never seen as a line of its own.
+inline constexpr int kHeaderLineBufferSize = 1023;
+
+// Files of this size or more cannot be described by the 32-bit payloadOffset.
+inline constexpr int64_t kMaxFirmwareFileSize = int64_t{1} << 31;
+
+// Reads the header lines of `file` (opened for binary reading at its start) into `header`, which
+// is zero-filled first. Returns 0 when the header was read or the file ended (payloadOffset stays
+// 0 without a "FileStart" line), else the first error number; fields stored before an error stay.
+// A file of kMaxFirmwareFileSize bytes or more gives kErrFileTooLarge before any line is read.
+// Leaves the stream where it stopped; the caller closes it.
 int32_t ParseFirmwareHeader(FirmwareHeader* header, std::FILE* file);
 
+// ExtractPayload results.
+inline constexpr int32_t kExtractOk = 0;
+inline constexpr int32_t kExtractCantOpenFirmware = 1;  // the temporary file is not touched
+inline constexpr int32_t kExtractCantCreateTemp = 2;
+inline constexpr int32_t kExtractReadFailed = 3;   // I/O error on the firmware file
+inline constexpr int32_t kExtractWriteFailed = 4;  // the temporary file is incomplete
+
 // Copies the bytes of `firmwarePath` from `payloadOffset` to its end into `tempPath` (created or
-// truncated). 0 on success, nonzero when either file cannot be opened.
+// truncated), 64 bytes at a time. 0 on success, else one of the kExtract* numbers above.
 int32_t ExtractPayload(const char* firmwarePath, int32_t payloadOffset, const char* tempPath);
 
 }  // namespace fg

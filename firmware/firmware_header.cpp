@@ -1,0 +1,181 @@
+#include "firmware/firmware_header.h"
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstring>
+
+namespace fg {
+
+namespace {
+
+// One header key and the field it fills. `raw` keeps the value as written (not stripped, not
+// upper-cased); the bound applies to the text that is stored.
+struct HeaderField {
+  const char* key;
+  size_t offset;
+  size_t capacity;
+  int32_t tooLong;
+  bool raw;
+};
+
+// Dispatch order is the order of the error numbers.
+constexpr HeaderField kHeaderFields[] = {
+    {"ImageRev", offsetof(FirmwareHeader, ImageRev), sizeof(FirmwareHeader::ImageRev),
+     kErrImageRevTooLong, false},
+    {"ModelName", offsetof(FirmwareHeader, ModelName), sizeof(FirmwareHeader::ModelName),
+     kErrModelNameTooLong, false},
+    {"RevsNotSupport", offsetof(FirmwareHeader, RevsNotSupport),
+     sizeof(FirmwareHeader::RevsNotSupport), kErrRevsNotSupportTooLong, false},
+    {"UpdatedDescription", offsetof(FirmwareHeader, UpdatedDescription),
+     sizeof(FirmwareHeader::UpdatedDescription), kErrDescriptionTooLong, true},
+    {"UtilityRev", offsetof(FirmwareHeader, UtilityRev), sizeof(FirmwareHeader::UtilityRev),
+     kErrUtilityRevTooLong, false},
+};
+
+constexpr const char* kFileStartKey = "FileStart";
+
+bool IsHeaderSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+// A slice [begin, end) of the line buffer.
+struct Span {
+  const char* begin;
+  const char* end;
+  size_t size() const { return static_cast<size_t>(end - begin); }
+  bool empty() const { return begin == end; }
+};
+
+Span Strip(Span s) {
+  while (s.begin < s.end && IsHeaderSpace(*s.begin)) ++s.begin;
+  while (s.end > s.begin && IsHeaderSpace(s.end[-1])) --s.end;
+  return s;
+}
+
+bool Equals(Span s, const char* text) {
+  size_t n = std::strlen(text);
+  return s.size() == n && std::memcmp(s.begin, text, n) == 0;
+}
+
+// Skips "=" signs, then takes the run of characters up to the next "=" or the end of the text.
+Span NextRun(const char*& p) {
+  while (*p == '=') ++p;
+  const char* begin = p;
+  while (*p != '\0' && *p != '=') ++p;
+  return {begin, p};
+}
+
+// Reads one line into `line` (kHeaderLineBufferSize bytes): the line feed is consumed and not
+// kept, characters past the buffer's 1022 are consumed and dropped. Adds the bytes consumed to
+// *consumed. A NUL byte inside the line ends its text.
+void ReadHeaderLine(std::FILE* file, char* line, int64_t* consumed) {
+  size_t n = 0;
+  int c;
+  flockfile(file);
+  while ((c = getc_unlocked(file)) != EOF) {
+    ++*consumed;
+    if (c == '\n') break;
+    if (n + 1 < static_cast<size_t>(kHeaderLineBufferSize)) line[n++] = static_cast<char>(c);
+  }
+  funlockfile(file);
+  line[n] = '\0';
+}
+
+// Size of a seekable file; -1 when the stream cannot tell. The position is restored.
+int64_t StreamSize(std::FILE* file) {
+  off_t here = ftello(file);
+  if (here < 0 || fseeko(file, 0, SEEK_END) != 0) return -1;
+  off_t end = ftello(file);
+  if (fseeko(file, here, SEEK_SET) != 0) return -1;
+  return end;
+}
+
+// Applies one header line to `header`. Returns 1 when the line was "FileStart", 0 to go on, or
+// an error number.
+int32_t ApplyHeaderLine(FirmwareHeader* header, const char* line) {
+  if (line[0] != '#') return 0;
+  const char* p = line + 1;
+  Span key = NextRun(p);
+  if (key.empty()) return 0;
+  key = Strip(key);
+  if (key.empty()) return 0;
+  if (Equals(key, kFileStartKey)) return 1;
+
+  Span raw = NextRun(p);
+  if (raw.empty()) return 0;
+  Span value = Strip(raw);
+  if (value.empty()) return 0;
+
+  for (const HeaderField& field : kHeaderFields) {
+    if (!Equals(key, field.key)) continue;
+    Span stored = field.raw ? raw : value;
+    if (stored.size() >= field.capacity) return field.tooLong;
+    char* dest = reinterpret_cast<char*>(header) + field.offset;
+    std::memcpy(dest, stored.begin, stored.size());
+    dest[stored.size()] = '\0';
+    if (!field.raw) {
+      for (size_t i = 0; i < stored.size(); ++i) {
+        if (dest[i] >= 'a' && dest[i] <= 'z') dest[i] = static_cast<char>(dest[i] - 'a' + 'A');
+      }
+    }
+    return 0;
+  }
+  return 0;  // an unknown key is ignored
+}
+
+}  // namespace
+
+int32_t ParseFirmwareHeader(FirmwareHeader* header, std::FILE* file) {
+  std::memset(header, 0, sizeof *header);
+  if (file == nullptr) return 0;
+
+  // The payload offset is a 32-bit value: refuse what it cannot describe before reading a line.
+  if (StreamSize(file) >= kMaxFirmwareFileSize) return kErrFileTooLarge;
+
+  // The payload position is counted from the bytes consumed, so it never depends on the stream
+  // being able to tell its position.
+  off_t start = ftello(file);
+  int64_t position = start > 0 ? start : 0;
+
+  char line[kHeaderLineBufferSize];
+  while (!std::feof(file) && !std::ferror(file)) {
+    ReadHeaderLine(file, line, &position);
+    int32_t r = ApplyHeaderLine(header, line);
+    if (r == 1) {
+      if (position >= kMaxFirmwareFileSize) return kErrFileTooLarge;
+      header->payloadOffset = static_cast<int32_t>(position);
+      return 0;
+    }
+    if (r != 0) return r;
+  }
+  return 0;
+}
+
+int32_t ExtractPayload(const char* firmwarePath, int32_t payloadOffset, const char* tempPath) {
+  std::FILE* in = std::fopen(firmwarePath, "rb");
+  if (in == nullptr) return kExtractCantOpenFirmware;
+  std::FILE* out = std::fopen(tempPath, "wb");
+  if (out == nullptr) {
+    std::fclose(in);
+    return kExtractCantCreateTemp;
+  }
+
+  int32_t result = kExtractOk;
+  if (payloadOffset < 0 || fseeko(in, payloadOffset, SEEK_SET) != 0) result = kExtractReadFailed;
+  unsigned char block[64];
+  while (result == kExtractOk) {
+    size_t got = std::fread(block, 1, sizeof block, in);
+    if (got > 0 && std::fwrite(block, 1, got, out) != got) result = kExtractWriteFailed;
+    if (std::ferror(in)) result = kExtractReadFailed;
+    if (got < sizeof block) break;  // end of file (or the error above)
+  }
+
+  // A temporary file that could not be flushed is incomplete: report it rather than let an
+  // update program a truncated package.
+  if (std::fclose(out) != 0 && result == kExtractOk) result = kExtractWriteFailed;
+  std::fclose(in);
+  return result;
+}
+
+}  // namespace fg

@@ -1,0 +1,42 @@
+#include "firmware/firmware_inspection.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "catalog/updater_family.h"
+#include "firmware/file_acceptance.h"
+
+namespace fg {
+
+void InspectFirmwareFile(const char* path, FirmwareInspection* out) {
+  std::memset(out, 0, sizeof *out);
+  out->error = kInspectCantOpen;
+
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) return;
+  // A directory opens for reading on some systems but is no firmware file.
+  struct stat st;
+  if (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode)) {
+    std::fclose(file);
+    return;
+  }
+  out->fileSize = S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
+
+  int32_t err = ParseFirmwareHeader(&out->header, file);
+  const bool headerRead = err == 0;
+  if (headerRead) err = CheckFirmwareAcceptance(&out->header, &out->model);
+  out->error = err;
+
+  const int64_t payloadSize = out->fileSize - out->header.payloadOffset;
+  out->payloadSize = payloadSize > 0 ? payloadSize : 0;
+
+  if (headerRead) {
+    out->index.capacity = ImageCapacityForModel(out->model);
+    ParseImageIndexStream(&out->index, file, out->header.payloadOffset);
+    out->indexed = true;
+  }
+  std::fclose(file);
+}
+
+}  // namespace fg
