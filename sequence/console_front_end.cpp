@@ -1,0 +1,158 @@
+#include "sequence/console_front_end.h"
+
+#include <cctype>
+
+#include "sequence/plan_report.h"
+#include "updater/update_plan.h"
+
+namespace fg {
+
+namespace {
+
+constexpr const char* kEraseLine = "\r\033[K";
+
+bool IsYes(std::string answer) {
+  while (!answer.empty() && std::isspace(static_cast<unsigned char>(answer.back()))) answer.pop_back();
+  size_t start = 0;
+  while (start < answer.size() && std::isspace(static_cast<unsigned char>(answer[start]))) ++start;
+  answer = answer.substr(start);
+  for (char& c : answer) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return answer == "y" || answer == "yes";
+}
+
+}  // namespace
+
+ConsoleFrontEnd::ConsoleFrontEnd(const ConsoleSettings& settings, const DeviceListOps* deviceList)
+    : settings_(settings) {
+  ops_.owner = this;
+  ops_.AppendLog = [](void* o, const char* text) { Self(o)->AppendLog(text); };
+  ops_.AppendLogLine = [](void* o, const char* text) { Self(o)->AppendLogLine(text); };
+  ops_.ClearLog = [](void* o) {
+    Self(o)->lines_.clear();
+    Self(o)->pending_.clear();
+  };
+  ops_.MessageBox = [](void* o, const char* text, const char* caption, BoxIcon) {
+    Self(o)->MessageBox(text, caption);
+  };
+  ops_.Confirm = [](void* o, const char* text, const char* caption) {
+    return Self(o)->Confirm(text, caption);
+  };
+  ops_.InitProgressBar = [](void* o) { Self(o)->InitProgressBar(); };
+  ops_.SetProgress = [](void* o, int32_t percent) { Self(o)->SetProgress(percent); };
+  ops_.PumpMessages = [](void*) {};  // nothing to service between progress reports
+  ops_.SetControlState = [](void*, ControlState) {};
+  ops_.SetFileFields = [](void* o, const char*, const char* model, const char*, const char*) {
+    Self(o)->modelField_ = model;
+  };
+  ops_.SetDeviceField = [](void* o, const char* text) { Self(o)->deviceField_ = text; };
+  ops_.deviceList = deviceList;
+}
+
+std::vector<std::string> ConsoleFrontEnd::LogLines() const {
+  std::vector<std::string> lines = lines_;
+  if (!pending_.empty()) lines.push_back(pending_);
+  return lines;
+}
+
+double ConsoleFrontEnd::Elapsed() const {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
+void ConsoleFrontEnd::Write(std::FILE* f, const std::string& text) {
+  if (f == nullptr) return;
+  std::fwrite(text.data(), 1, text.size(), f);
+  std::fflush(f);
+}
+
+// Clears an in-place progress line; on a shared terminal that also wipes the pending log text,
+// which the caller then writes again.
+void ConsoleFrontEnd::EraseProgress() {
+  if (!progressShown_) return;
+  Write(settings_.messages, kEraseLine);
+  progressShown_ = false;
+  if (settings_.logIsTerminal) Write(settings_.logOut, pending_);
+}
+
+void ConsoleFrontEnd::AppendLog(const char* text) {
+  pending_ += text;
+  // Off a terminal only whole lines are written, so that nothing else lands inside a line.
+  if (settings_.logIsTerminal) Write(settings_.logOut, text);
+}
+
+void ConsoleFrontEnd::AppendLogLine(const char* text) {
+  const bool erased = progressShown_;
+  if (erased) {
+    Write(settings_.messages, kEraseLine);
+    progressShown_ = false;
+  }
+  std::string line = pending_ + text;
+  if (settings_.logIsTerminal) {
+    Write(settings_.logOut, (erased ? line : std::string(text)) + "\n");
+  } else {
+    Write(settings_.logOut, line + "\n");
+  }
+  lines_.push_back(std::move(line));
+  pending_.clear();
+}
+
+void ConsoleFrontEnd::MessageBox(const char* text, const char* caption) {
+  EraseProgress();
+  if (settings_.logIsTerminal && !pending_.empty()) Write(settings_.messages, "\n");
+  Write(settings_.messages, std::string(caption) + ": " + text + "\n");
+}
+
+bool ConsoleFrontEnd::Confirm(const char* text, const char* caption) {
+  EraseProgress();
+  const std::string question = std::string(caption) + ": " + text;
+  if (settings_.assumeYes) {
+    Write(settings_.messages, question + " yes (--yes)\n");
+    return true;
+  }
+  if (settings_.answers == nullptr) {
+    Write(settings_.messages,
+          question + " No: there is no terminal to answer on; use --yes to confirm.\n");
+    return false;
+  }
+  Write(settings_.messages, question + " [y/N] ");
+  std::string answer;
+  for (int c; (c = std::fgetc(settings_.answers)) != EOF && c != '\n';) {
+    answer.push_back(static_cast<char>(c));
+  }
+  return IsYes(answer);
+}
+
+void ConsoleFrontEnd::InitProgressBar() {
+  start_ = std::chrono::steady_clock::now();
+  lastPercent_ = -1;
+  lastDecile_ = 0;
+  lastSecond_ = -1;
+}
+
+void ConsoleFrontEnd::SetProgress(int32_t percent) {
+  if (settings_.quiet) return;
+  const double seconds = Elapsed();
+  UpdatePlan plan{};
+  const bool havePlan =
+      settings_.updater != nullptr && ReadUpdatePlan(settings_.updater, &plan) == 0;
+  const std::string text = ProgressText(percent, havePlan ? &plan : nullptr, seconds);
+
+  if (settings_.messagesIsTerminal) {
+    // Redraw only when something visible changed: the percent or the elapsed second.
+    const long second = static_cast<long>(seconds);
+    if (percent == lastPercent_ && second == lastSecond_ && progressShown_) return;
+    lastPercent_ = percent;
+    lastSecond_ = second;
+    const std::string prefix = settings_.logIsTerminal ? pending_ : std::string();
+    Write(settings_.messages, kEraseLine + prefix + text);
+    progressShown_ = true;
+    return;
+  }
+  // A plain line each time another tenth is reached.
+  const int32_t decile = percent / 10;
+  if (decile > lastDecile_) {
+    lastDecile_ = decile;
+    Write(settings_.messages, text + "\n");
+  }
+}
+
+}  // namespace fg

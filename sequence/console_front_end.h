@@ -1,0 +1,73 @@
+// A front end on text streams, for flintgate-cli: log lines as the window's log shows them,
+// message boxes as "<caption>: <text>", a y/N question, and progress either redrawn in place on
+// a terminal or as a plain line at every 10 %.
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "catalog/updater_ops.h"
+#include "sequence/front_end.h"
+
+namespace fg {
+
+struct ConsoleSettings {
+  std::FILE* logOut = stdout;    // the log lines
+  std::FILE* messages = stderr;  // boxes, questions, hints and progress
+  // Where a y/N answer is read from; null when there is no terminal to ask on, which answers No
+  // at once (with a hint) unless assumeYes.
+  std::FILE* answers = nullptr;
+  bool logIsTerminal = false;       // partial lines show at once and progress shares their line
+  bool messagesIsTerminal = false;  // progress is one line redrawn in place
+  bool assumeYes = false;
+  bool quiet = false;               // no progress at all
+  // The driver whose plan names the image being programmed; null shows percent and time only.
+  const UpdaterOps* updater = nullptr;
+};
+
+class ConsoleFrontEnd {
+ public:
+  // `deviceList` may be null (a selection that must not search).
+  ConsoleFrontEnd(const ConsoleSettings& settings, const DeviceListOps* deviceList);
+  ConsoleFrontEnd(const ConsoleFrontEnd&) = delete;
+  ConsoleFrontEnd& operator=(const ConsoleFrontEnd&) = delete;
+
+  const FrontEndOps* ops() const { return &ops_; }
+  void SetDeviceList(const DeviceListOps* list) { ops_.deviceList = list; }
+  // The driver whose plan names the image being programmed, once the model is known.
+  void SetUpdater(const UpdaterOps* updater) { settings_.updater = updater; }
+
+  // The complete log lines so far, a pending partial line last.
+  std::vector<std::string> LogLines() const;
+  const std::string& deviceField() const { return deviceField_; }
+  const std::string& modelField() const { return modelField_; }
+  // Seconds since the progress bar was last initialised (the start of the run).
+  double Elapsed() const;
+
+ private:
+  static ConsoleFrontEnd* Self(void* owner) { return static_cast<ConsoleFrontEnd*>(owner); }
+  void Write(std::FILE* f, const std::string& text);
+  void EraseProgress();
+  void AppendLog(const char* text);
+  void AppendLogLine(const char* text);
+  void MessageBox(const char* text, const char* caption);
+  bool Confirm(const char* text, const char* caption);
+  void InitProgressBar();
+  void SetProgress(int32_t percent);
+
+  ConsoleSettings settings_;
+  FrontEndOps ops_{};
+  std::vector<std::string> lines_;
+  std::string pending_;         // text of AppendLog not yet ended by AppendLogLine
+  bool progressShown_ = false;  // an in-place progress line is on the terminal
+  int32_t lastPercent_ = -1;
+  int32_t lastDecile_ = 0;
+  long lastSecond_ = -1;
+  std::string deviceField_;
+  std::string modelField_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+}  // namespace fg
