@@ -1,0 +1,56 @@
+// The host end of one simulated-bus session: the USBTMC pipes carried over a device socket.
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "visa/simbus_frames.h"
+#include "visa/simbus_socket.h"
+#include "visa/usbtmc_transport.h"
+
+namespace fg::simbus {
+
+class SimBusTransport final : public usbtmc::BulkTransport {
+ public:
+  // Connects to a device socket and asks for a session. VI_SUCCESS with *transport set,
+  // VI_ERROR_RSRC_NFOUND when no device listens there, VI_ERROR_RSRC_BUSY when the device
+  // refused the session, VI_ERROR_TMO when it did not answer within openTimeoutMs.
+  static ViStatus Connect(const std::string& socketPath, uint8_t interfaceNumber,
+                          uint32_t openTimeoutMs, std::unique_ptr<SimBusTransport>* transport);
+  ~SimBusTransport() override;
+
+  ViStatus BulkOut(const uint8_t* data, size_t size, size_t* sent, uint32_t timeoutMs) override;
+  ViStatus BulkIn(uint8_t* buffer, size_t capacity, size_t* received, uint32_t timeoutMs) override;
+  ViStatus ControlIn(const usbtmc::ControlSetup& setup, uint8_t* reply, size_t* received,
+                     uint32_t timeoutMs) override;
+  ViStatus ClearHalt(usbtmc::Pipe pipe, uint32_t timeoutMs) override;
+  uint16_t MaxPacketSize() const override { return kSimMaxPacketSize; }
+  uint8_t BulkInAddress() const override { return kSimBulkInAddress; }
+  uint8_t BulkOutAddress() const override { return kSimBulkOutAddress; }
+  uint8_t InterfaceNumber() const override { return interfaceNumber_; }
+
+ private:
+  SimBusTransport(int fd, uint8_t interfaceNumber) : fd_(fd), interfaceNumber_(interfaceNumber) {}
+  // Sends one frame whole. A frame cut by a timeout leaves the stream out of step, so the
+  // session is then unusable (VI_ERROR_IO from then on).
+  ViStatus SendFrame(uint8_t kind, const uint8_t* payload, size_t size, const Deadline& deadline);
+  // Reads from the socket and sorts complete frames into their queues until `kind` has one
+  // queued or the deadline passes.
+  ViStatus PumpUntil(uint8_t kind, const Deadline& deadline);
+  ViStatus Failure() const;
+
+  int fd_ = -1;
+  uint8_t interfaceNumber_ = 0;
+  FrameReader reader_;
+  std::deque<std::vector<uint8_t>> bulkIn_;
+  size_t bulkInOffset_ = 0;  // bytes of bulkIn_.front() already handed out
+  std::deque<std::vector<uint8_t>> controlReplies_;
+  std::deque<uint8_t> openReplies_;
+  uint32_t nextControlId_ = 1;
+  bool lost_ = false;    // the device left: VI_ERROR_CONN_LOST from now on
+  bool broken_ = false;  // the stream is out of step: VI_ERROR_IO from now on
+};
+
+}  // namespace fg::simbus

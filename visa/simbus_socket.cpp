@@ -1,0 +1,112 @@
+#include "visa/simbus_socket.h"
+
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace fg::simbus {
+
+Deadline Deadline::After(uint32_t timeoutMs) {
+  Deadline deadline;
+  if (timeoutMs == 0xFFFFFFFFu) {
+    deadline.infinite_ = true;
+  } else {
+    deadline.at_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  }
+  return deadline;
+}
+
+int Deadline::RemainingMs() const {
+  if (infinite_) return -1;
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      at_ - std::chrono::steady_clock::now());
+  if (left.count() <= 0) return 0;
+  // Round up so a wait of less than a millisecond still waits.
+  return left.count() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left.count()) + 1;
+}
+
+namespace {
+// Waits for `events` on fd. kOk when ready, kTimeout, kClosed on hang-up without data.
+IoResult WaitFor(int fd, short events, const Deadline& deadline) {
+  for (;;) {
+    pollfd p{fd, events, 0};
+    int rc = ::poll(&p, 1, deadline.RemainingMs());
+    if (rc < 0) {
+      if (errno == EINTR) continue;
+      return IoResult::kError;
+    }
+    if (rc == 0) return IoResult::kTimeout;
+    // A hang-up with data pending still lets the data be read first.
+    if ((p.revents & events) != 0) return IoResult::kOk;
+    if ((p.revents & (POLLHUP | POLLERR)) != 0) return IoResult::kClosed;
+    return IoResult::kError;
+  }
+}
+}  // namespace
+
+IoResult SendAll(int fd, const uint8_t* data, size_t size, const Deadline& deadline, size_t* sent) {
+  *sent = 0;
+  while (*sent < size) {
+    ssize_t n = ::send(fd, data + *sent, size - *sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      *sent += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      IoResult ready = WaitFor(fd, POLLOUT, deadline);
+      if (ready != IoResult::kOk) return ready;
+      continue;
+    }
+    if (n < 0 && (errno == EPIPE || errno == ECONNRESET)) return IoResult::kClosed;
+    return IoResult::kError;
+  }
+  return IoResult::kOk;
+}
+
+IoResult ReceiveSome(int fd, uint8_t* buffer, size_t capacity, const Deadline& deadline,
+                     size_t* received) {
+  *received = 0;
+  for (;;) {
+    ssize_t n = ::recv(fd, buffer, capacity, MSG_DONTWAIT);
+    if (n > 0) {
+      *received = static_cast<size_t>(n);
+      return IoResult::kOk;
+    }
+    if (n == 0) return IoResult::kClosed;
+    if (errno == EINTR) continue;
+    if (errno == ECONNRESET) return IoResult::kClosed;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return IoResult::kError;
+    IoResult ready = WaitFor(fd, POLLIN, deadline);
+    if (ready != IoResult::kOk) return ready;
+  }
+}
+
+bool FitsSocketAddress(const std::string& path) {
+  return !path.empty() && path.size() < sizeof(sockaddr_un{}.sun_path);
+}
+
+int ConnectUnix(const std::string& path) {
+  if (!FitsSocketAddress(path)) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  for (;;) {
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
+    if (errno == EINTR) continue;
+    int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return -1;
+  }
+}
+
+}  // namespace fg::simbus

@@ -1,0 +1,38 @@
+// Unix stream socket helpers of the simulated bus: deadlines, whole-buffer sends, connects.
+#pragma once
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace fg::simbus {
+
+// A point in time after which a wait gives up; "never" for VI_TMO_INFINITE.
+class Deadline {
+ public:
+  static Deadline After(uint32_t timeoutMs);  // 0xFFFFFFFF waits forever
+  // Milliseconds left for poll(): -1 forever, 0 when passed.
+  int RemainingMs() const;
+  bool Passed() const { return RemainingMs() == 0; }
+
+ private:
+  bool infinite_ = false;
+  std::chrono::steady_clock::time_point at_{};
+};
+
+enum class IoResult { kOk, kTimeout, kClosed, kError };
+
+// Sends all `size` bytes before the deadline. *sent receives the bytes that went out.
+IoResult SendAll(int fd, const uint8_t* data, size_t size, const Deadline& deadline, size_t* sent);
+// Receives what is available (at least one byte) before the deadline. kClosed at end of stream
+// or when the peer reset the connection.
+IoResult ReceiveSome(int fd, uint8_t* buffer, size_t capacity, const Deadline& deadline,
+                     size_t* received);
+
+// True when `path` fits a Unix socket address.
+bool FitsSocketAddress(const std::string& path);
+// Connects to the socket at `path`. Returns the descriptor, or -1 with errno set
+// (ECONNREFUSED: nobody listens there, the file is a leftover).
+int ConnectUnix(const std::string& path);
+
+}  // namespace fg::simbus

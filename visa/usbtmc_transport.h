@@ -1,0 +1,49 @@
+// The pipes under a USBTMC session: one bulk-OUT pipe, one bulk-IN pipe and the default control
+// pipe of one interface. Implemented over libusb for real instruments and over a local socket
+// for the simulated bus, so that the session code above is the same for both.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "visa/usbtmc_messages.h"
+#include "visa/visa_types.h"
+
+namespace fg::usbtmc {
+
+// Which bulk pipe a ClearHalt addresses.
+enum class Pipe { kBulkIn, kBulkOut };
+
+// All calls come from one thread at a time. Timeouts are in milliseconds; VI_TMO_INFINITE waits
+// forever. Every call returns VI_SUCCESS, VI_ERROR_TMO, VI_ERROR_IO (stall, protocol fault) or
+// VI_ERROR_CONN_LOST (the device is gone; every later call fails the same way).
+class BulkTransport {
+ public:
+  virtual ~BulkTransport() = default;
+
+  // Sends one bulk-OUT transfer. *sent receives the bytes the device accepted (all of them on
+  // success, possibly fewer on a timeout).
+  virtual ViStatus BulkOut(const uint8_t* data, size_t size, size_t* sent, uint32_t timeoutMs) = 0;
+
+  // Receives from the bulk-IN pipe: at most `capacity` bytes, returning early at the end of a
+  // transfer. Bytes of a transfer that did not fit stay for the next call. *received is set in
+  // every case (0 for a zero-length packet).
+  virtual ViStatus BulkIn(uint8_t* buffer, size_t capacity, size_t* received,
+                          uint32_t timeoutMs) = 0;
+
+  // One device-to-host control transfer with the given setup; up to setup.length reply bytes go
+  // to `reply`, *received says how many came.
+  virtual ViStatus ControlIn(const ControlSetup& setup, uint8_t* reply, size_t* received,
+                             uint32_t timeoutMs) = 0;
+
+  // Clears a halt (stall) on a bulk pipe and resets its data toggle.
+  virtual ViStatus ClearHalt(Pipe pipe, uint32_t timeoutMs) = 0;
+
+  // Facts the control requests need: wMaxPacketSize of the bulk-IN pipe, the endpoint address of
+  // each bulk pipe (wIndex of the abort requests) and the interface number (wIndex of clear).
+  virtual uint16_t MaxPacketSize() const = 0;
+  virtual uint8_t BulkInAddress() const = 0;
+  virtual uint8_t BulkOutAddress() const = 0;
+  virtual uint8_t InterfaceNumber() const = 0;
+};
+
+}  // namespace fg::usbtmc
