@@ -1,0 +1,29 @@
+// The program's fixed texts: name, version, title format, copyright line, string resources.
+#pragma once
+#include <cstdint>
+
+namespace fg::app {
+
+inline constexpr const char* kProgramName = "Flintgate";
+inline constexpr const char* kProgramVersion = "2.04";
+// Name, version and an empty third part: the title ends in a blank.
+inline constexpr const char* kTitleFormat = "%s %s %s";
+inline constexpr const char* kCopyrightLine = "Copyright (C) 2025 The Flintgate developers";
+inline constexpr const char* kConnectionMethod = "USB Only";
+
+inline constexpr const char* kMoreInfoCollapsed = "More Info >>";
+inline constexpr const char* kMoreInfoExpanded = "More Info <<";
+
+// String resources.
+inline constexpr int32_t IDS_SOCKETS_INIT_FAILED = 103;
+inline constexpr const char* kSocketsInitFailed =
+    "Windows sockets initialization failed. Flintgate cannot start.";
+
+// The text of a string resource, or null.
+inline const char* LoadStringResource(int32_t id) {
+  return id == IDS_SOCKETS_INIT_FAILED ? kSocketsInitFailed : nullptr;
+}
+
+inline constexpr int32_t IDR_MAINFRAME = 128;  // the program icon
+
+}  // namespace fg::app

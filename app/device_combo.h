@@ -1,0 +1,31 @@
+// The device list (control 1021): a drop-down list of VISA resource names kept in alphabetical
+// order, with the table of plain functions through which the device search fills it.
+#pragma once
+#include <QComboBox>
+
+#include "link/device_search.h"
+
+namespace fg::app {
+
+class DeviceCombo : public QComboBox {
+  Q_OBJECT
+
+ public:
+  explicit DeviceCombo(QWidget* parent = nullptr);
+
+  const DeviceListOps* ops() const { return &ops_; }
+
+  // Inserts before the first entry that compares greater (byte order), so the list stays sorted.
+  void AddSorted(const QString& name);
+
+  void showPopup() override;
+
+ signals:
+  // Sent when the list is about to drop down, before the entries are shown.
+  void dropDownOpening();
+
+ private:
+  DeviceListOps ops_;
+};
+
+}  // namespace fg::app

@@ -1,0 +1,52 @@
+#include "app/open_file_filter.h"
+
+#include <vector>
+
+#include "util/bounded_text.h"
+
+namespace fg::app {
+
+std::string BuildCatalogFilter(const ModelCatalog& catalog) {
+  std::string filter;
+  for (int32_t i = 0; i < catalog.modelCount; ++i) {
+    const ModelInfo& m = catalog.models[i];
+    const std::string name(m.name, BoundedLength(m.name, sizeof m.name));
+    const std::string ext(m.fileExtension, BoundedLength(m.fileExtension, sizeof m.fileExtension));
+    filter += name + " (*." + ext + ")|*." + ext + "|";
+  }
+  return filter;
+}
+
+std::string ToQtFilter(const std::string& pipeFilter) {
+  std::vector<std::string> parts;
+  std::string current;
+  for (char c : pipeFilter) {
+    if (c == '|') {
+      parts.push_back(current);
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  if (!current.empty()) parts.push_back(current);
+
+  std::string result;
+  for (size_t i = 0; i + 1 < parts.size(); i += 2) {
+    const std::string& display = parts[i];
+    const std::string& pattern = parts[i + 1];
+    std::string entry = display;
+    if (display.find('(') == std::string::npos) {
+      // Qt separates several patterns with blanks, the platform filter with ";".
+      std::string spaced = pattern;
+      for (char& c : spaced) {
+        if (c == ';') c = ' ';
+      }
+      entry += " (" + spaced + ")";
+    }
+    if (!result.empty()) result += ";;";
+    result += entry;
+  }
+  return result;
+}
+
+}  // namespace fg::app

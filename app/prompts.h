@@ -1,0 +1,24 @@
+// The modal questions the window asks: message boxes, the Yes/No confirmation and the Open File
+// dialog. The program serves them with Qt's boxes (qt_prompts.h); the tests with scripted answers.
+#pragma once
+#include <string>
+
+#include "sequence/front_end.h"
+
+class QWidget;
+
+namespace fg::app {
+
+struct PromptOps {
+  void* owner;
+  // A box with one OK button; returns when the user closed it. parent owns the box.
+  void (*MessageBox)(void* owner, QWidget* parent, const char* text, const char* caption,
+                     BoxIcon icon);
+  // Yes/No with the question icon; true for Yes.
+  bool (*Confirm)(void* owner, QWidget* parent, const char* text, const char* caption);
+  // The Open File dialog for an existing file. filter is in Qt's form ("A (*.x);;B (*.y)"), the
+  // first entry chosen at start. True with *path set when the user confirmed a file.
+  bool (*OpenFile)(void* owner, QWidget* parent, const std::string& filter, std::string* path);
+};
+
+}  // namespace fg::app

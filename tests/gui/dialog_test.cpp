@@ -1,0 +1,434 @@
+// The main window without instruments: start-up state, template geometry, the More Info layout,
+// the log, control states, closing, help, the file filter and the application start-up.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextBrowser>
+#include <QTest>
+#include <cstdio>
+
+#include "app/app_icon.h"
+#include "app/device_combo.h"
+#include "app/dialog_template.h"
+#include "app/help_viewer.h"
+#include "app/open_file_filter.h"
+#include "app/updater_app.h"
+#include "app/updater_dlg.h"
+#include "gui_test_support.h"
+
+using namespace fg;
+using namespace fg::app;
+using fg::guitest::PromptRecord;
+using fg::guitest::ScriptedPrompts;
+
+namespace {
+
+bool FileExists(const std::string& path) { return QFileInfo::exists(QString::fromStdString(path)); }
+
+bool IsBold(QWidget* w) { return w->font().weight() == QFont::Bold; }
+
+bool FailingSockets() { return false; }
+
+}  // namespace
+
+class DialogTest : public QObject {
+  Q_OBJECT
+
+ private:
+  fg::guitest::PrivateBus bus_;
+
+ private slots:
+  void initTestCase() { InstallFontSubstitutes(); }
+
+  void startState() {
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+
+    QCOMPARE(dlg.windowTitle(), QStringLiteral("Flintgate 2.04 "));
+    QCOMPARE(dlg.height(), 470);
+    QCOMPARE(dlg.width(), 495);
+    QCOMPARE(dlg.controlState(), NoFile);
+
+    // "...", Help and More Info are the only enabled buttons.
+    QVERIFY(dlg.Control(IDC_CHOOSE_FILE)->isEnabled());
+    QVERIFY(dlg.Control(IDC_HELP_BUTTON)->isEnabled());
+    QVERIFY(dlg.Control(IDC_MORE_INFO)->isEnabled());
+    QVERIFY(!dlg.Control(IDC_UPDATE)->isEnabled());
+    QCOMPARE(static_cast<QPushButton*>(dlg.Control(IDC_MORE_INFO))->text(),
+             QStringLiteral("More Info >>"));
+
+    // The log is below the window's lower edge.
+    QWidget* log = dlg.Control(IDC_LOG);
+    QCOMPARE(log->pos(), QPoint(12, 470));
+    QVERIFY(log->geometry().top() >= dlg.height());
+    QCOMPARE(dlg.Control(IDC_COPYRIGHT)->pos(), QPoint(12, 420));
+    QVERIFY(!static_cast<QLineEdit*>(dlg.Control(IDC_COPYRIGHT))->text().isEmpty());
+
+    QCOMPARE(static_cast<QLineEdit*>(dlg.Control(IDC_METHOD))->text(), QStringLiteral("USB Only"));
+    QVERIFY(dlg.Control(IDC_DEVICE)->isVisible());
+    QVERIFY(!dlg.Control(IDC_DEVICE_LIST)->isVisible());
+    QVERIFY(!dlg.Control(IDC_DEVICE_LIST)->isEnabled());
+    QCOMPARE(dlg.selectedModel(), nullptr);
+
+    // The fields are the program's to write.
+    for (int id : {IDC_COPYRIGHT, IDC_METHOD, IDC_FILE, IDC_MODEL, IDC_REVISION, IDC_DEVICE}) {
+      QVERIFY2(static_cast<QLineEdit*>(dlg.Control(id))->isReadOnly(), qPrintable(QString::number(id)));
+    }
+    QVERIFY(static_cast<QPlainTextEdit*>(dlg.Control(IDC_LOG))->isReadOnly());
+    QVERIFY(static_cast<QPlainTextEdit*>(dlg.Control(IDC_DESCRIPTION))->isReadOnly());
+  }
+
+  void fontsAndIcon() {
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    const QFontInfo info(dlg.font());
+    QVERIFY2(info.family() == QLatin1String("Arial") || info.family() == QLatin1String("Liberation Sans"),
+             qPrintable(info.family()));
+    QCOMPARE(dlg.font().pointSize(), 10);
+
+    for (int id : {IDC_CONNECTION_GROUP, IDC_FILE_GROUP, IDC_INFO_GROUP, IDC_UPDATE_GROUP,
+                   IDC_HELP_BUTTON, IDC_CHOOSE_FILE, IDC_LOG}) {
+      QVERIFY2(IsBold(dlg.Control(id)), qPrintable(QString::number(id)));
+    }
+    for (int id : {IDC_UPDATE, IDC_MORE_INFO, IDC_FILE, IDC_MODEL, IDC_DEVICE}) {
+      QVERIFY2(!IsBold(dlg.Control(id)), qPrintable(QString::number(id)));
+    }
+
+    const QList<QSize> sizes = dlg.windowIcon().availableSizes();
+    QVERIFY(sizes.contains(QSize(16, 16)));
+    QVERIFY(sizes.contains(QSize(32, 32)));
+    QVERIFY(!dlg.windowIcon().pixmap(32, 32).isNull());
+  }
+
+  // Dialog units become pixels by 7/4 horizontally and 2 vertically.
+  void templateGeometry() {
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    QCOMPARE(dlg.Control(IDC_HELP_BUTTON)->geometry(), QRect(420, 0, 67, 24));
+    QCOMPARE(dlg.Control(IDC_FILE)->geometry(), QRect(98, 126, 366, 24));
+    QCOMPARE(dlg.Control(IDC_CHOOSE_FILE)->geometry(), QRect(464, 126, 23, 24));
+    QCOMPARE(dlg.Control(IDC_SEPARATOR)->geometry(), QRect(9, 406, 478, 2));
+    QCOMPARE(dlg.Control(IDC_PROGRESS)->geometry(), QRect(98, 352, 308, 22));
+    QCOMPARE(dlg.Control(IDC_LOG)->size(), QSize(478, 140));
+    QCOMPARE(dlg.Control(IDC_COPYRIGHT)->size(), QSize(478, 24));
+    // The device list lies over the Device field.
+    QCOMPARE(dlg.Control(IDC_DEVICE_LIST)->geometry(), dlg.Control(IDC_DEVICE)->geometry());
+    // Every id of the template has its control; labels have none.
+    for (size_t i = 0; i < kMainDialogTemplate.controlCount; ++i) {
+      const int id = kMainDialogTemplate.controls[i].id;
+      if (id == IDC_STATIC) continue;
+      QVERIFY2(dlg.Control(id) != nullptr, qPrintable(QString::number(id)));
+    }
+    QCOMPARE(dlg.Control(IDC_STATIC), nullptr);
+    QCOMPARE(dlg.Control(1016), nullptr);
+  }
+
+  void moreInfoThereAndBack() {
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    auto* button = static_cast<QPushButton*>(dlg.Control(IDC_MORE_INFO));
+    QWidget* log = dlg.Control(IDC_LOG);
+    QWidget* copyright = dlg.Control(IDC_COPYRIGHT);
+    const QRect separator = dlg.Control(IDC_SEPARATOR)->geometry();
+    const QPoint windowPos = dlg.pos();
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(dlg.moreInfo());
+    QCOMPARE(button->text(), QStringLiteral("More Info <<"));
+    QCOMPARE(dlg.height(), 610);
+    QCOMPARE(dlg.width(), 495);
+    QCOMPARE(log->pos(), QPoint(9, 571 - 140 - 24));
+    QCOMPARE(copyright->pos(), QPoint(9, 560));
+    QVERIFY(log->geometry().bottom() < dlg.height());
+    QVERIFY(log->isVisible());
+    QCOMPARE(log->size(), QSize(478, 140));
+    QCOMPARE(dlg.Control(IDC_SEPARATOR)->geometry(), separator);
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(!dlg.moreInfo());
+    QCOMPARE(button->text(), QStringLiteral("More Info >>"));
+    QCOMPARE(dlg.height(), 470);
+    QCOMPARE(dlg.width(), 495);
+    QCOMPARE(log->pos(), QPoint(12, 470));
+    QCOMPARE(copyright->pos(), QPoint(12, 420));
+    QCOMPARE(log->size(), QSize(478, 140));
+    QCOMPARE(dlg.Control(IDC_SEPARATOR)->geometry(), separator);
+    QCOMPARE(dlg.pos(), windowPos);
+  }
+
+  void logOperations() {
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    auto* log = static_cast<QPlainTextEdit*>(dlg.Control(IDC_LOG));
+
+    dlg.AppendLog("Connecting ... ");
+    dlg.AppendLogLine("OK");
+    QCOMPARE(dlg.LogText(), std::string("Connecting ... OK\r\n"));
+    QCOMPARE(log->toPlainText(), QStringLiteral("Connecting ... OK\n"));
+
+    dlg.AppendLogLine("Open File: %s (%d)", "/tmp/a b.fq", 7);
+    dlg.AppendLogLine("%s", "");
+    QCOMPARE(dlg.LogText(), std::string("Connecting ... OK\r\nOpen File: /tmp/a b.fq (7)\r\n\r\n"));
+    // A per-cent sign in an argument is text, not a format.
+    dlg.AppendLogLine("%s", "100% done");
+    QVERIFY(dlg.LogText().find("100% done\r\n") != std::string::npos);
+
+    dlg.ClearLog();
+    QCOMPARE(dlg.LogText(), std::string());
+    QCOMPARE(log->toPlainText(), QString());
+
+    // Many lines: the last one is scrolled into view.
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    dlg.ApplyMoreInfoLayout(true);
+    for (int i = 0; i < 60; ++i) dlg.AppendLogLine("line %d", i);
+    QScrollBar* bar = log->verticalScrollBar();
+    QVERIFY(bar->maximum() > 0);
+    QCOMPARE(bar->value(), bar->maximum());
+  }
+
+  void errorNumberFormatting_data() {
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("acceptance") << 0x21 << "Error number: 0x0021";
+    QTest::newRow("model") << 0x15 << "Error number: 0x0015";
+    QTest::newRow("run code") << 1 << "Error number: 0x0001";
+    QTest::newRow("zero") << 0 << "Error number: 0x0000";
+    QTest::newRow("four digits full") << 0xFFFF << "Error number: 0xFFFF";
+    QTest::newRow("driver 8") << 0x10008 << "Error number: 0x10008";
+    QTest::newRow("driver 0x101") << 0x10000 + 0x101 << "Error number: 0x10101";
+    QTest::newRow("upper case") << 0x10ABC << "Error number: 0x10ABC";
+    QTest::newRow("all bits") << -1 << "Error number: 0xFFFFFFFF";
+  }
+  void errorNumberFormatting() {
+    QFETCH(int, number);
+    QFETCH(QString, line);
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    dlg.LogErrorNumber(number);
+    QCOMPARE(QString::fromStdString(dlg.LogText()), line + QStringLiteral("\r\n"));
+  }
+
+  void controlStates_data() {
+    QTest::addColumn<int>("state");
+    QTest::addColumn<bool>("fileButton");
+    QTest::addColumn<bool>("update");
+    QTest::addColumn<bool>("deviceList");
+    QTest::addColumn<bool>("close");
+    QTest::newRow("Busy") << int(Busy) << false << false << false << false;
+    QTest::newRow("NoFile") << int(NoFile) << true << false << false << true;
+    QTest::newRow("FileReady") << int(FileReady) << true << true << true << true;
+    QTest::newRow("unknown value") << 7 << false << false << false << false;
+  }
+  void controlStates() {
+    QFETCH(int, state);
+    QFETCH(bool, fileButton);
+    QFETCH(bool, update);
+    QFETCH(bool, deviceList);
+    QFETCH(bool, close);
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    // From each other state, so that every control is really switched.
+    for (ControlState from : {Busy, NoFile, FileReady}) {
+      dlg.SetControlState(from);
+      dlg.SetControlState(static_cast<ControlState>(state));
+      QCOMPARE(dlg.Control(IDC_CHOOSE_FILE)->isEnabled(), fileButton);
+      QCOMPARE(dlg.Control(IDC_UPDATE)->isEnabled(), update);
+      QCOMPARE(dlg.Control(IDC_DEVICE_LIST)->isEnabled(), deviceList);
+      QCOMPARE(dlg.windowFlags().testFlag(Qt::WindowCloseButtonHint), close);
+      QCOMPARE(dlg.windowHandle()->flags().testFlag(Qt::WindowCloseButtonHint), close);
+      QVERIFY(dlg.Control(IDC_HELP_BUTTON)->isEnabled());
+      QVERIFY(dlg.Control(IDC_MORE_INFO)->isEnabled());
+      // Switching the close button must not take the window down.
+      QVERIFY(dlg.isVisible());
+    }
+  }
+
+  void busyRefusesCloseAndEsc() {
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    dlg.SetControlState(Busy);
+
+    QVERIFY(!dlg.close());
+    QVERIFY(dlg.isVisible());
+    QTest::keyClick(&dlg, Qt::Key_Escape);
+    QVERIFY(dlg.isVisible());
+    dlg.reject();
+    dlg.accept();
+    QVERIFY(dlg.isVisible());
+
+    dlg.SetControlState(FileReady);
+    QTest::keyClick(&dlg, Qt::Key_Escape);
+    QVERIFY(!dlg.isVisible());
+    QCOMPARE(dlg.result(), int(QDialog::Rejected));
+    QVERIFY(prompts.records.empty());
+  }
+
+  void closeDeletesTheTemporaryFile() {
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    const std::string temp = dlg.tempPath();
+    QVERIFY(!temp.empty());
+    QVERIFY(temp.size() > 20 && temp.compare(temp.size() - 20, 20, "Flintgate_fw_temp204") == 0);
+    // Never beside the program.
+    QVERIFY(temp.rfind(dlg.appFolder(), 0) != 0);
+    QCOMPARE(QString::fromStdString(dlg.appFolder()),
+             QCoreApplication::applicationDirPath() + QLatin1Char('/'));
+
+    std::FILE* f = std::fopen(temp.c_str(), "wb");
+    QVERIFY(f != nullptr);
+    std::fputs("payload", f);
+    std::fclose(f);
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QVERIFY(dlg.close());
+    QVERIFY(!FileExists(temp));
+
+    // No temporary file: the window closes without any message.
+    CUpdaterDlg second(prompts.ops());
+    second.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&second));
+    QVERIFY(second.close());
+    QVERIFY(!second.isVisible());
+    QVERIFY(prompts.records.empty());
+  }
+
+  void helpFileLookup() {
+    QTemporaryDir root;
+    const QString bin = root.filePath(QStringLiteral("bin"));
+    const QString share = root.filePath(QStringLiteral("share/flintgate"));
+    QVERIFY(QDir().mkpath(bin));
+    QVERIFY(QDir().mkpath(share));
+    const QStringList candidates = HelpFileCandidates(bin);
+    QVERIFY(candidates.size() >= 2);
+    QCOMPARE(candidates[0], bin + QStringLiteral("/FlintgateHelp_204.html"));
+    QCOMPARE(candidates[1], share + QStringLiteral("/FlintgateHelp_204.html"));
+
+    // Nothing in either place: whatever is found lies outside this tree.
+    QVERIFY(!FindHelpFile(bin).startsWith(root.path()));
+
+    guitest::WriteFile(root, "share/flintgate/FlintgateHelp_204.html", "<html></html>");
+    QCOMPARE(FindHelpFile(bin), candidates[1]);
+    guitest::WriteFile(root, "bin/FlintgateHelp_204.html", "<html></html>");
+    QCOMPARE(FindHelpFile(bin), candidates[0]);
+  }
+
+  void helpButtonShowsTheGuide() {
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QVERIFY2(!FindHelpFile(QString::fromStdString(dlg.appFolder())).isEmpty(),
+             "the guide is copied beside the test program");
+    QTest::mouseClick(dlg.Control(IDC_HELP_BUTTON), Qt::LeftButton);
+    QVERIFY(dlg.helpWindow() != nullptr);
+    QVERIFY(dlg.helpWindow()->isVisible());
+    QCOMPARE(dlg.helpWindow()->browser()->documentTitle(), QStringLiteral("Flintgate 2.04 Help"));
+    // A second click reuses the window.
+    HelpWindow* first = dlg.helpWindow();
+    QTest::mouseClick(dlg.Control(IDC_HELP_BUTTON), Qt::LeftButton);
+    QCOMPARE(dlg.helpWindow(), first);
+    QVERIFY(prompts.records.empty());
+  }
+
+  // Every number the window can log is explained in the guide.
+  void guideExplainsEveryErrorNumber() {
+    QFile file(QStringLiteral(FG_SOURCE_DIR "/resources/help/FlintgateHelp_204.html"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString guide = QString::fromUtf8(file.readAll());
+    const char* numbers[] = {"0x0010", "0x0011", "0x0012", "0x0013", "0x0014", "0x0015",
+                             "0x0016", "0x0020", "0x0021", "0x0001", "0x0002", "0x0003",
+                             "0x0004", "0x0005", "0x0030", "0x0031", "0x10004", "0x10005",
+                             "0x10006", "0x10008", "0x10009", "0x10101", "0x10102", "0x10201",
+                             "0x10202", "0x10B", "0x20B", "60-flintgate.rules",
+                             "FLINTGATE_SIMBUS", "make-firmware"};
+    for (const char* n : numbers) {
+      QVERIFY2(guide.contains(QLatin1String(n)), n);
+    }
+  }
+
+  void openFileFilter() {
+    QCOMPARE(QString::fromStdString(ToQtFilter(BuildCatalogFilter(kModelCatalog))),
+             QStringLiteral("WX2040 (*.fq);;WX2050 (*.fq);;SB7300 (*.fq)"));
+    QCOMPARE(BuildCatalogFilter(kModelCatalog).substr(0, 20), std::string("WX2040 (*.fq)|*.fq|W"));
+    QCOMPARE(ToQtFilter("Text|*.txt;*.log|"), std::string("Text (*.txt *.log)"));
+    QCOMPARE(ToQtFilter("A (*.a)|*.a|B (*.b)|*.b|"), std::string("A (*.a);;B (*.b)"));
+    QCOMPARE(ToQtFilter("A (*.a)|*.a|B only"), std::string("A (*.a)"));
+    QCOMPARE(ToQtFilter(""), std::string());
+  }
+
+  // Cancelling the Open File dialog empties the log and changes nothing else.
+  void cancelledFileDialog() {
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    dlg.AppendLogLine("old line");
+    QTest::mouseClick(dlg.Control(IDC_CHOOSE_FILE), Qt::LeftButton);
+    QCOMPARE(dlg.LogText(), std::string());
+    QCOMPARE(prompts.records.size(), size_t(1));
+    QVERIFY(prompts.records[0].kind == PromptRecord::OpenFile);
+    QCOMPARE(prompts.records[0].text, std::string("WX2040 (*.fq);;WX2050 (*.fq);;SB7300 (*.fq)"));
+    QCOMPARE(dlg.controlState(), NoFile);
+    QCOMPARE(static_cast<QLineEdit*>(dlg.Control(IDC_FILE))->text(), QString());
+  }
+
+  void deviceListKeepsOrder() {
+    DeviceCombo combo;
+    const DeviceListOps* ops = combo.ops();
+    for (const char* name : {"USB0::0x2E5B::0x3A01::SIMC::INSTR", "USB0::0x2E5B::0x3A01::SIMA::INSTR",
+                             "USB0::0x2E5B::0x3A01::SIMB::INSTR"}) {
+      ops->AddString(ops->owner, name);
+    }
+    QCOMPARE(ops->GetCount(ops->owner), 3);
+    QCOMPARE(combo.itemText(0), QStringLiteral("USB0::0x2E5B::0x3A01::SIMA::INSTR"));
+    QCOMPARE(combo.itemText(1), QStringLiteral("USB0::0x2E5B::0x3A01::SIMB::INSTR"));
+    QCOMPARE(combo.itemText(2), QStringLiteral("USB0::0x2E5B::0x3A01::SIMC::INSTR"));
+    // Adding selects nothing.
+    char text[kResourceNameCapacity] = "x";
+    ops->GetText(ops->owner, text, sizeof text);
+    QCOMPARE(std::string(text), std::string());
+
+    ops->SetCurSel(ops->owner, 1);
+    ops->GetText(ops->owner, text, sizeof text);
+    QCOMPARE(std::string(text), std::string("USB0::0x2E5B::0x3A01::SIMB::INSTR"));
+    // A new entry before the selected one keeps the selection on the same name.
+    ops->AddString(ops->owner, "USB0::0x2E5B::0x3A01::AAAA::INSTR");
+    ops->GetText(ops->owner, text, sizeof text);
+    QCOMPARE(std::string(text), std::string("USB0::0x2E5B::0x3A01::SIMB::INSTR"));
+    // A short buffer gets a terminated prefix.
+    char small[8];
+    ops->GetText(ops->owner, small, sizeof small);
+    QCOMPARE(std::string(small), std::string("USB0::0"));
+
+    ops->ResetContent(ops->owner);
+    QCOMPARE(ops->GetCount(ops->owner), 0);
+    ops->GetText(ops->owner, text, sizeof text);
+    QCOMPARE(std::string(text), std::string());
+  }
+
+  void socketStartupFailure() {
+    ScriptedPrompts prompts;
+    CUpdaterApp app(prompts.ops(), FailingSockets);
+    QVERIFY(!app.InitInstance());
+    QVERIFY(!app.dialogRan());
+    QCOMPARE(prompts.records.size(), size_t(1));
+    QVERIFY(prompts.records[0].kind == PromptRecord::Message);
+    QVERIFY(prompts.records[0].text.rfind("Windows sockets ", 0) == 0);
+  }
+};
+
+QTEST_MAIN(DialogTest)
+#include "dialog_test.moc"

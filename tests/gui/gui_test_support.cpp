@@ -1,0 +1,94 @@
+#include "gui_test_support.h"
+
+#include <sys/stat.h>
+
+#include <QDir>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace fg::guitest {
+
+ScriptedPrompts::ScriptedPrompts() : ops_{this, Message, Ask, Pick} {}
+
+std::vector<PromptRecord> ScriptedPrompts::Of(PromptRecord::Kind kind) const {
+  std::vector<PromptRecord> out;
+  for (const PromptRecord& r : records) {
+    if (r.kind == kind) out.push_back(r);
+  }
+  return out;
+}
+
+void ScriptedPrompts::Message(void* owner, QWidget*, const char* text, const char* caption,
+                              BoxIcon icon) {
+  auto* self = static_cast<ScriptedPrompts*>(owner);
+  self->records.push_back({PromptRecord::Message, text, caption, icon});
+  if (self->duringMessage) self->duringMessage();
+}
+
+bool ScriptedPrompts::Ask(void* owner, QWidget*, const char* text, const char* caption) {
+  auto* self = static_cast<ScriptedPrompts*>(owner);
+  self->records.push_back({PromptRecord::Confirm, text, caption, BoxIcon::Question});
+  if (self->duringConfirm) self->duringConfirm();
+  if (self->answers_.empty()) {
+    ++self->unexpected;
+    return false;
+  }
+  const bool yes = self->answers_.front();
+  self->answers_.pop_front();
+  return yes;
+}
+
+bool ScriptedPrompts::Pick(void* owner, QWidget*, const std::string& filter, std::string* path) {
+  auto* self = static_cast<ScriptedPrompts*>(owner);
+  self->records.push_back({PromptRecord::OpenFile, filter, "", BoxIcon::Error});
+  if (self->files_.empty()) return false;  // the user cancelled
+  const std::string next = self->files_.front();
+  self->files_.pop_front();
+  if (next.empty()) return false;
+  *path = next;
+  return true;
+}
+
+PrivateBus::PrivateBus() {
+  char pattern[] = "/tmp/fg-gui-bus-XXXXXX";
+  if (mkdtemp(pattern) != nullptr) {
+    path_ = pattern;
+    chmod(pattern, 0700);
+    setenv("FLINTGATE_SIMBUS", pattern, 1);
+  }
+}
+
+PrivateBus::~PrivateBus() {
+  if (path_.empty()) return;
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string WriteFile(const QTemporaryDir& dir, const std::string& name, const std::string& bytes) {
+  const std::string path = QDir(dir.path()).filePath(QString::fromStdString(name)).toStdString();
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f != nullptr) {
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+  }
+  return path;
+}
+
+std::vector<std::string> LogLines(const std::string& log) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (true) {
+    const size_t end = log.find("\r\n", start);
+    if (end == std::string::npos) {
+      if (start < log.size()) lines.push_back(log.substr(start));
+      break;
+    }
+    lines.push_back(log.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+}  // namespace fg::guitest

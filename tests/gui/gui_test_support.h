@@ -1,0 +1,69 @@
+// Shared pieces of the window tests: scripted answers for the dialog's prompts, private folders
+// and small firmware files.
+#pragma once
+#include <QTemporaryDir>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/prompts.h"
+
+namespace fg::guitest {
+
+// One prompt the dialog showed.
+struct PromptRecord {
+  enum Kind { Message, Confirm, OpenFile } kind;
+  std::string text;     // message or question; for OpenFile the filter
+  std::string caption;
+  BoxIcon icon = BoxIcon::Error;
+};
+
+// Answers the dialog's prompts from a script and records every prompt.
+class ScriptedPrompts {
+ public:
+  ScriptedPrompts();
+  const app::PromptOps* ops() const { return &ops_; }
+
+  void QueueFile(const std::string& path) { files_.push_back(path); }  // next Open File
+  void QueueAnswer(bool yes) { answers_.push_back(yes); }               // next confirmation
+  // Runs inside the next prompts, before the answer is given (the dialog is in its modal state
+  // there, as with a real box).
+  std::function<void()> duringConfirm;
+  std::function<void()> duringMessage;
+
+  std::vector<PromptRecord> records;
+  int unexpected = 0;  // prompts that found no scripted answer
+
+  // The records of one kind.
+  std::vector<PromptRecord> Of(PromptRecord::Kind kind) const;
+
+ private:
+  static void Message(void* owner, QWidget*, const char* text, const char* caption, BoxIcon icon);
+  static bool Ask(void* owner, QWidget*, const char* text, const char* caption);
+  static bool Pick(void* owner, QWidget*, const std::string& filter, std::string* path);
+
+  app::PromptOps ops_;
+  std::deque<std::string> files_;
+  std::deque<bool> answers_;
+};
+
+// Creates the test's private simulated-bus folder (mode 0700) and points FLINTGATE_SIMBUS at it,
+// so that no test sees another's instruments. Call before the first VISA use.
+class PrivateBus {
+ public:
+  PrivateBus();
+  ~PrivateBus();
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Writes text (or bytes) to dir/name and returns the full path.
+std::string WriteFile(const QTemporaryDir& dir, const std::string& name, const std::string& bytes);
+
+// The lines of a log text, split at "\r\n" (a trailing empty line is kept).
+std::vector<std::string> LogLines(const std::string& log);
+
+}  // namespace fg::guitest
