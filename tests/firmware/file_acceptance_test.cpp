@@ -1,0 +1,104 @@
+// Whether a parsed header may be installed: catalogue match, revision characters, tool version.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "firmware/file_acceptance.h"
+
+namespace fg {
+namespace {
+
+struct AcceptanceCase {
+  const char* name;
+  const char* modelName;
+  const char* imageRev;
+  const char* utilityRev;
+  int32_t error;
+  const char* matched;  // row name, or null
+};
+
+class AcceptanceTest : public ::testing::TestWithParam<AcceptanceCase> {};
+
+TEST_P(AcceptanceTest, Decides) {
+  const AcceptanceCase& c = GetParam();
+  FirmwareHeader h{};
+  std::strcpy(h.ModelName, c.modelName);
+  std::strcpy(h.ImageRev, c.imageRev);
+  std::strcpy(h.UtilityRev, c.utilityRev);
+  const ModelInfo* matched = reinterpret_cast<const ModelInfo*>(&h);  // must be overwritten
+  EXPECT_EQ(CheckFirmwareAcceptance(&h, &matched), c.error);
+  if (c.matched == nullptr) {
+    EXPECT_EQ(matched, nullptr);
+  } else {
+    ASSERT_NE(matched, nullptr);
+    EXPECT_STREQ(matched->name, c.matched);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Headers, AcceptanceTest,
+    ::testing::Values(
+        AcceptanceCase{"Wx2040", "WX2040", "1.05B", "2.04", 0, "WX2040"},
+        AcceptanceCase{"Wx2050", "WX2050", "1.0", "", 0, "WX2050"},
+        AcceptanceCase{"Sb7300WithoutUpdaterIsAccepted", "SB7300", "", "", 0, "SB7300"},
+        AcceptanceCase{"EmptyModel", "", "1.0", "2.04", kErrModelNotInCatalog, nullptr},
+        AcceptanceCase{"UnknownModel", "WX9999", "1.0", "2.04", kErrModelNotInCatalog, nullptr},
+        AcceptanceCase{"PrefixOfModelIsNoMatch", "WX20", "1.0", "2.04", kErrModelNotInCatalog,
+                       nullptr},
+        AcceptanceCase{"ModelWithSuffixIsNoMatch", "WX2040A", "1.0", "2.04",
+                       kErrModelNotInCatalog, nullptr},
+        AcceptanceCase{"LowerCaseNameIsNoMatch", "wx2040", "1.0", "2.04", kErrModelNotInCatalog,
+                       nullptr},
+        // The model is checked before the revision texts.
+        AcceptanceCase{"ModelFirst", "NOPE", "V1-05", "9.9", kErrModelNotInCatalog, nullptr},
+        AcceptanceCase{"InnerBlank", "WX2040", "1.05 B", "2.04", kErrForeignRevisionChar,
+                       "WX2040"},
+        AcceptanceCase{"Dash", "WX2040", "V1-05", "2.04", kErrForeignRevisionChar, "WX2040"},
+        AcceptanceCase{"LowerCaseLetter", "WX2040", "1.05b", "2.04", kErrForeignRevisionChar,
+                       "WX2040"},
+        AcceptanceCase{"HighByte", "WX2040", "1.0\xC3", "2.04", kErrForeignRevisionChar,
+                       "WX2040"},
+        AcceptanceCase{"ForeignInUtilityRev", "WX2040", "1.0", "2_04", kErrForeignRevisionChar,
+                       "WX2040"},
+        // Characters are checked before the tool version.
+        AcceptanceCase{"CharactersBeforeVersion", "WX2040", "1.0", "9.9-", kErrForeignRevisionChar,
+                       "WX2040"},
+        AcceptanceCase{"NewerTool", "WX2050", "1.0", "2.05", kErrNeedsNewerTool, "WX2050"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct ToolVersionCase {
+  const char* utilityRev;
+  bool newer;
+};
+
+class ToolVersionTest : public ::testing::TestWithParam<ToolVersionCase> {};
+
+TEST_P(ToolVersionTest, ComparesWithTwoPointOhFour) {
+  EXPECT_EQ(NeedsNewerTool(GetParam().utilityRev), GetParam().newer) << GetParam().utilityRev;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, ToolVersionTest,
+    ::testing::Values(
+        // Accepted
+        ToolVersionCase{"2.04", false}, ToolVersionCase{"2.4", false},
+        ToolVersionCase{"1.99", false}, ToolVersionCase{"2", false}, ToolVersionCase{"", false},
+        ToolVersionCase{"2.00B", false}, ToolVersionCase{"2.", false},
+        ToolVersionCase{".9", false}, ToolVersionCase{"2.A", false},
+        // Without a "." the major number is 0, whatever the digits.
+        ToolVersionCase{"10", false}, ToolVersionCase{"0.99", false},
+        // Needs a newer tool
+        ToolVersionCase{"2.05", true}, ToolVersionCase{"2.10", true}, ToolVersionCase{"2.40", true},
+        ToolVersionCase{"3.0", true}, ToolVersionCase{"10.1", true}, ToolVersionCase{"3.", true},
+        // Digits that would overflow a plain integer still compare as large.
+        ToolVersionCase{"99999999999.0", true}, ToolVersionCase{"2.9999999999999", true},
+        ToolVersionCase{"1.9999999999999", false},
+        // More than one ".": compared number by number with 2.4.0.
+        ToolVersionCase{"2.04.0", false}, ToolVersionCase{"1.99.9", false},
+        ToolVersionCase{"2.03.99", false}, ToolVersionCase{"2.04.1", true},
+        ToolVersionCase{"2.05.0", true}, ToolVersionCase{"2.4.0.1", true},
+        ToolVersionCase{"2..5", false}, ToolVersionCase{"3..", true}));
+
+}  // namespace
+}  // namespace fg

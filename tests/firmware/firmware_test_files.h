@@ -1,0 +1,110 @@
+// Test helpers that build firmware files and image packages from a readable description.
+#pragma once
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <initializer_list>
+#include <string>
+
+#include "firmware/image_record.h"
+#include "util/endian.h"
+
+namespace fg::test {
+
+// A private folder, removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "fg-test-XXXXXX").string();
+    if (mkdtemp(tmpl.data()) == nullptr) std::abort();
+    chmod(tmpl.c_str(), 0700);
+    path_ = tmpl;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) std::abort();
+  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) std::abort();
+  std::fclose(f);
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return "<missing>";
+  std::string bytes;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+  std::fclose(f);
+  return bytes;
+}
+
+// Header text: each line followed by a line feed, written exactly as given.
+inline std::string Lines(std::initializer_list<std::string> lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+// One image record described by its fields. By default the trailer offset T = 20 + bodySize is
+// held in storedLength; with `tInImageLength` it is held in imageLength and storedLength is 0.
+struct RecordSpec {
+  uint8_t blockId = 0;
+  size_t bodySize = 8;
+  const char* version = "0100";  // 4 characters
+  bool tInImageLength = false;
+  uint32_t otherLength = 0;      // the length field that does not hold T (imageLength by default)
+  uint32_t leadWord = 0;
+  uint32_t tag = 0;
+  uint32_t trailerWord = 0;
+  uint8_t trailerByte = 0;
+};
+
+inline std::string Be32(uint32_t v) {
+  uint8_t b[4];
+  StoreBe32(b, v);
+  return std::string(reinterpret_cast<const char*>(b), 4);
+}
+
+// Overwrites four bytes of `bytes` at `at` with `v`, big-endian.
+inline void StoreBe32Into(std::string* bytes, size_t at, uint32_t v) {
+  bytes->replace(at, 4, Be32(v));
+}
+
+inline std::string RecordBytes(const RecordSpec& r) {
+  const uint32_t t = static_cast<uint32_t>(kRecordHeaderSize + r.bodySize);
+  std::string bytes;
+  bytes += Be32(r.leadWord);
+  bytes += Be32(r.tInImageLength ? t : r.otherLength);
+  bytes += Be32(r.tInImageLength ? 0 : t);
+  bytes += std::string(r.version, 4);
+  bytes += Be32(r.tag);
+  for (size_t i = 0; i < r.bodySize; ++i) bytes += static_cast<char>(i * 7 + r.blockId);
+  bytes += Be32(r.trailerWord);
+  bytes += static_cast<char>(r.blockId);
+  bytes += static_cast<char>(r.trailerByte);
+  return bytes;
+}
+
+inline std::string OemRecordBytes() {
+  return std::string(reinterpret_cast<const char*>(kOemRecord), kOemRecordSize);
+}
+
+}  // namespace fg::test
