@@ -1,0 +1,99 @@
+#include "link/device_search.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "util/bounded_text.h"
+#include "visa/visa.h"
+
+namespace fg {
+
+std::string BuildEnumerationExpression(const ModelInfo* row) {
+  char expression[64];
+  std::snprintf(expression, sizeof expression, "USB0::0x%04X::0x%04X::?*::INSTR",
+                unsigned{row->usbVendorId}, unsigned{row->usbProductId});
+  return expression;
+}
+
+int32_t EnumerateDevices(const DeviceListOps* list, const char* expression) {
+  list->ResetContent(list->owner);
+  ViSession rm = visa::VI_NULL;
+  ViStatus status = visa::viOpenDefaultRM(&rm);
+  if (status != visa::VI_SUCCESS) {
+    // A warning may come with an open session: close it instead of leaking it.
+    if (rm != visa::VI_NULL) visa::viClose(rm);
+    return 0;
+  }
+  visa::ViFindList found = visa::VI_NULL;
+  visa::ViUInt32 matches = 0;
+  char name[kResourceNameCapacity] = {};
+  static_assert(kResourceNameCapacity >= visa::VI_FIND_BUFLEN);
+  status = visa::viFindRsrc(rm, expression, &found, &matches, name);
+  if (status != visa::VI_SUCCESS) {
+    visa::viClose(rm);
+    return 0;
+  }
+  list->AddString(list->owner, name);
+  visa::ViUInt32 added = 1;
+  while (added < matches) {
+    if (visa::viFindNext(found, name) != visa::VI_SUCCESS) break;
+    list->AddString(list->owner, name);
+    ++added;
+  }
+  visa::viClose(found);
+  visa::viClose(rm);
+  return static_cast<int32_t>(added);
+}
+
+void RefreshDeviceList(const DeviceListOps* list, const ModelInfo* selectedModel) {
+  if (selectedModel == nullptr) return;
+  std::string expression = BuildEnumerationExpression(selectedModel);
+  if (EnumerateDevices(list, expression.c_str()) == 1) list->SetCurSel(list->owner, 0);
+}
+
+namespace {
+
+// The order of a sorted combo box: case-insensitive, then by bytes for a stable tie-break.
+bool ListOrder(const std::string& a, const std::string& b) {
+  auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
+  bool less = std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                           [&](char x, char y) { return lower(x) < lower(y); });
+  bool greater = std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(),
+                                              [&](char x, char y) { return lower(x) < lower(y); });
+  return less || (!greater && a < b);
+}
+
+SortedDeviceList* Self(void* owner) { return static_cast<SortedDeviceList*>(owner); }
+
+}  // namespace
+
+SortedDeviceList::SortedDeviceList() {
+  ops_.owner = this;
+  ops_.ResetContent = [](void* owner) {
+    Self(owner)->entries_.clear();
+    Self(owner)->text_.clear();
+  };
+  ops_.AddString = [](void* owner, const char* name) {
+    std::vector<std::string>& entries = Self(owner)->entries_;
+    std::string entry(name);
+    entries.insert(std::upper_bound(entries.begin(), entries.end(), entry, ListOrder), entry);
+  };
+  ops_.GetCount = [](void* owner) {
+    return static_cast<int32_t>(Self(owner)->entries_.size());
+  };
+  ops_.SetCurSel = [](void* owner, int32_t index) {
+    std::vector<std::string>& entries = Self(owner)->entries_;
+    std::string& text = Self(owner)->text_;
+    if (index >= 0 && static_cast<size_t>(index) < entries.size()) {
+      text = entries[static_cast<size_t>(index)];
+    } else {
+      text.clear();
+    }
+  };
+  ops_.GetText = [](void* owner, char* out, size_t capacity) {
+    CopyBounded(out, capacity, Self(owner)->text_.c_str());
+  };
+}
+
+}  // namespace fg

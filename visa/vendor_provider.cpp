@@ -1,0 +1,292 @@
+#include "visa/vendor_provider.h"
+
+#include <dlfcn.h>
+#include <glob.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#include "visa/builtin_providers.h"
+
+namespace fg::visa {
+
+namespace {
+
+// Library names in the order tried; a trailing '*' is a pattern matched in each folder.
+constexpr const char* kLibraryNames[] = {"libvisa.so", "libvisa.so.*", "libiovisa.so",
+                                         "librsvisa.so"};
+// Where NI, Keysight and R&S install their libraries, after the loader's own search path.
+constexpr const char* kLibraryFolders[] = {
+    "/usr/lib/x86_64-linux-gnu", "/usr/local/lib", "/usr/lib", "/usr/lib64",
+    "/usr/local/vxipnp/linux/lib64", "/opt/keysight/iolibs", "/opt/keysight/iolibs/lib",
+    "/opt/rohde-schwarz/rsvisa/lib", "/opt/ni/lib64",
+};
+
+constexpr const char* kUsbInstrExpression = "USB?*INSTR";
+
+// The C functions of the library that we call. All are required.
+struct VendorApi {
+  ViStatus (*viOpenDefaultRM)(ViPSession);
+  ViStatus (*viFindRsrc)(ViSession, ViConstString, ViPFindList, ViPUInt32, ViChar*);
+  ViStatus (*viFindNext)(ViFindList, ViChar*);
+  ViStatus (*viOpen)(ViSession, ViConstRsrc, ViAccessMode, ViUInt32, ViPSession);
+  ViStatus (*viClose)(ViObject);
+  ViStatus (*viSetAttribute)(ViObject, ViAttr, ViAttrState);
+  ViStatus (*viGetAttribute)(ViObject, ViAttr, void*);
+  ViStatus (*viRead)(ViSession, ViPBuf, ViUInt32, ViPUInt32);
+  ViStatus (*viWrite)(ViSession, ViConstBuf, ViUInt32, ViPUInt32);
+  ViStatus (*viClear)(ViSession);
+};
+
+template <class Fn>
+void Resolve(void* library, const char* name, Fn* slot, std::string* missing) {
+  void* symbol = dlsym(library, name);
+  if (symbol == nullptr) {
+    if (!missing->empty()) *missing += ", ";
+    *missing += name;
+  }
+  *slot = reinterpret_cast<Fn>(symbol);
+}
+
+// Empty when every function was found, else their names.
+std::string ResolveAll(void* library, VendorApi* api) {
+  std::string missing;
+  Resolve(library, "viOpenDefaultRM", &api->viOpenDefaultRM, &missing);
+  Resolve(library, "viFindRsrc", &api->viFindRsrc, &missing);
+  Resolve(library, "viFindNext", &api->viFindNext, &missing);
+  Resolve(library, "viOpen", &api->viOpen, &missing);
+  Resolve(library, "viClose", &api->viClose, &missing);
+  Resolve(library, "viSetAttribute", &api->viSetAttribute, &missing);
+  Resolve(library, "viGetAttribute", &api->viGetAttribute, &missing);
+  Resolve(library, "viRead", &api->viRead, &missing);
+  Resolve(library, "viWrite", &api->viWrite, &missing);
+  Resolve(library, "viClear", &api->viClear, &missing);
+  return missing;
+}
+
+std::string Hex(ViStatus status) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(status));
+  return text;
+}
+
+// A loaded library and its resource manager session, shared by the provider and its sessions.
+// The library is never unloaded: vendor libraries keep threads and exit handlers of their own.
+struct VendorLibrary {
+  std::string path;
+  VendorApi api{};
+  ViSession rm = VI_NULL;
+  ~VendorLibrary() {
+    if (rm != VI_NULL) api.viClose(rm);
+  }
+};
+
+class VendorSession : public InstrSession {
+ public:
+  VendorSession(std::shared_ptr<VendorLibrary> library, ViSession vi)
+      : library_(std::move(library)), vi_(vi) {}
+  ~VendorSession() override { library_->api.viClose(vi_); }
+
+  ViStatus Write(const uint8_t* data, uint32_t count, uint32_t* written,
+                 uint32_t timeoutMs) override {
+    ApplyTimeout(timeoutMs);
+    ViUInt32 done = 0;
+    ViStatus status = library_->api.viWrite(vi_, data, count, &done);
+    *written = done > count ? count : done;
+    return status;
+  }
+  ViStatus Read(uint8_t* data, uint32_t count, uint32_t* received, uint32_t timeoutMs) override {
+    ApplyTimeout(timeoutMs);
+    ViUInt32 done = 0;
+    ViStatus status = library_->api.viRead(vi_, data, count, &done);
+    *received = done > count ? count : done;
+    return status;
+  }
+  ViStatus Clear(uint32_t timeoutMs) override {
+    ApplyTimeout(timeoutMs);
+    return library_->api.viClear(vi_);
+  }
+
+ private:
+  // The library keeps the timeout per session; set it only when it changes.
+  void ApplyTimeout(uint32_t timeoutMs) {
+    if (timeoutApplied_ && timeoutMs == timeoutMs_) return;
+    if (library_->api.viSetAttribute(vi_, VI_ATTR_TMO_VALUE, timeoutMs) >= VI_SUCCESS) {
+      timeoutApplied_ = true;
+      timeoutMs_ = timeoutMs;
+    }
+  }
+
+  std::shared_ptr<VendorLibrary> library_;
+  ViSession vi_;
+  bool timeoutApplied_ = false;
+  uint32_t timeoutMs_ = 0;
+};
+
+class VendorProvider : public Provider {
+ public:
+  explicit VendorProvider(std::shared_ptr<VendorLibrary> library) : library_(std::move(library)) {}
+
+  const char* Name() const override { return "vendor"; }
+
+  // The library's USB instrument resources, named as it reports them.
+  void ListResources(std::vector<std::string>* names) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const VendorApi& api = library_->api;
+    ViFindList list = VI_NULL;
+    ViUInt32 count = 0;
+    ViChar desc[VI_FIND_BUFLEN + 1] = {};
+    if (api.viFindRsrc(library_->rm, kUsbInstrExpression, &list, &count, desc) < VI_SUCCESS) {
+      return;
+    }
+    names->emplace_back(desc);
+    for (ViUInt32 n = 1; n < count; ++n) {
+      desc[0] = '\0';
+      if (api.viFindNext(list, desc) < VI_SUCCESS) break;
+      names->emplace_back(desc);
+    }
+    if (list != VI_NULL) api.viClose(list);
+  }
+
+  ViStatus Open(const std::string& canonicalName, uint32_t openTimeoutMs,
+                std::unique_ptr<InstrSession>* session) override {
+    ViSession vi = VI_NULL;
+    ViStatus status =
+        library_->api.viOpen(library_->rm, canonicalName.c_str(), VI_NULL, openTimeoutMs, &vi);
+    if (status < VI_SUCCESS) return status;
+    *session = std::make_unique<VendorSession>(library_, vi);
+    return VI_SUCCESS;
+  }
+
+  void Diagnose(std::vector<Diagnostic>*) override {}
+
+  std::string Describe() override {
+    const VendorApi& api = library_->api;
+    std::string text = "vendor VISA library " + library_->path;
+    ViChar manufacturer[VI_FIND_BUFLEN + 1] = {};
+    if (api.viGetAttribute(library_->rm, VI_ATTR_RSRC_MANF_NAME, manufacturer) >= VI_SUCCESS) {
+      manufacturer[VI_FIND_BUFLEN] = '\0';
+      text += std::string(", by ") + manufacturer;
+    }
+    ViVersion version = 0;
+    if (api.viGetAttribute(library_->rm, VI_ATTR_RSRC_IMPL_VERSION, &version) >= VI_SUCCESS) {
+      char numbers[40];
+      std::snprintf(numbers, sizeof numbers, ", version %u.%u.%u", version >> 20,
+                    (version >> 8) & 0xFFFu, version & 0xFFu);
+      text += numbers;
+    }
+    return text;
+  }
+
+ private:
+  std::shared_ptr<VendorLibrary> library_;
+  std::mutex mutex_;  // find lists of the shared resource manager session
+};
+
+// Candidate files: bare names first (the loader's path), then the folders, each file once.
+std::vector<std::string> Candidates() {
+  std::vector<std::string> found;
+  std::vector<std::string> realPaths;
+  auto add = [&](const std::string& candidate, bool isPath) {
+    if (isPath) {
+      char resolved[PATH_MAX];
+      if (realpath(candidate.c_str(), resolved) == nullptr) return;
+      for (const std::string& r : realPaths) {
+        if (r == resolved) return;
+      }
+      realPaths.emplace_back(resolved);
+    }
+    found.push_back(candidate);
+  };
+  for (const char* name : kLibraryNames) {
+    std::string n(name);
+    if (n.back() != '*') add(n, false);
+  }
+  add("libvisa.so.0", false);
+  for (const char* folder : kLibraryFolders) {
+    for (const char* name : kLibraryNames) {
+      std::string pattern = std::string(folder) + "/" + name;
+      glob_t matches{};
+      if (glob(pattern.c_str(), 0, nullptr, &matches) == 0) {
+        for (size_t i = 0; i < matches.gl_pathc; ++i) add(matches.gl_pathv[i], true);
+      }
+      globfree(&matches);
+    }
+  }
+  return found;
+}
+
+}  // namespace
+
+std::string VendorSearchDescription() {
+  std::string text;
+  for (const char* name : kLibraryNames) text += std::string(text.empty() ? "" : ", ") + name;
+  text += " in the loader's search path";
+  for (const char* folder : kLibraryFolders) text += std::string(", ") + folder;
+  return text;
+}
+
+std::unique_ptr<Provider> LoadVendorLibrary(const std::string& pathOrName,
+                                            std::vector<Diagnostic>* skipped) {
+  bool isPath = pathOrName.find('/') != std::string::npos;
+  dlerror();
+  // Local binding: neither the library's names nor ours can interpose on the other.
+  void* handle = dlopen(pathOrName.c_str(), RTLD_LOCAL | RTLD_NOW);
+  if (handle == nullptr) {
+    // A bare name the loader does not know is simply not installed; a file that exists but
+    // does not load is a problem worth reporting.
+    struct stat info {};
+    if (isPath && stat(pathOrName.c_str(), &info) == 0) {
+      const char* why = dlerror();
+      skipped->push_back({"vendor", pathOrName + " cannot be loaded: " + (why ? why : "unknown"),
+                          "reinstall the VISA library, or remove it if it is left over"});
+    } else if (isPath) {
+      skipped->push_back({"vendor", pathOrName + " does not exist",
+                          "check the path given in FLINTGATE_VISA_LIBRARY"});
+    }
+    return nullptr;
+  }
+  auto library = std::make_shared<VendorLibrary>();
+  library->path = pathOrName;
+  char origin[PATH_MAX];
+  if (dlinfo(handle, RTLD_DI_ORIGIN, origin) == 0 && !isPath) {
+    library->path = std::string(origin) + "/" + pathOrName;
+  }
+  std::string missing = ResolveAll(handle, &library->api);
+  if (!missing.empty()) {
+    skipped->push_back({"vendor", library->path + " lacks " + missing + "; skipped",
+                        "install a complete VISA library (VISA 5 or later)"});
+    library->api = VendorApi{};
+    dlclose(handle);
+    return nullptr;
+  }
+  ViStatus status = library->api.viOpenDefaultRM(&library->rm);
+  if (status < VI_SUCCESS) {
+    skipped->push_back({"vendor",
+                        library->path + " cannot open its resource manager (status " +
+                            Hex(status) + "); skipped",
+                        "check the VISA library's installation and configuration"});
+    library->rm = VI_NULL;
+    library->api = VendorApi{};
+    dlclose(handle);
+    return nullptr;
+  }
+  return std::make_unique<VendorProvider>(std::move(library));
+}
+
+std::unique_ptr<Provider> CreateVendorProvider(std::vector<Diagnostic>* skipped) {
+  if (const char* explicitPath = std::getenv("FLINTGATE_VISA_LIBRARY")) {
+    if (*explicitPath != '\0') return LoadVendorLibrary(explicitPath, skipped);
+  }
+  for (const std::string& candidate : Candidates()) {
+    std::unique_ptr<Provider> provider = LoadVendorLibrary(candidate, skipped);
+    if (provider) return provider;
+  }
+  return nullptr;
+}
+
+}  // namespace fg::visa

@@ -1,0 +1,61 @@
+// Our VISA layer: the standard functions by their standard names, in namespace fg::visa.
+// Every resource is routed to the provider that owns it (visa/provider_registry.h). All functions
+// are thread-safe; I/O on one session blocks only that session.
+#pragma once
+#include "visa/visa_types.h"
+
+namespace fg::visa {
+
+// Opens a new session to the default resource manager. The first call creates the providers.
+ViStatus viOpenDefaultRM(ViPSession vi);
+
+// Finds the resources whose names match `expr` (VISA's regular expressions, case-insensitive).
+// *retCnt receives the number of matches and `desc` (VI_FIND_BUFLEN bytes) the first one; with
+// `vi` VI_NULL the find list is closed at once. VI_ERROR_RSRC_NFOUND when nothing matches.
+ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt32 retCnt,
+                    ViChar desc[]);
+// The next match of a find list; VI_ERROR_RSRC_NFOUND when the list is exhausted.
+ViStatus viFindNext(ViFindList vi, ViChar desc[]);
+
+// Parses a resource name without opening it.
+ViStatus viParseRsrc(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 intfType,
+                     ViPUInt16 intfNum);
+// As viParseRsrc, and also the class ("INSTR"), the canonical name and the alias (always empty).
+// Each of the three texts may be VI_NULL; otherwise it has room for VI_FIND_BUFLEN bytes.
+ViStatus viParseRsrcEx(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 intfType,
+                       ViPUInt16 intfNum, ViChar rsrcClass[], ViChar expandedUnaliasedName[],
+                       ViChar aliasIfExists[]);
+
+// Opens an instrument session. The name may give the board, decimal or hexadecimal ids and an
+// explicit "::0" interface number; it is canonicalised before routing. `timeout` bounds the open.
+ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout,
+                ViPSession vi);
+// Closes an instrument session, a find list or a resource manager session (and everything that
+// was opened through it). VI_WARN_NULL_OBJECT for VI_NULL.
+ViStatus viClose(ViObject vi);
+
+ViStatus viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrValue);
+// `attrValue` points at storage of the attribute's type (texts: VI_FIND_BUFLEN bytes).
+ViStatus viGetAttribute(ViObject vi, ViAttr attrName, void* attrValue);
+// Text of a status code, into `desc` of at least VI_FIND_BUFLEN bytes.
+// VI_WARN_UNKNOWN_STATUS (with a generic text) for a code this layer does not know.
+ViStatus viStatusDesc(ViObject vi, ViStatus status, ViChar desc[]);
+
+// Sets the sizes of a session's buffers (masks VI_READ_BUF, VI_WRITE_BUF, VI_IO_IN_BUF,
+// VI_IO_OUT_BUF). Reads and writes are unbuffered whatever the size.
+ViStatus viSetBuf(ViSession vi, ViUInt16 mask, ViUInt32 size);
+
+// Reads at most `cnt` bytes: VI_SUCCESS when the message ended, VI_SUCCESS_MAX_CNT when `cnt`
+// filled first (the rest stays for the next read), VI_ERROR_TMO, VI_ERROR_IO, VI_ERROR_CONN_LOST.
+// *retCnt (when not VI_NULL) receives the bytes read in every case.
+ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt);
+// Writes `cnt` bytes as one message, EOM on the last byte.
+ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt);
+// Device clear.
+ViStatus viClear(ViSession vi);
+
+// This layer raises no events: there is nothing to disable or discard.
+ViStatus viDisableEvent(ViSession vi, ViEventType eventType, ViUInt16 mechanism);
+ViStatus viDiscardEvents(ViSession vi, ViEventType eventType, ViUInt16 mechanism);
+
+}  // namespace fg::visa
