@@ -1,0 +1,25 @@
+// Finding the USBTMC interfaces of a USB configuration.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include <libusb.h>
+
+namespace fg::usbtmc {
+
+inline constexpr uint8_t kUsbtmcInterfaceClass = 0xFE;     // application specific
+inline constexpr uint8_t kUsbtmcInterfaceSubclass = 0x03;  // test and measurement
+
+struct UsbtmcInterface {
+  uint8_t number = 0;
+  uint8_t altSetting = 0;
+  uint8_t bulkInAddress = 0;
+  uint8_t bulkOutAddress = 0;
+  uint16_t bulkInMaxPacket = 0;
+};
+
+// Every alternate setting of class 0xFE, subclass 0x03 with a bulk-IN and a bulk-OUT endpoint,
+// first setting per interface number only, in descriptor order.
+std::vector<UsbtmcInterface> FindUsbtmcInterfaces(const libusb_config_descriptor& config);
+
+}  // namespace fg::usbtmc

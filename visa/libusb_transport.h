@@ -1,0 +1,46 @@
+// The USBTMC pipes of a real instrument, over libusb-1.0.
+#pragma once
+#include <memory>
+
+#include <libusb.h>
+
+#include "visa/libusb_interface_scan.h"
+#include "visa/usbtmc_transport.h"
+
+namespace fg::usbtmc {
+
+// A libusb context shared by the provider and every session it opened, so that a session
+// outliving its provider still has a live context.
+using LibusbContext = std::shared_ptr<libusb_context>;
+
+// Maps a libusb error to a VISA status (timeouts, a vanished device, everything else as I/O).
+ViStatus StatusFromLibusb(int error);
+
+class LibusbTransport final : public BulkTransport {
+ public:
+  // Takes an open handle whose interface is already claimed. On destruction releases the
+  // interface, gives it back to the kernel driver when one was detached, and closes the handle.
+  LibusbTransport(LibusbContext context, libusb_device_handle* handle,
+                  const UsbtmcInterface& interface, bool reattachKernelDriver);
+  ~LibusbTransport() override;
+  LibusbTransport(const LibusbTransport&) = delete;
+  LibusbTransport& operator=(const LibusbTransport&) = delete;
+
+  ViStatus BulkOut(const uint8_t* data, size_t size, size_t* sent, uint32_t timeoutMs) override;
+  ViStatus BulkIn(uint8_t* buffer, size_t capacity, size_t* received, uint32_t timeoutMs) override;
+  ViStatus ControlIn(const ControlSetup& setup, uint8_t* reply, size_t* received,
+                     uint32_t timeoutMs) override;
+  ViStatus ClearHalt(Pipe pipe, uint32_t timeoutMs) override;
+  uint16_t MaxPacketSize() const override { return interface_.bulkInMaxPacket; }
+  uint8_t BulkInAddress() const override { return interface_.bulkInAddress; }
+  uint8_t BulkOutAddress() const override { return interface_.bulkOutAddress; }
+  uint8_t InterfaceNumber() const override { return interface_.number; }
+
+ private:
+  LibusbContext context_;
+  libusb_device_handle* handle_;
+  UsbtmcInterface interface_;
+  bool reattachKernelDriver_;
+};
+
+}  // namespace fg::usbtmc
