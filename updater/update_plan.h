@@ -25,6 +25,7 @@ struct UpdatePlan {
   int32_t currentRule;       // index of the rule being programmed, or -1
   uint32_t totalWeight;
   uint32_t doneWeight;
+  int32_t programmerError;   // the programmer's own number when programming an image failed, or 0
 };
 
 // Fills `plan` from the latest (or running) Update of the family behind `ops`.

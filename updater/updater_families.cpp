@@ -1,9 +1,76 @@
-// Temporary: the driver tables until the drivers land; their slots are still empty.
+// The two update-driver families: their required-image rules and differences as data, their
+// static contexts, and the UpdaterOps tables bound into the catalogue rows.
 #include "updater/updater_families.h"
+
+#include "programmer/programmer_errors.h"
+#include "updater/package_driver.h"
 
 namespace fg {
 
-const UpdaterOps kWx2040UpdaterOps = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
-const UpdaterOps kWx2050UpdaterOps = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+namespace {
+
+// Checking and programming order. maxSize is each region's size in every row.
+constexpr ImageRule kWx2040Rules[] = {
+    {3, 3, 0x10000, 0x10000, 0, 2, 100, ExtractVersionField2},       // 1C3
+    {4, 5, 0x10000, 0x20000, 0, 3, 200, ExtractVersionField3},       // 1C6DDS
+    {6, 7, 0x10000, 0x20000, 0, 4, 200, ExtractVersionField4},       // 1C6POUT
+    {14, 29, 0x10000, 0x100000, 0, 6, 1600, ExtractVersionField0},   // MAIN
+    {8, 13, 0x10000, 0x60000, 0, 5, 600, ExtractVersionField5},      // HTTP
+    {67, 68, 0x2000, 0x4000, 1, 16, 25, nullptr},                    // OEM
+};
+constexpr ImageRule kWx2050Rules[] = {
+    {4, 11, 0x10000, 0x80000, 0, 1, 150, ExtractVersionField0},      // MAIN
+    {254, 254, 0x28000, 0x28000, 0, 28, 500, ExtractVersionField2},  // XP2
+    {75, 75, 0x1000, 0x1000, 1, 19, 4, nullptr},                     // OEM
+};
+static_assert(std::size(kWx2040Rules) <= kMaxImageRules && std::size(kWx2050Rules) <= kMaxImageRules);
+
+// Every rule targets the partition that starts at its first block.
+template <size_t N>
+constexpr bool RulesMatchPartitions(const ImageRule (&rules)[N], std::span<const PartitionInfo> table) {
+  for (const ImageRule& r : rules)
+    if (r.partition < 0 || static_cast<size_t>(r.partition) >= table.size() ||
+        table[static_cast<size_t>(r.partition)].firstBlock != r.firstBlock ||
+        r.maxSize != (uint32_t{r.lastBlock} - r.firstBlock + 1) * r.blockSize || r.weight == 0)
+      return false;
+  return true;
+}
+static_assert(RulesMatchPartitions(kWx2040Rules, kWx2040PartitionTable));
+static_assert(RulesMatchPartitions(kWx2050Rules, kWx2050PartitionTable));
+
+UpdaterContext wx2040Context;
+UpdaterContext wx2050Context;
+
+}  // namespace
+
+constexpr UpdaterFamily kWx2040UpdaterFamily = {
+    "WX2040", 6, kWx2040Rules, &kWx2040ProgrammerOps, kWx2040PartitionTable, kWx2040ErrorBase,
+    "2.00",   3, &wx2040Context,
+};
+constexpr UpdaterFamily kWx2050UpdaterFamily = {
+    "WX2050", 3, kWx2050Rules, &kWx2050ProgrammerOps, kWx2050PartitionTable, kWx2050ErrorBase,
+    nullptr,  0, &wx2050Context,
+};
+
+namespace {
+
+template <const UpdaterFamily& F>
+int32_t InitOf(void* context, ProgressFn progressFn, void* progressOwner) {
+  return updater::Init(F, static_cast<UpdaterContext*>(context), progressFn, progressOwner);
+}
+int32_t ConnectOps(void* context, const char* resourceName) {
+  return updater::Connect(static_cast<UpdaterContext*>(context), resourceName);
+}
+int32_t UpdateOps(void* context, const char* payloadPath, int32_t flags) {
+  return updater::Update(static_cast<UpdaterContext*>(context), payloadPath, flags);
+}
+int32_t FinishOps(void* context) { return updater::Finish(static_cast<UpdaterContext*>(context)); }
+
+}  // namespace
+
+const UpdaterOps kWx2040UpdaterOps = {&wx2040Context, InitOf<kWx2040UpdaterFamily>, ConnectOps,
+                                      UpdateOps, FinishOps, updater::Destroy};
+const UpdaterOps kWx2050UpdaterOps = {&wx2050Context, InitOf<kWx2050UpdaterFamily>, ConnectOps,
+                                      UpdateOps, FinishOps, updater::Destroy};
 
 }  // namespace fg

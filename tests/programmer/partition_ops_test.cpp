@@ -1,0 +1,271 @@
+// Programming and erasing a partition: the checks before anything is sent, the conversation, the
+// progress course and the final replies, for both families.
+#include "programmer/partition_ops.h"
+
+#include <gtest/gtest.h>
+
+#include "programmer/command_frame.h"
+#include "programmer/programmer_errors.h"
+#include "tests/programmer/fake_link.h"
+#include "util/endian.h"
+
+namespace fg::test {
+namespace {
+
+const ProgrammerFamily& Wx2040 = kWx2040ProgrammerFamily;
+const ProgrammerFamily& Wx2050 = kWx2050ProgrammerFamily;
+
+// A well-formed record of `length` bytes: storedLength puts the trailer at length - 6, whose
+// fifth byte is the block id.
+Bytes MakeRecord(uint32_t length, uint8_t blockId) {
+  Bytes r(length);
+  for (uint32_t i = 0; i < length; ++i) r[i] = static_cast<uint8_t>(i * 31 + 7);
+  if (length >= 12) StoreBe32(&r[8], length - 6);
+  if (length >= 2) r[length - 2] = blockId;
+  return r;
+}
+
+std::string Checksum(const Bytes& r) {
+  return std::to_string(ImageChecksum(r.data(), static_cast<uint32_t>(r.size())));
+}
+
+// The acknowledgements and checksum reply before the programming loop.
+void QueueSetup(FakeLink& fake, const std::string& checksum) {
+  fake.QueueOk(5);
+  fake.replies.emplace_back(checksum);
+  fake.QueueOk(1);
+}
+
+std::string Frame(uint8_t command, uint32_t payload) {
+  const CommandFrame f = BuildCommandFrame(command, payload, command == CmdReset ? kResetFrameParameters : nullptr);
+  const auto* b = reinterpret_cast<const uint8_t*>(&f);
+  return std::string(b, b + 12);
+}
+
+TEST(PartitionTables, CapacitiesAndNamedRows) {
+  EXPECT_EQ(PartitionCapacity(kWx2040Partitions[0]), 0x10000u);
+  EXPECT_EQ(PartitionCapacity(kWx2040Partitions[6]), 0x100000u);  // MAIN, 16 blocks
+  EXPECT_EQ(PartitionCapacity(kWx2040Partitions[16]), 16384u);    // OEM
+  EXPECT_EQ(PartitionCapacity(kWx2050Partitions[27]), 67108864u); // COMM
+  EXPECT_EQ(PartitionCapacity(kWx2050Partitions[28]), 40u * 4096); // XP2
+  EXPECT_STREQ(kWx2040Partitions[kWx2040OemPartition].name, "OEM");
+  EXPECT_STREQ(kWx2050Partitions[kWx2050OemPartition].name, "OEM");
+  for (const auto& table : {kWx2040PartitionTable, kWx2050PartitionTable})
+    for (const PartitionInfo& row : table) {
+      EXPECT_LE(row.firstBlock, row.lastBlock) << row.name;
+      EXPECT_EQ(row.name[kPartitionNameSize - 1], '\0') << row.name;
+    }
+}
+
+TEST(PartitionOps, ChecksumSumsTheWordsBetweenHeaderStartAndTrailer) {
+  Bytes r(30, 0);
+  StoreBe32(&r[8], 1);
+  StoreBe32(&r[12], 2);
+  StoreBe32(&r[16], 0xFFFFFFFFu);
+  StoreBe32(&r[20], 0x10);
+  StoreBe32(&r[24], 0x7000);  // trailer: not summed
+  EXPECT_EQ(ImageChecksum(r.data(), 26), 2u);  // three words, wrapping
+  EXPECT_EQ(ImageChecksum(r.data(), 29), 2u);  // (29 - 6) / 4 = 5 words, still three summed
+  EXPECT_EQ(ImageChecksum(r.data(), 30), 0x12u);
+}
+
+TEST(PartitionOps, DivisorsOfBothFamilies) {
+  const struct {
+    uint32_t (*divisor)(uint32_t, uint32_t);
+    uint32_t n, b, expected;
+  } cases[] = {
+      {Wx2040ProgramDivisor, 7794, 8192, 4},   {Wx2040ProgramDivisor, 8192, 8192, 4},
+      {Wx2040ProgramDivisor, 8193, 8192, 5},   {Wx2040ProgramDivisor, 0x100000, 0x10000, 34},
+      {Wx2050ProgramDivisor, 7794, 4096, 5},   {Wx2050ProgramDivisor, 4096, 4096, 3},
+      {Wx2050ProgramDivisor, 4097, 4096, 5},   {Wx2050ProgramDivisor, 0x28000, 0x1000, 81},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.divisor(c.n, c.b), c.expected) << c.n << "/" << c.b;
+}
+
+TEST(PartitionOps, OemRecordConversationAndProgressCourse) {
+  const Bytes record = MakeRecord(7794, 67);
+  FakeLink fake;
+  QueueSetup(fake, Checksum(record));
+  fake.Queue({"prog:1", "prog:2", "prog:3", "prog:4", "OK"});
+  ASSERT_EQ(programmer::ProgramPartition(Wx2040, &fake.link, 16, record.data(), 7794), 0);
+
+  ASSERT_EQ(fake.writes.size(), 12u);
+  EXPECT_EQ(fake.WriteText(0), Frame(CmdReset, 0));
+  EXPECT_EQ(fake.writes[1], Hex("AB 00 00 1E 79 0C 01 02 03 04 05 06"));
+  EXPECT_EQ(fake.writes[2], Bytes(record.begin(), record.begin() + 4096));
+  EXPECT_EQ(fake.writes[3], Bytes(record.begin() + 4096, record.end()));
+  EXPECT_EQ(fake.WriteText(4), Frame(CmdDataEnd, 0));
+  EXPECT_EQ(fake.WriteText(5), Frame(CmdBlockId, 1));
+  EXPECT_EQ(fake.writes[6], Bytes{67});
+  EXPECT_EQ(fake.WriteText(7), Frame(CmdSize, 12));
+  EXPECT_STREQ(reinterpret_cast<const char*>(fake.writes[8].data()), "7788");
+  EXPECT_EQ(fake.WriteText(9), Frame(CmdChecksum, 0));
+  EXPECT_EQ(fake.WriteText(10), Frame(CmdSetupEnd, 0));
+  EXPECT_EQ(fake.writes[11], Hex("AB 00 00 00 07 03 01 02 03 04 05 06"));
+
+  // 0; reset 1; the transfer 14 and 26; then one point per exchange up to 32; D = 4 spreads 67.
+  EXPECT_EQ(fake.progress, (std::vector<int32_t>{0, 1, 14, 26, 27, 28, 29, 30, 31, 32, 48, 65, 82,
+                                                 99, 99, 100}));
+  EXPECT_TRUE(fake.replies.empty());
+}
+
+TEST(PartitionOps, Wx2050SpreadsTheLoopOverItsOwnDivisor) {
+  const Bytes record = MakeRecord(7794, 29);  // ARB1: 4 blocks of 4096
+  FakeLink fake;
+  QueueSetup(fake, Checksum(record));
+  fake.Queue({"prog:", "RtnOk", "eras:", "prog:", "prog:", "OK"});
+  ASSERT_EQ(programmer::ProgramPartition(Wx2050, &fake.link, 4, record.data(), 7794), 0);
+  const std::vector<int32_t> tail(fake.progress.end() - 7, fake.progress.end());
+  EXPECT_EQ(tail, (std::vector<int32_t>{45, 58, 72, 85, 99, 99, 100}));  // 32 + 67k/5
+}
+
+TEST(PartitionOps, BootRecordLeavesOutItsFirstEightBytes) {
+  const Bytes record = MakeRecord(300, 0);
+  FakeLink fake;
+  QueueSetup(fake, Checksum(record));
+  fake.Queue({"OK"});
+  ASSERT_EQ(programmer::ProgramPartition(Wx2040, &fake.link, 0, record.data(), 300), 0);
+  EXPECT_EQ(fake.WriteText(1), Frame(CmdData, 292));
+  EXPECT_EQ(fake.writes[2], Bytes(record.begin() + 8, record.end()));
+  EXPECT_EQ(fake.writes[5], Bytes{0});
+  EXPECT_STREQ(reinterpret_cast<const char*>(fake.writes[7].data()), "286");
+  EXPECT_EQ(fake.progress.back(), 100);
+}
+
+TEST(PartitionOps, ChecksFailBeforeAnythingIsSent) {
+  const struct {
+    const char* name;
+    const ProgrammerFamily* family;
+    int32_t partition;
+    Bytes record;
+    int32_t expected;
+    bool reportsZero;  // the checks after the index check report progress 0 first
+  } cases[] = {
+      {"block 6 for MAIN", &Wx2040, 6, MakeRecord(100, 6), 6, true},
+      {"25 bytes", &Wx2040, 2, MakeRecord(25, 3), 3, true},
+      {"one byte", &Wx2040, 2, Bytes{3}, 3, true},
+      {"empty", &Wx2040, 2, Bytes{}, 3, true},
+      {"65537 bytes for BOOT", &Wx2040, 0, MakeRecord(65537, 0), 4, true},
+      {"one byte beyond OEM", &Wx2040, 16, MakeRecord(16385, 67), 4, true},
+      {"COMM cannot be addressed by one byte", &Wx2050, 27, MakeRecord(100, 140), 6, true},
+      {"index 17", &Wx2040, 17, MakeRecord(100, 0), 5, false},
+      {"index 29", &Wx2050, 29, MakeRecord(100, 0), 5, false},
+      {"index -1", &Wx2050, -1, MakeRecord(100, 0), 5, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeLink fake;
+    EXPECT_EQ(programmer::ProgramPartition(*c.family, &fake.link, c.partition, c.record.data(),
+                                           static_cast<uint32_t>(c.record.size())),
+              c.expected);
+    EXPECT_TRUE(fake.writes.empty());
+    EXPECT_EQ(fake.progress, c.reportsZero ? std::vector<int32_t>{0} : std::vector<int32_t>{});
+  }
+  const Bytes record = MakeRecord(100, 3);
+  EXPECT_EQ(programmer::ProgramPartition(Wx2040, nullptr, 2, record.data(), 100), 7);
+  EXPECT_EQ(programmer::ErasePartition(Wx2040, nullptr, 2), 7);
+}
+
+TEST(PartitionOps, ChecksumMismatchStopsBeforeTheProgramCommand) {
+  const Bytes record = MakeRecord(100, 3);
+  for (const char* reply : {"12345", "abc"}) {
+    FakeLink fake;
+    QueueSetup(fake, reply);
+    EXPECT_EQ(programmer::ProgramPartition(Wx2040, &fake.link, 2, record.data(), 100), 0x107);
+    EXPECT_EQ(fake.writes.size(), 9u) << "nothing after the checksum frame";
+    EXPECT_EQ(fake.progress.back(), 30) << "a failure keeps the last value";
+  }
+}
+
+TEST(PartitionOps, FinalRepliesOfTheProgrammingLoop) {
+  const struct {
+    std::vector<std::optional<std::string>> loop;
+    int32_t offset;  // from the family base; 0 success; negative: the absolute number
+  } cases[] = {
+      {{"Erase NG"}, 9},
+      {{"prog:", "Program NG"}, 10},
+      {{"RtnNg 3"}, 11},
+      {{"Data is the latest update"}, 8},
+      {{"ok", "Ok", "hello", "OK"}, 0},  // anything unrecognised is skipped
+      {{"prog:", std::nullopt}, -2},     // the reply never comes
+  };
+  for (const ProgrammerFamily* family : {&Wx2040, &Wx2050}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(testing::Message() << family->name << " " << c.loop.back().value_or("<none>"));
+      const Bytes record = MakeRecord(100, family == &Wx2040 ? 3 : 29);
+      FakeLink fake;
+      QueueSetup(fake, Checksum(record));
+      for (const auto& r : c.loop) fake.replies.push_back(r);
+      const int32_t expected =
+          c.offset < 0 ? -c.offset : (c.offset == 0 ? 0 : family->errorBase + c.offset);
+      EXPECT_EQ(programmer::ProgramPartition(*family, &fake.link, family == &Wx2040 ? 2 : 4,
+                                             record.data(), 100),
+                expected);
+    }
+  }
+}
+
+TEST(PartitionOps, ExtraProgressRepliesClimbPastTheShareUntilOk) {
+  FakeLink fake;
+  fake.link.progressCounter = 32;
+  fake.Queue({"prog:", "prog:", "prog:", "prog:", "prog:", "prog:", "OK"});
+  ASSERT_EQ(programmer::RunProgramLoop(Wx2040, &fake.link, 7794, 8192, 67), 0);
+  EXPECT_EQ(fake.progress, (std::vector<int32_t>{48, 65, 82, 99, 115, 132, 99}));
+}
+
+TEST(PartitionOps, SetupExchangeFailuresAreReturnedUnchanged) {
+  const Bytes record = MakeRecord(100, 3);
+  // The acknowledgement that fails, counted from reset (0) to setup end (6, after the checksum).
+  const int32_t expected[] = {0x101, 0x102, 0x103, 0x104, 0x106};
+  for (int failing = 0; failing < 5; ++failing) {
+    FakeLink fake;
+    fake.QueueOk(failing);
+    fake.Queue({"NG"});
+    EXPECT_EQ(programmer::ProgramPartition(Wx2040, &fake.link, 2, record.data(), 100),
+              expected[failing]);
+  }
+  FakeLink fake;
+  QueueSetup(fake, Checksum(record));
+  fake.replies.back() = "NG";
+  EXPECT_EQ(programmer::ProgramPartition(Wx2040, &fake.link, 2, record.data(), 100), 0x105);
+}
+
+TEST(PartitionOps, EraseConversationOfComm) {
+  FakeLink fake;
+  fake.QueueOk(4);
+  fake.Queue({"RtnOk", "eras:1", "RtnOk", "eras:2", "OK"});
+  ASSERT_EQ(programmer::ErasePartition(Wx2050, &fake.link, 27), 0);
+  ASSERT_EQ(fake.writes.size(), 7u);
+  EXPECT_EQ(fake.WriteText(0), Frame(CmdReset, 0));
+  EXPECT_EQ(fake.WriteText(1), Frame(CmdBlockId, 1));
+  EXPECT_EQ(fake.writes[2], Bytes{140});  // 396 & 0xFF
+  EXPECT_EQ(fake.WriteText(3), Frame(CmdSize, 12));
+  EXPECT_STREQ(reinterpret_cast<const char*>(fake.writes[4].data()), "67108864");
+  EXPECT_EQ(fake.WriteText(5), Frame(CmdSetupEnd, 0));
+  EXPECT_EQ(fake.writes[6], Hex("AB 00 00 00 07 1B 01 02 03 04 05 06"));
+  // 128 blocks share 95 points: each "eras:" adds 95/128 of a point; "RtnOk" adds nothing.
+  EXPECT_EQ(fake.progress, (std::vector<int32_t>{0, 1, 2, 3, 4, 4, 5, 100}));
+}
+
+TEST(PartitionOps, EraseLoopEndsOnAnyOtherReply) {
+  const struct {
+    std::vector<std::optional<std::string>> loop;
+    int32_t expected;
+    std::vector<int32_t> loopProgress;
+  } cases[] = {
+      {{"eras:", "OK"}, 0, {51}},              // two blocks share 95 points
+      {{"ok"}, 9, {}},                          // lower case ends erasing, unlike programming
+      {{"prog:"}, 9, {}},
+      {{"RtnOk", std::nullopt}, 2, {}},
+  };
+  for (const auto& c : cases) {
+    FakeLink fake;
+    fake.link.progressCounter = 4;
+    for (const auto& r : c.loop) fake.replies.push_back(r);
+    EXPECT_EQ(programmer::RunEraseLoop(&fake.link, 0x4000, 0x2000, 95), c.expected);
+    EXPECT_EQ(fake.progress, c.loopProgress);
+  }
+}
+
+}  // namespace
+}  // namespace fg::test

@@ -1,0 +1,24 @@
+#include "updater/driver_errors.h"
+
+namespace fg {
+
+const char* DriverErrorText(int32_t code) {
+  switch (code) {
+    case 0: return "success";
+    case kDriverNoLink: return "the instrument link cannot be created";
+    case kDriverOpenFailed: return "the instrument cannot be opened";
+    case kDriverAnnounceFailed: return "the instrument's display cannot be written";
+    case kDriverNoWriter: return "the instrument cannot be switched to or reached in writer mode";
+    case kDriverPayloadUnreadable: return "the payload file cannot be opened or read";
+    case kDriverNoMemory: return "no memory for an image";
+    case kDriverProgramFailed: return "the identification query or programming an image failed";
+    case kDriverOlderImage: return "an image is older than the installed one";
+    case 0x100 + kDriverMissingImage:
+    case 0x200 + kDriverMissingImage: return "a required image is missing from the package";
+    case 0x100 + kDriverOversizeImage:
+    case 0x200 + kDriverOversizeImage: return "an image is larger than its region";
+    default: return "unknown error";
+  }
+}
+
+}  // namespace fg

@@ -1,0 +1,22 @@
+// Result numbers of the package update drivers (UpdaterOps). Missing and oversize images carry
+// the family's programmer error base: 0x101 / 0x102 for the WX2040, 0x201 / 0x202 for the WX2050.
+#pragma once
+#include <cstdint>
+
+namespace fg {
+
+inline constexpr int32_t kDriverNoLink = 1;          // Init: the link cannot be created
+inline constexpr int32_t kDriverOpenFailed = 2;      // Connect: the resource cannot be opened
+inline constexpr int32_t kDriverAnnounceFailed = 3;  // Connect: the display text cannot be written
+inline constexpr int32_t kDriverNoWriter = 4;        // writer mode cannot be entered or reached
+inline constexpr int32_t kDriverPayloadUnreadable = 5;
+inline constexpr int32_t kDriverNoMemory = 6;        // no buffer for an image
+inline constexpr int32_t kDriverProgramFailed = 8;   // identity query or an image's programming
+inline constexpr int32_t kDriverOlderImage = 9;      // an image older than the installed one
+inline constexpr int32_t kDriverMissingImage = 1;    // + family base: a required image is missing
+inline constexpr int32_t kDriverOversizeImage = 2;   // + family base: an image exceeds maxSize
+
+// A short English description of a driver result number, never null.
+const char* DriverErrorText(int32_t code);
+
+}  // namespace fg

@@ -1,0 +1,217 @@
+#include "updater/package_driver.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "firmware/image_record.h"
+#include "updater/driver_errors.h"
+#include "util/bounded_text.h"
+#include "util/endian.h"
+
+namespace fg {
+
+namespace {
+
+constexpr DriverLinkSlots kVisaSlots = {VisaOpen<UpdaterContext>, VisaWrite<UpdaterContext>,
+                                        VisaRead<UpdaterContext>, VisaClose<UpdaterContext>};
+const DriverLinkSlots* g_slots = &kVisaSlots;
+
+constexpr const char* kDisplayClear = "DISP:TEXT:CLEAR\n";
+constexpr uint32_t kPercentDone = 100;
+
+// Closes a FILE when it goes out of scope.
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Appends the built-in OEM record (its own length: storedLength + 6) to the payload file.
+int32_t AppendOemRecord(const char* payloadPath) {
+  File file(std::fopen(payloadPath, "r+b"));
+  if (!file) return kDriverPayloadUnreadable;
+  const size_t length = std::min<size_t>(
+      LoadBe32(kOemRecord + kRecordStoredLengthOffset) + kRecordTrailerSize, kOemRecordSize);
+  std::fseek(file.get(), 0, SEEK_END);
+  // A short write leaves a record whose trailer cannot be read; the index then ignores it.
+  std::fwrite(kOemRecord, 1, length, file.get());
+  return 0;
+}
+
+// The identification reply of the writer, read into the context and terminated.
+int32_t ReadIdentity(UpdaterContext* c) {
+  ReplyText reply{c->idnReply, kIdnReplyCapacity};
+  if (c->programmer->Query(c->link, QueryIdentity, &reply) != 0) return kDriverProgramFailed;
+  c->idnReply[std::min(reply.length, kIdnReplyCapacity)] = '\0';
+  return 0;
+}
+
+}  // namespace
+
+const DriverLinkSlots* InstallDriverLinkSlots(const DriverLinkSlots* slots) {
+  const DriverLinkSlots* previous = g_slots;
+  g_slots = slots ? slots : &kVisaSlots;
+  return previous;
+}
+
+namespace updater {
+
+int32_t Init(const UpdaterFamily& family, UpdaterContext* context, ProgressFn progressFn,
+             void* progressOwner) {
+  DeviceLink* link = CreateDeviceLink(g_slots->open, g_slots->write, g_slots->read,
+                                      g_slots->close, ReportProgress, context);
+  if (link == nullptr) return kDriverNoLink;
+  // The previous run's link is of no further use: release it (closing what it still had open).
+  Destroy(context->link);
+  *context = UpdaterContext{};
+  context->link = link;
+  context->programmer = family.programmer;
+  context->progressFn = progressFn;
+  context->progressOwner = progressOwner;
+  context->index.capacity = family.indexCapacity;
+  context->family = &family;
+  return 0;
+}
+
+int32_t Connect(UpdaterContext* context, const char* resourceName) {
+  if (resourceName == nullptr || std::strlen(resourceName) >= kResourceNameSize)
+    return kDriverOpenFailed;
+  CopyBounded(context->resourceName, resourceName);
+  if (g_slots->open(context, context->resourceName) == 0) return kDriverOpenFailed;
+  // DISP:TEXT "<name>"\n: any name that fits resourceName fits here.
+  char announcement[kResourceNameSize + 16];
+  const int length = std::snprintf(announcement, sizeof announcement, "DISP:TEXT \"%s\"\n",
+                                   context->resourceName);
+  uint32_t count = static_cast<uint32_t>(length);
+  if (g_slots->write(context, reinterpret_cast<const uint8_t*>(announcement), &count) == 0) {
+    g_slots->close(context);
+    return kDriverAnnounceFailed;
+  }
+  return 0;
+}
+
+int32_t Finish(UpdaterContext* context) {
+  uint32_t count = static_cast<uint32_t>(std::strlen(kDisplayClear));
+  g_slots->write(context, reinterpret_cast<const uint8_t*>(kDisplayClear), &count);
+  g_slots->close(context);
+  return 0;
+}
+
+void Destroy(DeviceLink* link) { FreeDeviceLink(link); }
+
+int32_t Update(UpdaterContext* context, const char* payloadPath, int32_t flags) {
+  const UpdaterFamily* family = context->family;
+  if (family == nullptr || context->link == nullptr) return kDriverNoWriter;
+  if (family->supplementUpTo != nullptr) {
+    // Older main firmware needs the OEM image that later versions carry themselves.
+    const ProgrammerOps* p = context->programmer;
+    if (p->Connect(context->link, context->resourceName) != 0) return kDriverNoWriter;
+    const int32_t rc = ReadIdentity(context);
+    p->Close(context->link);
+    if (rc != 0) return rc;
+    char mainVersion[kVersionTextSize];
+    family->rules[static_cast<size_t>(family->probeRule)].extractVersion(mainVersion,
+                                                                         context->idnReply);
+    if (CompareVersionText(mainVersion, family->supplementUpTo) <= 0) {
+      if (AppendOemRecord(payloadPath) != 0) return kDriverPayloadUnreadable;
+    }
+  }
+  return CheckAndProgram(context, payloadPath, flags);
+}
+
+int32_t CheckAndProgram(UpdaterContext* context, const char* payloadPath, int32_t flags) {
+  const UpdaterFamily& family = *context->family;
+  const ProgrammerOps* p = context->programmer;
+  context->programmerError = 0;
+  if (p->Connect(context->link, context->resourceName) != 0) return kDriverNoWriter;
+
+  int32_t result = ReadIdentity(context);
+  if (result == 0) {
+    ParseImageIndex(&context->index, payloadPath);
+    for (size_t i = 0; i < family.rules.size(); ++i) {
+      const ImageRule& rule = family.rules[i];
+      RuleState& state = context->rules[i];
+      state.entry = FindImage(&context->index, rule.firstBlock);
+      state.deviceVersion[0] = '\0';
+      state.programmed = false;
+      if (rule.extractVersion) rule.extractVersion(state.deviceVersion, context->idnReply);
+    }
+
+    context->totalWeight = 0;
+    context->doneWeight = 0;
+    for (size_t i = 0; i < family.rules.size() && result == 0; ++i) {
+      const ImageRule& rule = family.rules[i];
+      const ImageIndexEntry* entry = FindImage(&context->index, rule.firstBlock);
+      if (entry == nullptr) {
+        if (rule.optional == 0) result = family.errorBase + kDriverMissingImage;
+        continue;
+      }
+      if (static_cast<uint32_t>(entry->length) > rule.maxSize) {
+        result = family.errorBase + kDriverOversizeImage;
+      } else if ((flags & kUpdateCheckVersions) && rule.extractVersion &&
+                 CompareVersionText(entry->version, context->rules[i].deviceVersion) < 0) {
+        result = kDriverOlderImage;
+      } else {
+        context->totalWeight += rule.weight;
+      }
+    }
+    // A dry run stops here, leaving the instrument as a failed check would.
+    if (result == 0 && (flags & kUpdateDryRun) == 0) result = TransferImages(context, payloadPath);
+  }
+  p->Close(context->link);
+  return result;
+}
+
+int32_t TransferImages(UpdaterContext* context, const char* payloadPath) {
+  const UpdaterFamily& family = *context->family;
+  File file(std::fopen(payloadPath, "rb"));
+  if (!file) return kDriverPayloadUnreadable;
+  int32_t result = 0;
+  for (size_t i = 0; i < family.rules.size() && result == 0; ++i) {
+    RuleState& state = context->rules[i];
+    if (state.entry == nullptr) continue;
+    const ImageRule& rule = family.rules[i];
+    context->currentRule = &rule;
+    const auto length = static_cast<uint32_t>(state.entry->length);
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[length]);
+    if (!buffer) {
+      result = kDriverNoMemory;
+      break;
+    }
+    // A payload that changed since it was indexed must not send stale or missing bytes.
+    if (std::fseek(file.get(), state.entry->offset, SEEK_SET) != 0 ||
+        std::fread(buffer.get(), 1, length, file.get()) != length) {
+      result = kDriverPayloadUnreadable;
+      break;
+    }
+    const int32_t rc = context->programmer->ProgramPartition(context->link, rule.partition,
+                                                             buffer.get(), length);
+    if (rc != 0) {
+      context->programmerError = rc;
+      result = kDriverProgramFailed;
+    } else {
+      state.programmed = true;
+    }
+  }
+  context->currentRule = nullptr;
+  return result;
+}
+
+int32_t ReportProgress(void* owner, uint32_t percent) {
+  auto* context = static_cast<UpdaterContext*>(owner);
+  const ImageRule* rule = context->currentRule;
+  if (rule == nullptr || context->totalWeight == 0) return 0;  // not inside the transfer
+  const uint32_t partial = rule->weight * percent / 100;
+  uint32_t overall = (context->doneWeight + partial) * 100 / context->totalWeight;
+  if (percent == kPercentDone) context->doneWeight += rule->weight;
+  // The programmer's counter may overshoot when an instrument sends extra progress replies;
+  // the overall percent stays within what a progress bar accepts.
+  overall = std::min(overall, kPercentDone);
+  if (context->progressFn) context->progressFn(context->progressOwner, static_cast<int32_t>(overall));
+  return static_cast<int32_t>(overall);
+}
+
+}  // namespace updater
+}  // namespace fg

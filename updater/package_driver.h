@@ -1,0 +1,123 @@
+// The package update driver: one implementation of UpdaterOps over a family table. It connects to
+// the instrument, has the programmer switch it to writer mode, checks the image package of a
+// payload file against the family's required-image rules and programs image after image, turning
+// the programmer's per-image percent into a weighted overall percent.
+#pragma once
+#include <cstdint>
+#include <span>
+
+#include "catalog/updater_ops.h"
+#include "firmware/image_index.h"
+#include "link/device_link.h"
+#include "programmer/partition_tables.h"
+#include "programmer/programmer_ops.h"
+#include "updater/version_fields.h"
+
+namespace fg {
+
+inline constexpr uint32_t kResourceNameSize = 256;  // 255 characters and a NUL
+inline constexpr uint32_t kIdnReplyCapacity = 256;  // read capacity of the identification reply
+inline constexpr int32_t kMaxImageRules = 6;
+
+// One required-image rule. Blocks are 16 bits wide for both families (the WX2040's fit in 8).
+struct ImageRule {
+  uint16_t firstBlock;   // the record's block id must equal it
+  uint16_t lastBlock;
+  uint32_t blockSize;
+  uint32_t maxSize;      // largest accepted record length: the region's size
+  int32_t optional;      // 1: the package may lack this image
+  int32_t partition;     // row of the family's partition table given to ProgramPartition
+  uint32_t weight;       // the image's share of the overall progress
+  VersionExtractor extractVersion;  // the region's installed version, or null
+};
+
+// What the latest Update found and did for one rule (index parallel to the family's rules).
+struct RuleState {
+  const ImageIndexEntry* entry;        // the package record for the rule, or null
+  char deviceVersion[kVersionTextSize];  // the installed version the extractor read
+  bool programmed;                     // ProgramPartition succeeded for it
+};
+
+struct UpdaterFamily;
+
+// A family's state block, the `context` word of its UpdaterOps. Init clears all of it.
+struct UpdaterContext {
+  DeviceLink* link;                // created by Init; its owner is this context
+  const ProgrammerOps* programmer;
+  ProgressFn progressFn;           // may be null: no progress is reported
+  void* progressOwner;
+  ViSession rmSession;             // used only by the link's VISA slots
+  ViSession session;
+  char resourceName[kResourceNameSize];
+  char idnReply[kIdnReplyCapacity + 1];  // room for the terminator of a full-length reply
+  ImageIndex index;                // capacity: the family's 6 or 3
+  const ImageRule* currentRule;    // the rule being programmed; null outside the transfer
+  uint32_t totalWeight;            // weights of the images present in the package
+  uint32_t doneWeight;             // weights of the images programmed so far
+  // Bookkeeping of our own, for the package plan.
+  const UpdaterFamily* family;
+  RuleState rules[kMaxImageRules];
+  int32_t programmerError;         // the programmer's number behind the latest failure 8
+};
+
+// What differs between the two driver families.
+struct UpdaterFamily {
+  const char* name;
+  int32_t indexCapacity;                     // 6, 3
+  std::span<const ImageRule> rules;          // in checking and programming order
+  const ProgrammerOps* programmer;
+  std::span<const PartitionInfo> partitions; // names of the rules' partitions
+  int32_t errorBase;                         // 0x100, 0x200: missing / oversize image codes
+  // The version probe: when the main version (read by rules[probeRule]) is at or below this text,
+  // the built-in OEM record is appended to the payload. Null: no probe.
+  const char* supplementUpTo;
+  int32_t probeRule;
+  UpdaterContext* context;                   // the family's one static context
+};
+
+extern const UpdaterFamily kWx2040UpdaterFamily;
+extern const UpdaterFamily kWx2050UpdaterFamily;
+
+// The link slots the drivers use: by default the VISA ones. Connect and Finish call them
+// directly with the context; Init installs them in every new link.
+struct DriverLinkSlots {
+  LinkOpenFn open;
+  LinkWriteFn write;
+  LinkReadFn read;
+  LinkCloseFn close;
+};
+
+// Installs the slots used from now on and returns the previous table; null restores VISA.
+// For tests that script the instrument's side.
+const DriverLinkSlots* InstallDriverLinkSlots(const DriverLinkSlots* slots);
+
+namespace updater {
+
+// Creates a new link and clears the context. The link of the previous run is released here, so
+// a session of many updates holds one link at a time. 0, or 1 when no link can be created (the
+// context is then left as it was).
+int32_t Init(const UpdaterFamily& family, UpdaterContext* context, ProgressFn progressFn,
+             void* progressOwner);
+// Opens the instrument and shows its resource name on its display. 0; 2 the name is longer than
+// 255 characters (nothing is opened) or the resource cannot be opened; 3 the display text
+// cannot be written (the session is closed again).
+int32_t Connect(UpdaterContext* context, const char* resourceName);
+// Writer mode, the WX2040 probe and supplement, the package checks and the transfer.
+// Flags: kUpdateCheckVersions, kUpdateDryRun. 0 or a number of updater/driver_errors.h.
+int32_t Update(UpdaterContext* context, const char* payloadPath, int32_t flags);
+// Clears the display and closes the session. Always 0.
+int32_t Finish(UpdaterContext* context);
+// Releases a link created by Init.
+void Destroy(DeviceLink* link);
+
+// The common core of Update: connect to the writer, read its identity, index the package, check
+// every rule, transfer (not on a dry run), close.
+int32_t CheckAndProgram(UpdaterContext* context, const char* payloadPath, int32_t flags);
+// Programs every present image in rule order, stopping at the first failure.
+int32_t TransferImages(UpdaterContext* context, const char* payloadPath);
+// The link's progress slot: per-image percent in, weighted overall percent (0..100) out, also
+// handed to the context's progressFn.
+int32_t ReportProgress(void* context, uint32_t percent);
+
+}  // namespace updater
+}  // namespace fg
