@@ -38,8 +38,10 @@ class FakeLink {
   // Replies of the next reads, in order; nullopt makes that read fail. An empty queue fails too,
   // so a scripted conversation cannot run on forever.
   std::deque<std::optional<std::string>> replies;
-  // Results of the next opens, in order; an empty queue opens successfully.
+  // Results of the next opens, in order; when the queue is empty `canOpen` decides (default:
+  // every name opens).
   std::deque<bool> openResults;
+  std::function<bool(const std::string&)> canOpen;
   int failWriteAt = -1;  // index (in `writes`) of a write that fails
   // The count a write reports back for `handed` bytes (default: all of them).
   std::function<uint32_t(size_t index, uint32_t handed)> writtenCount;
@@ -87,7 +89,7 @@ class FakeLink {
   static int32_t Open(void* owner, const char* name) {
     FakeLink* f = From(owner);
     f->events.push_back(std::string("open ") + name);
-    if (f->openResults.empty()) return 1;
+    if (f->openResults.empty()) return (!f->canOpen || f->canOpen(name)) ? 1 : 0;
     const bool ok = f->openResults.front();
     f->openResults.pop_front();
     return ok ? 1 : 0;

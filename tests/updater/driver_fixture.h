@@ -1,0 +1,151 @@
+// Shared pieces of the driver tests: a payload folder of the test's own, package builders, a
+// scripted programmer table and the link slots pointed at a FakeLink.
+#pragma once
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "firmware/image_record_writer.h"
+#include "tests/programmer/fake_clock.h"
+#include "tests/programmer/fake_link.h"
+#include "updater/package_driver.h"
+#include "util/bounded_text.h"
+
+namespace fg::test {
+
+// One image record with a body of bodySize bytes (a pattern keyed by the block id).
+inline Bytes Record(uint8_t blockId, size_t bodySize, const char* version) {
+  ImageRecordFields fields = PlainRecordFields(blockId, bodySize);
+  SetRecordVersion(&fields, version);
+  Bytes body(bodySize);
+  for (size_t i = 0; i < bodySize; ++i) body[i] = static_cast<uint8_t>(i * 13 + blockId);
+  Bytes out;
+  EXPECT_EQ(EncodeImageRecord(fields, body.data(), body.size(), &out), kRecordWriteOk);
+  return out;
+}
+
+// The record whose whole length (header, body, trailer) is `length`.
+inline Bytes RecordOfLength(uint8_t blockId, size_t length, const char* version) {
+  return Record(blockId, length - 26, version);
+}
+
+// A programmer table whose operations log their calls and answer as configured. ProgramPartition
+// reports 0, 50 and 100 through the link's progress slot, like the real one does at its ends.
+class FakeProgrammer {
+ public:
+  std::vector<std::string> calls;  // "connect NAME", "query", "close", "program P"
+  std::vector<std::pair<int32_t, Bytes>> programmed;  // partition and record bytes
+  int32_t connectResult = 0;
+  int32_t queryResult = 0;
+  std::string identity;
+  std::map<size_t, int32_t> programFailures;  // index of the ProgramPartition call -> its result
+
+  FakeProgrammer() { current = this; }
+  ~FakeProgrammer() { current = nullptr; }
+
+  static const ProgrammerOps kOps;
+  static inline FakeProgrammer* current = nullptr;
+
+  size_t Count(const std::string& call) const {
+    size_t n = 0;
+    for (const auto& c : calls) n += (c.rfind(call, 0) == 0);
+    return n;
+  }
+  std::vector<int32_t> Partitions() const {
+    std::vector<int32_t> p;
+    for (const auto& [partition, bytes] : programmed) p.push_back(partition);
+    return p;
+  }
+
+  static int32_t Connect(DeviceLink*, const char* name) {
+    current->calls.push_back(std::string("connect ") + name);
+    return current->connectResult;
+  }
+  static int32_t Program(DeviceLink* link, int32_t partition, const uint8_t* image, uint32_t length) {
+    const size_t index = current->Count("program");
+    current->calls.push_back("program " + std::to_string(partition));
+    link->progress(link->owner, 0);
+    auto failure = current->programFailures.find(index);
+    if (failure != current->programFailures.end()) return failure->second;
+    link->progress(link->owner, 50);
+    current->programmed.emplace_back(partition, Bytes(image, image + length));
+    link->progress(link->owner, 100);
+    return 0;
+  }
+  static int32_t Erase(DeviceLink*, int32_t) { return 0; }
+  static int32_t Query(DeviceLink*, int32_t selector, void* out) {
+    current->calls.push_back("query");
+    if (current->queryResult != 0 || selector != QueryIdentity) return current->queryResult;
+    auto* reply = static_cast<ReplyText*>(out);
+    const size_t n = std::min<size_t>(current->identity.size(), reply->length);
+    std::memcpy(reply->buffer, current->identity.data(), n);
+    reply->buffer[n] = '\0';
+    reply->length = static_cast<uint32_t>(n);
+    return 0;
+  }
+  static int32_t Close(DeviceLink*) {
+    current->calls.push_back("close");
+    return 0;
+  }
+};
+
+inline const ProgrammerOps FakeProgrammer::kOps = {Connect, Program, Erase, Query, Close};
+
+// A context of the test's own (not the family's static one), the link slots on a FakeLink, a
+// fake clock, and a private folder for payload files.
+class DriverTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char folder[] = "/tmp/fg-driver-test-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    folder_ = folder;
+    FakeLink::current = &fake;
+    previousSlots_ = InstallDriverLinkSlots(&kFakeSlots);
+  }
+  void TearDown() override {
+    updater::Destroy(context.link);
+    context.link = nullptr;
+    InstallDriverLinkSlots(previousSlots_);
+    FakeLink::current = nullptr;
+    std::filesystem::remove_all(folder_);
+  }
+
+  // Init for the family, with the fake programmer in place of the real one.
+  void Start(const UpdaterFamily& family, bool fakeProgrammer = true) {
+    ASSERT_EQ(updater::Init(family, &context, RecordProgress, this), 0);
+    if (fakeProgrammer) context.programmer = &FakeProgrammer::kOps;
+  }
+
+  std::string WritePayload(const std::vector<Bytes>& records, const char* name = "payload") {
+    const std::string path = folder_ + "/" + name;
+    std::ofstream out(path, std::ios::binary);
+    for (const Bytes& r : records) out.write(reinterpret_cast<const char*>(r.data()), static_cast<std::streamsize>(r.size()));
+    return path;
+  }
+  static uintmax_t FileSize(const std::string& path) { return std::filesystem::file_size(path); }
+
+  static void RecordProgress(void* owner, int32_t percent) {
+    static_cast<DriverTest*>(owner)->overall.push_back(percent);
+  }
+
+  static constexpr DriverLinkSlots kFakeSlots = {FakeLink::Open, FakeLink::Write, FakeLink::Read,
+                                                 FakeLink::Close};
+  FakeLink fake;
+  FakeClock clock;
+  UpdaterContext context{};
+  std::vector<int32_t> overall;
+  std::string folder_;
+
+ private:
+  const DriverLinkSlots* previousSlots_ = nullptr;
+};
+
+}  // namespace fg::test
