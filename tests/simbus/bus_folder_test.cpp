@@ -1,0 +1,226 @@
+// Who may plant an instrument on the simulated bus: the folder rule, its diagnostics, where the
+// folder lives by default, and leftovers of devices that are gone.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "tests/simbus/recording_handler.h"
+#include "tests/simbus/temp_bus_folder.h"
+#include "visa/builtin_providers.h"
+#include "visa/sim_bus_device.h"
+#include "visa/simbus_folder.h"
+
+namespace fg {
+namespace {
+
+using testing::RecordingHandler;
+using testing::TempBusFolder;
+
+mode_t ModeOf(const std::string& path) {
+  struct stat info {};
+  ::stat(path.c_str(), &info);
+  return info.st_mode & 07777;
+}
+
+// Restores one environment variable when the test ends.
+class SavedEnv {
+ public:
+  explicit SavedEnv(const char* name) : name_(name) {
+    const char* value = std::getenv(name);
+    had_ = value != nullptr;
+    if (had_) value_ = value;
+  }
+  ~SavedEnv() {
+    if (had_) {
+      ::setenv(name_, value_.c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  bool had_ = false;
+  std::string value_;
+};
+
+TEST(BusFolderRuleTest, OnlyAPrivateDirectoryOfOurOwnIsSafe) {
+  TempBusFolder bus;
+  const std::string dir = bus.path() + "/candidate";
+  const std::string file = bus.path() + "/plain-file";
+  const std::string link = bus.path() + "/link";
+  ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+  ::close(::open(file.c_str(), O_CREAT | O_WRONLY, 0600));
+  ASSERT_EQ(::symlink(dir.c_str(), link.c_str()), 0);
+
+  struct Row {
+    std::string path;
+    mode_t mode;  // applied to `dir` first when not 0
+    bool safe;
+    const char* mentions;
+  };
+  const Row rows[] = {
+      {dir, 0700, true, ""},
+      {dir, 0750, false, "0750"},
+      {dir, 0701, false, "0701"},
+      {dir, 0777, false, "0777"},
+      {dir, 0600, false, "0600"},
+      {link, 0700, false, "not a directory"},
+      {file, 0, false, "not a directory"},
+      {bus.path() + "/missing", 0, false, "cannot be read"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path + " " + std::to_string(row.mode));
+    if (row.mode != 0) {
+      ASSERT_EQ(::chmod(dir.c_str(), row.mode), 0);
+    }
+    std::string problem;
+    EXPECT_EQ(simbus::CheckBusFolder(row.path, &problem), row.safe);
+    if (!row.safe) {
+      EXPECT_NE(problem.find(row.mentions), std::string::npos) << problem;
+      EXPECT_NE(problem.find(row.path), std::string::npos) << problem;
+    }
+  }
+}
+
+TEST(BusFolderRuleTest, FolderOfAnotherUserIsNotSafe) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a folder away";
+  TempBusFolder bus;
+  const std::string dir = bus.path() + "/theirs";
+  ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+  ASSERT_EQ(::chown(dir.c_str(), 65534, 65534), 0);
+  std::string problem;
+  EXPECT_FALSE(simbus::CheckBusFolder(dir, &problem));
+  EXPECT_NE(problem.find("another user"), std::string::npos) << problem;
+}
+
+TEST(BusFolderRuleTest, UnsafeFolderHidesItsDevicesAndIsDiagnosed) {
+  TempBusFolder bus;
+  RecordingHandler handler;
+  std::string error;
+  auto device = simbus::SimBusDevice::Attach(bus.path(), {0x2E5B, 0x3A01, "PLANTED", 0},
+                                             &handler, &error);
+  ASSERT_NE(device, nullptr) << error;
+  auto provider = visa::CreateSimBusProvider();
+
+  ASSERT_EQ(::chmod(bus.path().c_str(), 0755), 0);
+  std::vector<std::string> names;
+  provider->ListResources(&names);
+  EXPECT_TRUE(names.empty());
+  std::unique_ptr<visa::InstrSession> session;
+  EXPECT_EQ(provider->Open(device->ResourceName(), 1000, &session), visa::VI_ERROR_RSRC_NFOUND);
+  std::vector<visa::Diagnostic> diagnostics;
+  provider->Diagnose(&diagnostics);
+  ASSERT_EQ(diagnostics.size(), 1u);
+  EXPECT_EQ(diagnostics[0].provider, "simbus");
+  EXPECT_NE(diagnostics[0].problem.find(bus.path()), std::string::npos);
+  EXPECT_NE(diagnostics[0].advice.find("chmod 700"), std::string::npos);
+  EXPECT_NE(provider->Describe().find("ignored"), std::string::npos);
+  EXPECT_EQ(handler.Events(), std::vector<std::string>{});  // nobody reached the device
+
+  ASSERT_EQ(::chmod(bus.path().c_str(), 0700), 0);
+  provider->ListResources(&names);
+  EXPECT_EQ(names, std::vector<std::string>{device->ResourceName()});
+  diagnostics.clear();
+  provider->Diagnose(&diagnostics);
+  EXPECT_TRUE(diagnostics.empty());
+  EXPECT_NE(provider->Describe().find("1 simulated instrument"), std::string::npos);
+}
+
+TEST(BusFolderRuleTest, DeviceRefusesToAttachToAnUnsafeFolder) {
+  TempBusFolder bus;
+  ASSERT_EQ(::chmod(bus.path().c_str(), 0770), 0);
+  RecordingHandler handler;
+  std::string error;
+  EXPECT_EQ(simbus::SimBusDevice::Attach(bus.path(), {0x2E5B, 0x3A01, "SN", 0}, &handler, &error),
+            nullptr);
+  EXPECT_NE(error.find("0770"), std::string::npos) << error;
+}
+
+TEST(DefaultBusFolderTest, EnvironmentThenRuntimeThenTemporaryFolder) {
+  SavedEnv simbusVar("FLINTGATE_SIMBUS"), runtimeVar("XDG_RUNTIME_DIR"), tempVar("TMPDIR");
+  TempBusFolder scratch;  // sets FLINTGATE_SIMBUS itself; used here as a scratch folder
+  const std::string root = scratch.path();
+
+  ::setenv("FLINTGATE_SIMBUS", (root + "/chosen").c_str(), 1);
+  EXPECT_EQ(simbus::DefaultBusFolder(), root + "/chosen");
+  EXPECT_EQ(ModeOf(root + "/chosen"), 0700u);  // created private when missing
+
+  ::unsetenv("FLINTGATE_SIMBUS");
+  ::setenv("XDG_RUNTIME_DIR", root.c_str(), 1);
+  EXPECT_EQ(simbus::DefaultBusFolder(), root + "/flintgate-simbus");
+  EXPECT_EQ(ModeOf(root + "/flintgate-simbus"), 0700u);
+
+  ::setenv("XDG_RUNTIME_DIR", (root + "/no-such-dir").c_str(), 1);
+  ::setenv("TMPDIR", root.c_str(), 1);
+  const std::string perUser = root + "/flintgate-simbus-" + std::to_string(::geteuid());
+  EXPECT_EQ(simbus::DefaultBusFolder(), perUser);
+  EXPECT_EQ(ModeOf(perUser), 0700u);
+
+  // An existing folder keeps its mode; the rule, not the lookup, judges it.
+  ASSERT_EQ(::chmod(perUser.c_str(), 0755), 0);
+  EXPECT_EQ(simbus::DefaultBusFolder(), perUser);
+  EXPECT_EQ(ModeOf(perUser), 0755u);
+}
+
+TEST(BusDeviceListTest, LeftoverSocketOfAGoneDeviceIsSkippedAndReplaced) {
+  TempBusFolder bus;
+  const simbus::SimDeviceIdentity identity{0x2E5B, 0x3A02, "CRASHED", 0};
+  // A device that died without cleaning up: its socket file stays, nobody listens.
+  const std::string path = bus.path() + "/" + simbus::DeviceSocketName(identity);
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ::close(fd);
+  // Files that are not devices are ignored too.
+  ::close(::open((bus.path() + "/usbtmc-notes.txt").c_str(), O_CREAT | O_WRONLY, 0600));
+  EXPECT_TRUE(simbus::ListBusDevices(bus.path()).empty());
+
+  RecordingHandler handler;
+  std::string error;
+  auto device = simbus::SimBusDevice::Attach(bus.path(), identity, &handler, &error);
+  ASSERT_NE(device, nullptr) << error;
+  auto entries = simbus::ListBusDevices(bus.path());
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].identity.serial, "CRASHED");
+  EXPECT_EQ(entries[0].socketPath, path);
+  // The probe of the listing is not a session.
+  EXPECT_EQ(handler.Events(), std::vector<std::string>{});
+
+  RecordingHandler twin;
+  EXPECT_EQ(simbus::SimBusDevice::Attach(bus.path(), identity, &twin, &error), nullptr);
+  EXPECT_NE(error.find("already on the bus"), std::string::npos) << error;
+}
+
+TEST(BusDeviceListTest, SerialsThatCouldBreakNamesAreRefused) {
+  TempBusFolder bus;
+  RecordingHandler handler;
+  for (const char* serial : {"", "A::B", "a/b", "with space", "tab\t",
+                             "0123456789012345678901234567890123456789012345678901234567890123X"}) {
+    std::string error;
+    EXPECT_EQ(simbus::SimBusDevice::Attach(bus.path(), {0x2E5B, 0x3A01, serial, 0}, &handler,
+                                           &error),
+              nullptr)
+        << serial;
+    EXPECT_FALSE(error.empty());
+  }
+  simbus::SimDeviceIdentity parsed;
+  EXPECT_TRUE(simbus::ParseDeviceSocketName(
+      simbus::DeviceSocketName({0xABCD, 0x0102, "x-y_z.1", 17}), &parsed));
+  EXPECT_EQ(parsed.vendorId, 0xABCD);
+  EXPECT_EQ(parsed.productId, 0x0102);
+  EXPECT_EQ(parsed.serial, "x-y_z.1");
+  EXPECT_EQ(parsed.interfaceNumber, 17);
+}
+
+}  // namespace
+}  // namespace fg
