@@ -1,0 +1,144 @@
+// The driver over the real programmer, against a small instrument that speaks the writer-mode
+// protocol through a FakeLink: the whole chain from Connect to the images in flash.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+#include "firmware/image_record.h"
+#include "programmer/command_frame.h"
+#include "programmer/partition_ops.h"
+#include "tests/updater/driver_fixture.h"
+
+namespace fg::test {
+namespace {
+
+// Normal firmware until "SYST:UPDATE", then the writer: acknowledges every command, answers the
+// checksum of the data it received and keeps what it was told to program.
+class FakeWriter {
+ public:
+  std::string normalIdentity;
+  std::string writerIdentity;
+  bool writerMode = false;
+  std::vector<std::string> programReplies = {"prog:", "junk", "prog:", "OK"};
+  std::map<uint32_t, Bytes> flash;  // block id -> the data programmed there
+
+  explicit FakeWriter(FakeLink& fake) : fake_(fake) {
+    fake.onWrite = [this](const Bytes& bytes) { OnWrite(bytes); };
+    // A WX2050's writer has another product id: its normal name is gone after the switch.
+    fake.canOpen = [this](const std::string& name) {
+      return !(writerMode && name.find("0x3A02") != std::string::npos);
+    };
+  }
+
+ private:
+  void OnWrite(const Bytes& bytes) {
+    if (expecting_ > 0) {
+      payload_.insert(payload_.end(), bytes.begin(), bytes.end());
+      expecting_ -= std::min<uint32_t>(expecting_, static_cast<uint32_t>(bytes.size()));
+      if (expecting_ == 0) Complete();
+      return;
+    }
+    const std::string text(bytes.begin(), bytes.end());
+    if (text == "*IDN?\n") {
+      fake_.replies.emplace_back(writerMode ? writerIdentity : normalIdentity);
+      return;
+    }
+    if (text.rfind("SYST:UPDATE ", 0) == 0) {
+      writerMode = true;
+      return;
+    }
+    if (text.rfind("DISP:", 0) == 0) return;
+    uint32_t length = 0;
+    ASSERT_TRUE(DecodeCommandFrame(bytes.data(), bytes.size(), &command_, &length, nullptr));
+    ASSERT_TRUE(writerMode) << "a frame before writer mode";
+    payload_.clear();
+    expecting_ = length;
+    if (length == 0) Complete();
+  }
+
+  void Complete() {
+    switch (command_) {
+      case CmdData: data_ = payload_; break;
+      case CmdBlockId: block_ = payload_.at(0); break;
+      case CmdChecksum:
+        fake_.replies.emplace_back(
+            std::to_string(ImageChecksum(data_.data(), static_cast<uint32_t>(data_.size()))));
+        return;
+      case CmdProgram:
+        flash[block_] = data_;
+        for (const auto& r : programReplies) fake_.replies.emplace_back(r);
+        return;
+      default: break;
+    }
+    fake_.replies.emplace_back("OK");
+  }
+
+  FakeLink& fake_;
+  uint8_t command_ = 0;
+  uint32_t expecting_ = 0;
+  Bytes payload_;
+  Bytes data_;
+  uint8_t block_ = 0;
+};
+
+TEST_F(DriverTest, Wx2050UpdateThroughTheRebuiltWriterName) {
+  FakeWriter writer(fake);
+  writer.normalIdentity = "VANDRELL,WX2050,SN2,1.00-0-01";
+  writer.writerIdentity = "WRITER,WX2050,SN2,1.00-0-01";
+  const std::vector<Bytes> package = {Record(254, 5000, "02"), Record(4, 9000, "1.05"),
+                                      Record(75, 100, "01")};
+  const std::string payload = WritePayload(package);
+
+  Start(kWx2050UpdaterFamily, false);
+  ASSERT_EQ(updater::Connect(&context, "USB0::0x2E5B::0x3A02::SN2::INSTR"), 0);
+  ASSERT_EQ(updater::Update(&context, payload.c_str(), kUpdateCheckVersions), 0);
+
+  EXPECT_EQ(writer.flash, (std::map<uint32_t, Bytes>{{4, package[1]}, {254, package[0]}, {75, package[2]}}));
+  EXPECT_NE(std::find(fake.events.begin(), fake.events.end(), "open USB0::0x2E5B::0x3A01::SN2::INSTR"),
+            fake.events.end());
+  EXPECT_EQ(fake.events.back(), "close");
+  EXPECT_FALSE(fake.Wrote("DISP:TEXT:CLEAR\n")) << "Update leaves the display to the caller";
+  EXPECT_TRUE(std::is_sorted(overall.begin(), overall.end()));
+  EXPECT_EQ(overall.back(), 100);
+  EXPECT_EQ(std::count(overall.begin(), overall.end(), 100), 1);
+  EXPECT_TRUE(fake.replies.empty()) << "every reply was read";
+}
+
+TEST_F(DriverTest, Wx2040UpdateWithTheOemSupplement) {
+  FakeWriter writer(fake);
+  writer.normalIdentity = "VANDRELL,WX2040,SN1,2.00-0-01-02-03-0105";
+  writer.writerIdentity = "WRITER,WX2040,SN1,2.00-0-01-02-03-0105";
+  const std::vector<Bytes> package = {Record(3, 100, "01"), Record(4, 100, "02"),
+                                      Record(6, 100, "03"), Record(14, 6000, "2.00"),
+                                      Record(8, 100, "0105")};
+  const std::string payload = WritePayload(package);
+
+  Start(kWx2040UpdaterFamily, false);
+  ASSERT_EQ(updater::Connect(&context, "USB0::0x2E5B::0x3A01::SN1::INSTR"), 0);
+  ASSERT_EQ(updater::Update(&context, payload.c_str(), kUpdateCheckVersions), 0);
+
+  ASSERT_EQ(writer.flash.size(), 6u);
+  EXPECT_EQ(writer.flash[14], package[3]);
+  EXPECT_EQ(writer.flash[67], Bytes(kOemRecord, kOemRecord + kOemRecordSize));
+  EXPECT_EQ(overall.back(), 100);
+  EXPECT_EQ(FakeClock::nowMs / 1000, 4) << "one writer-mode wait: the second connect finds WRITER";
+}
+
+TEST_F(DriverTest, InstrumentRefusalStopsTheTransfer) {
+  FakeWriter writer(fake);
+  writer.writerMode = true;  // left in writer mode by an earlier attempt
+  writer.writerIdentity = "WRITER,WX2050,SN2,1.00-0-01";
+  writer.programReplies = {"prog:", "Program NG"};
+  const std::string payload = WritePayload({Record(254, 500, "02"), Record(4, 500, "1.05")});
+
+  Start(kWx2050UpdaterFamily, false);
+  ASSERT_EQ(updater::Connect(&context, "USB0::0x2E5B::0x3A01::SN2::INSTR"), 0);
+  EXPECT_EQ(updater::Update(&context, payload.c_str(), kUpdateCheckVersions), 8);
+  EXPECT_EQ(context.programmerError, 0x20A);
+  EXPECT_EQ(writer.flash.size(), 1u) << "MAIN was sent; XP2 was never tried";
+  EXPECT_EQ(fake.events.back(), "close");
+}
+
+}  // namespace
+}  // namespace fg::test
