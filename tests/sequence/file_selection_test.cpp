@@ -1,0 +1,160 @@
+// Opening a firmware file: what the selection leaves in the front end and in the selection
+// record for accepted, rejected and unreadable files, and when the device list is refreshed.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "catalog/model_catalog.h"
+#include "sequence/file_selection.h"
+#include "sequence_fakes.h"
+#include "scratch_folder.h"
+#include "visa/sim_bus_device.h"
+
+namespace fg::test {
+namespace {
+
+class FileSelectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override { PrivateBusFolder(); }
+
+  int32_t Select(const std::string& path) { return SelectFirmwareFile(&fe.ops, &selection, path.c_str()); }
+
+  ScratchFolder scratch;
+  RecordingFrontEnd fe;
+  FileSelection selection{};
+};
+
+struct AcceptedCase {
+  const char* name;
+  std::string model;
+  std::string imageRev;
+  std::string utilityRev;
+  const char* shownModel;
+  const char* shownRevision;
+};
+
+class AcceptedFile : public FileSelectionTest, public ::testing::WithParamInterface<AcceptedCase> {};
+
+TEST_P(AcceptedFile, FillsFieldsArmsUpdateAndRefreshesTheList) {
+  const AcceptedCase& c = GetParam();
+  const std::string path =
+      scratch.Write("fw.fq", FirmwareText(c.model, c.imageRev, c.utilityRev, " Fixes the sweep.", "\x01\x02"));
+  EXPECT_EQ(Select(path), 0);
+  EXPECT_EQ(fe.LogLines(), (std::vector<std::string>{"Open File: " + path}));
+  EXPECT_TRUE(fe.Only("box ").empty());
+  EXPECT_EQ(fe.Only("fields "), (Events{"fields " + path + "|" + c.shownModel + "|" +
+                                        c.shownRevision + "| Fixes the sweep."}));
+  EXPECT_EQ(fe.Only("state "), (Events{"state FileReady"}));
+  EXPECT_EQ(selection.selectedModel, FindModel(c.shownModel));
+  EXPECT_STREQ(selection.path, path.c_str());
+  EXPECT_EQ(selection.header.payloadOffset,
+            static_cast<int32_t>(FirmwareText(c.model, c.imageRev, c.utilityRev, " Fixes the sweep.", "").size()));
+  // The search runs after the fields are set (nothing is attached to this private bus).
+  EXPECT_GT(fe.IndexOf("list reset"), fe.IndexOf("state FileReady"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, AcceptedFile,
+    ::testing::Values(AcceptedCase{"Wx2040", "WX2040", "1.05b", "2.04", "WX2040", "1.05B"},
+                      AcceptedCase{"LowerCaseWx2050", "wx2050", "2.10", "1.99", "WX2050", "2.10"},
+                      AcceptedCase{"SwitchBoxWithoutRevisions", "SB7300", "", "", "SB7300", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct RejectedCase {
+  const char* name;
+  std::string text;
+  int32_t error;
+  const char* errorLine;
+};
+
+class RejectedFile : public FileSelectionTest, public ::testing::WithParamInterface<RejectedCase> {};
+
+TEST_P(RejectedFile, ClearsTheSelectionAfterTheBoxAndTheErrorNumber) {
+  const RejectedCase& c = GetParam();
+  // A previously accepted file is on screen; the rejected one must not leave a mix behind.
+  const std::string good = scratch.Write("good.fq", FirmwareText("WX2040", "1.00", "2.04", " ok", "P"));
+  ASSERT_EQ(Select(good), 0);
+  fe.events.clear();
+  fe.log.clear();
+
+  const std::string path = scratch.Write("bad.fq", c.text);
+  EXPECT_EQ(Select(path), c.error);
+  EXPECT_EQ(fe.LogLines(), (std::vector<std::string>{"Open File: " + path, c.errorLine}));
+  EXPECT_EQ(fe.Only("box "), (Events{"box Error|The firmware revision file is corrupted.|error"}));
+  EXPECT_LT(fe.IndexOf("box Error|The firmware revision file is corrupted.|error"),
+            fe.IndexOf(std::string("line ") + c.errorLine));
+  EXPECT_EQ(fe.Only("fields "), (Events{"fields |||"}));
+  EXPECT_EQ(fe.Only("state "), (Events{"state NoFile"}));
+  EXPECT_EQ(selection.selectedModel, nullptr);
+  EXPECT_STREQ(selection.path, "");
+  // No model is selected, so the refresh leaves the list alone.
+  EXPECT_TRUE(fe.Only("list ").empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, RejectedFile,
+    ::testing::Values(
+        RejectedCase{"UnknownModel", FirmwareText("WX2041", "1.00", "2.04", "", ""), 0x15,
+                     "Error number: 0x0015"},
+        RejectedCase{"NoModelName", FirmwareText("", "1.00", "2.04", "", ""), 0x15,
+                     "Error number: 0x0015"},
+        RejectedCase{"ForeignRevisionCharacter", FirmwareText("WX2040", "V1-05", "2.04", "", ""),
+                     0x20, "Error number: 0x0020"},
+        RejectedCase{"NeedsNewerTool", FirmwareText("WX2050", "1.00", "2.05", "", ""), 0x21,
+                     "Error number: 0x0021"},
+        RejectedCase{"ModelNameTooLong", FirmwareText(std::string(64, 'W'), "1.00", "2.04", "", ""),
+                     0x11, "Error number: 0x0011"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FileSelectionTest, UnopenableFileChangesNothingButTheLog) {
+  const std::string good = scratch.Write("good.fq", FirmwareText("WX2050", "1.00", "2.04", " ok", "P"));
+  ASSERT_EQ(Select(good), 0);
+  fe.events.clear();
+  fe.log.clear();
+
+  const std::string tooLong = scratch.path() + "/" + std::string(5000, 'a');
+  for (const std::string& path : {scratch.File("missing.fq"), tooLong}) {
+    fe.events.clear();
+    fe.log.clear();
+    EXPECT_EQ(Select(path), -1);
+    EXPECT_EQ(fe.events, (Events{"line Open File: " + path, "box Error|Can't open file.|error"}));
+    EXPECT_EQ(selection.selectedModel, FindModel("WX2050"));
+    EXPECT_STREQ(selection.path, good.c_str());
+  }
+}
+
+TEST_F(FileSelectionTest, FrontEndWithoutDeviceListIsNotSearched) {
+  fe.ops.deviceList = nullptr;
+  const std::string path = scratch.Write("fw.fq", FirmwareText("WX2040", "1.00", "2.04", "", ""));
+  EXPECT_EQ(Select(path), 0);
+  EXPECT_TRUE(fe.Only("list ").empty());
+  EXPECT_EQ(fe.Only("state "), (Events{"state FileReady"}));
+}
+
+class SilentDevice : public simbus::SimDeviceHandler {
+ public:
+  bool OnSessionOpened() override { return true; }
+  void OnSessionClosed() override {}
+  void OnMessageOut(const uint8_t*, size_t, bool) override {}
+};
+
+TEST_F(FileSelectionTest, RefreshSearchesTheAcceptedModelAndSelectsASingleMatch) {
+  SilentDevice handler;
+  std::string error;
+  auto wx2050 = simbus::SimBusDevice::Attach(
+      PrivateBusFolder(), simbus::SimDeviceIdentity{0x2E5B, 0x3A02, "SIM2050A", 0}, &handler, &error);
+  ASSERT_NE(wx2050, nullptr) << error;
+  auto wx2040 = simbus::SimBusDevice::Attach(
+      PrivateBusFolder(), simbus::SimDeviceIdentity{0x2E5B, 0x3A01, "SIM2040A", 0}, &handler, &error);
+  ASSERT_NE(wx2040, nullptr) << error;
+
+  const std::string path = scratch.Write("fw.fq", FirmwareText("wx2050", "1.00", "2.04", "", ""));
+  ASSERT_EQ(Select(path), 0);
+  EXPECT_EQ(fe.list.entries, (std::vector<std::string>{"USB0::0x2E5B::0x3A02::SIM2050A::INSTR"}));
+  EXPECT_EQ(fe.list.text, "USB0::0x2E5B::0x3A02::SIM2050A::INSTR");
+}
+
+}  // namespace
+}  // namespace fg::test

@@ -1,0 +1,107 @@
+// The private payload folder: where it is, who may enter it, and that nothing is left behind.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "sequence/payload_folder.h"
+#include "scratch_folder.h"
+
+namespace fg::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PayloadFolderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RemovePayloadFolder();  // start from no folder, so the next one is made under our TMPDIR
+    const char* old = getenv("TMPDIR");
+    oldTmp_ = old ? old : "";
+    hadTmp_ = old != nullptr;
+    setenv("TMPDIR", tmp.path().c_str(), 1);
+  }
+  void TearDown() override {
+    RemovePayloadFolder();
+    if (hadTmp_) {
+      setenv("TMPDIR", oldTmp_.c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+  }
+  ScratchFolder tmp;
+
+ private:
+  std::string oldTmp_;
+  bool hadTmp_ = false;
+};
+
+TEST_F(PayloadFolderTest, PrivateFolderInTheTempDirectoryHoldsTheFixedName) {
+  const std::string path = PayloadTempPath();
+  ASSERT_FALSE(path.empty());
+  const fs::path folder = fs::path(path).parent_path();
+  EXPECT_EQ(fs::path(path).filename(), "Flintgate_fw_temp204");
+  EXPECT_EQ(folder.parent_path(), fs::path(tmp.path()));
+  struct stat st{};
+  ASSERT_EQ(stat(folder.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(st.st_uid, geteuid());
+  EXPECT_EQ(PayloadTempPath(), path);  // one folder per run of the program
+}
+
+TEST_F(PayloadFolderTest, RemovalTakesFileAndFolderAndANewRunGetsAFreshFolder) {
+  const std::string first = PayloadTempPath();
+  std::ofstream(first, std::ios::binary) << "payload";
+  RemovePayloadFolder();
+  EXPECT_FALSE(fs::exists(first));
+  EXPECT_FALSE(fs::exists(fs::path(first).parent_path()));
+  RemovePayloadFolder();  // twice is harmless
+
+  const std::string second = PayloadTempPath();
+  ASSERT_FALSE(second.empty());
+  EXPECT_TRUE(fs::is_directory(fs::path(second).parent_path()));
+}
+
+TEST_F(PayloadFolderTest, SignalSafeRemovalTakesFileAndFolder) {
+  const std::string path = PayloadTempPath();
+  std::ofstream(path, std::ios::binary) << "payload";
+  RemovePayloadFolderFromSignal();
+  EXPECT_FALSE(fs::exists(fs::path(path).parent_path()));
+}
+
+TEST_F(PayloadFolderTest, FolderIsRemovedWhenTheProgramEnds) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(fds[0]);
+    const std::string path = PayloadTempPath();
+    std::ofstream(path, std::ios::binary) << "payload";
+    const ssize_t written = write(fds[1], path.data(), path.size());
+    close(fds[1]);
+    std::exit(written == static_cast<ssize_t>(path.size()) ? 0 : 1);
+  }
+  close(fds[1]);
+  std::string path;
+  char buf[256];
+  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) path.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  ASSERT_FALSE(path.empty());
+  EXPECT_TRUE(path.rfind(tmp.path(), 0) == 0);
+  EXPECT_FALSE(fs::exists(fs::path(path).parent_path()));
+}
+
+}  // namespace
+}  // namespace fg::test

@@ -1,0 +1,84 @@
+// Verdicts and texts made from a driver's package plan.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "sequence/plan_report.h"
+#include "util/bounded_text.h"
+
+namespace fg {
+namespace {
+
+ImagePlanRow Row(const char* name, bool present, bool optional, const char* version,
+                 const char* installed, uint32_t length, uint32_t maxSize) {
+  ImagePlanRow row{};
+  CopyBounded(row.partitionName, name);
+  row.present = present;
+  row.optional = optional;
+  CopyBounded(row.version, version);
+  CopyBounded(row.installed, installed);
+  row.length = length;
+  row.maxSize = maxSize;
+  return row;
+}
+
+TEST(PlanVerdict, FollowsThePackageChecks) {
+  struct Case {
+    ImagePlanRow row;
+    int32_t flags;
+    const char* verdict;
+  } cases[] = {
+      {Row("OEM", false, true, "", "", 0, 0x4000), 1, "absent (optional)"},
+      {Row("MAIN", false, false, "", "2.00", 0, 0x100000), 1, "missing"},
+      {Row("1C3", true, false, "01", "01", 0x10000, 0x10000), 1, "ok"},  // exactly maxSize
+      {Row("1C3", true, false, "01", "01", 0x10001, 0x10000), 1, "too large"},
+      {Row("1C3", true, false, "0105", "01", 100, 0x10000), 1, "ok"},     // longer is greater
+      {Row("1C3", true, false, "00", "01", 100, 0x10000), 1, "older than installed"},
+      {Row("1C3", true, false, "00", "01", 100, 0x10000), 0, "ok"},       // no version check
+      {Row("MAIN", true, false, "10.0", "2.00", 100, 0x100000), 1, "older than installed"},
+      {Row("MAIN", true, false, "2.01", "2.00", 100, 0x100000), 1, "ok"},
+      {Row("OEM", true, true, "0001", "", 100, 0x4000), 1, "ok"},         // nothing installed read
+      {Row("X", true, false, "\xC1", "A", 1, 2), 1, "ok"},                // bytes compare unsigned
+  };
+  for (const Case& c : cases) {
+    EXPECT_STREQ(PlanVerdict(c.row, c.flags), c.verdict)
+        << c.row.partitionName << " " << c.row.version << " vs " << c.row.installed;
+  }
+}
+
+UpdatePlan SamplePlan() {
+  UpdatePlan plan{};
+  plan.ruleCount = 4;
+  plan.rows[0] = Row("1C3", true, false, "01", "01", 1000, 0x10000);
+  plan.rows[1] = Row("1C6DDS", false, true, "", "01", 0, 0x20000);
+  plan.rows[2] = Row("1C6POUT", true, false, "02", "01", 3000, 0x20000);
+  plan.rows[3] = Row("MAIN", true, false, "2.10", "2.00", 50000, 0x100000);
+  plan.currentRule = 3;
+  return plan;
+}
+
+TEST(PlanText, TableHasAHeadingAndOneLinePerRule) {
+  const std::string table = PlanTable(SamplePlan(), 1);
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 5);
+  EXPECT_NE(table.find("1C3"), std::string::npos);
+  EXPECT_NE(table.find("1000 / 65536"), std::string::npos);
+  EXPECT_NE(table.find("- / 131072"), std::string::npos);
+  EXPECT_NE(table.find("absent (optional)"), std::string::npos);
+  EXPECT_NE(table.find("50000 / 1048576"), std::string::npos);
+}
+
+TEST(PlanText, ProgressCountsTheImagesBeforeTheCurrentOne) {
+  const UpdatePlan plan = SamplePlan();
+  EXPECT_EQ(PlanTotalBytes(plan), 54000u);
+  EXPECT_EQ(PlanDoneBytes(plan, 60), 4000u);    // rules 0 and 2 went before MAIN
+  EXPECT_EQ(PlanDoneBytes(plan, 100), 54000u);  // the last report: everything is in
+  EXPECT_EQ(ProgressText(60, &plan, 65.7), "[ 60%] MAIN     4000/54000 bytes  1:05");
+  EXPECT_EQ(ProgressText(7, nullptr, 0.2), "[  7%]  0:00");
+  UpdatePlan outside = plan;
+  outside.currentRule = -1;  // between images: no name to show
+  EXPECT_EQ(ProgressText(7, &outside, 3), "[  7%]  0:03");
+}
+
+}  // namespace
+}  // namespace fg

@@ -1,0 +1,317 @@
+// The update run over a scripted driver and a recording front end: codes, log lines, boxes and
+// their order, driver calls, the payload file, progress, and how the device list is used.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "catalog/updater_ops.h"
+#include "sequence/run_texts.h"
+#include "sequence/update_run.h"
+#include "sequence_fakes.h"
+#include "scratch_folder.h"
+#include "visa/sim_bus_device.h"
+
+namespace fg::test {
+namespace {
+
+constexpr const char* kResource = "USB0::0x2E5B::0x3A01::SIM2040A::INSTR";
+
+std::string SamplePayload() {
+  std::string p;
+  for (int i = 0; i < 1000; ++i) p.push_back(static_cast<char>((i * 37) & 0xFF));  // NULs included
+  return p;
+}
+
+class UpdateRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    PrivateBusFolder();
+    const std::string header = FirmwareText("WX2040", "1.05", "2.04", " sample", "");
+    firmwareText = header + SamplePayload();
+    firmwarePath = scratch.Write("sample.fq", firmwareText);
+    selection.header.payloadOffset = static_cast<int32_t>(header.size());
+    CopyBounded(selection.path, firmwarePath.c_str());
+    selection.selectedModel = &row;
+    tempPath = scratch.File("Flintgate_fw_temp204");
+  }
+
+  int32_t Run(UpdateRunOptions options = {}) {
+    return RunUpdate(&fe.ops, &selection, tempPath.c_str(), options);
+  }
+
+  ScratchFolder scratch;
+  RecordingFrontEnd fe;
+  ScriptedDriver driver{&fe.events};
+  ModelInfo row = MakeModelRow("WX2040", 0x3A01, &driver.ops);
+  FileSelection selection{};
+  std::string firmwareText;
+  std::string firmwarePath;
+  std::string tempPath;
+};
+
+struct OutcomeCase {
+  const char* name;
+  int32_t initResult;
+  int32_t connectResult;
+  int32_t updateResult;
+  bool confirm;
+  int32_t code;
+  std::vector<std::string> log;
+  std::vector<std::string> boxes;
+  std::vector<std::string> driverCalls;
+};
+
+const std::string kConnect = std::string("driver Connect ") + kResource;
+
+std::vector<OutcomeCase> OutcomeCases() {
+  const std::string cancelled = "Update was cancelled.";
+  const std::string connectBox = "box Error|Cannot connect to the device.|error";
+  return {
+      {"Completed", 0, 0, 0, true, 0,
+       {"Connecting ... OK", "Updating ... OK", "--------------- Completed ---------------", ""},
+       {},
+       {"driver Init", kConnect, "driver Update 1"}},
+      {"Declined", 0, 0, 0, false, 5,
+       {"Connecting ... OK", cancelled, "Error number: 0x0005", ""},
+       {},
+       {"driver Init", kConnect, "driver Finish"}},
+      {"InitFailed", 1, 0, 0, true, 0x30,
+       {"Connecting ... FAILED", cancelled, "Error number: 0x0030", ""},
+       {connectBox},
+       {"driver Init"}},
+      {"ConnectCannotOpen", 0, 2, 0, true, 0x31,
+       {"Connecting ... FAILED", cancelled, "Error number: 0x0031", ""},
+       {connectBox},
+       {"driver Init", kConnect}},
+      {"ConnectCannotAnnounce", 0, 3, 0, true, 0x31,
+       {"Connecting ... FAILED", cancelled, "Error number: 0x0031", ""},
+       {connectBox},
+       {"driver Init", kConnect}},
+      {"NoWriter", 0, 0, 4, true, 0x10004,
+       {"Connecting ... OK", "Updating ... FAILED", cancelled, "Error number: 0x10004", ""},
+       {},
+       {"driver Init", kConnect, "driver Update 1"}},
+      {"ProgrammingFailed", 0, 0, 8, true, 0x10008,
+       {"Connecting ... OK", "Updating ... FAILED", cancelled, "Error number: 0x10008", ""},
+       {},
+       {"driver Init", kConnect, "driver Update 1"}},
+      {"OlderImage", 0, 0, 9, true, 0x10009,
+       {"Connecting ... OK", "Updating ... FAILED", cancelled, "Error number: 0x10009", ""},
+       {},
+       {"driver Init", kConnect, "driver Update 1"}},
+      {"MissingImage", 0, 0, 0x101, true, 0x10101,
+       {"Connecting ... OK", "Updating ... FAILED", cancelled, "Error number: 0x10101", ""},
+       {},
+       {"driver Init", kConnect, "driver Update 1"}},
+      {"OversizeImage", 0, 0, 0x202, true, 0x10202,
+       {"Connecting ... OK", "Updating ... FAILED", cancelled, "Error number: 0x10202", ""},
+       {},
+       {"driver Init", kConnect, "driver Update 1"}},
+  };
+}
+
+class UpdateRunOutcome : public UpdateRunTest, public ::testing::WithParamInterface<OutcomeCase> {};
+
+TEST_P(UpdateRunOutcome, CodeLogBoxesAndDriverCalls) {
+  const OutcomeCase& c = GetParam();
+  driver.initResult = c.initResult;
+  driver.connectResult = c.connectResult;
+  driver.updateResult = c.updateResult;
+  fe.confirmAnswer = c.confirm;
+  fe.list.Preselect(kResource);
+
+  EXPECT_EQ(Run(), c.code);
+  EXPECT_EQ(fe.LogLines(), c.log);
+  EXPECT_EQ(fe.Only("box "), c.boxes);
+  EXPECT_EQ(fe.Only("driver "), c.driverCalls);
+
+  // Busy and a fresh bar first, FileReady last, whatever the outcome.
+  ASSERT_GE(fe.events.size(), 3u);
+  EXPECT_EQ(fe.events[0], "state Busy");
+  EXPECT_EQ(fe.events[1], "bar init");
+  EXPECT_EQ(fe.events.back(), "state FileReady");
+  EXPECT_EQ(fe.Only("state "), (Events{"state Busy", "state FileReady"}));
+
+  // The Device field shows the name before the connection is tried.
+  EXPECT_LT(fe.IndexOf(std::string("device ") + kResource), fe.IndexOf("log Connecting ... "));
+
+  // The confirmation is asked exactly when the connection stands, and names the instrument.
+  const Events confirms = fe.Only("confirm ");
+  if (c.connectResult == 0 && c.initResult == 0) {
+    EXPECT_EQ(confirms, (Events{std::string("confirm Confirm Firmware Update|Are you sure you want "
+                                            "to update ") + kResource + "?"}));
+  } else {
+    EXPECT_TRUE(confirms.empty());
+  }
+
+  // A box is closed before the closing lines are written.
+  if (!c.boxes.empty()) {
+    EXPECT_LT(fe.IndexOf(c.boxes[0]), fe.IndexOf("line Update was cancelled."));
+    EXPECT_GT(fe.IndexOf(c.boxes[0]), fe.IndexOf("line FAILED"));
+  }
+
+  // The payload never outlives the run, and the user's file is untouched.
+  EXPECT_FALSE(FileExists(tempPath));
+  EXPECT_EQ(ReadWholeFile(firmwarePath), firmwareText);
+  // The list was not searched: it already held the instrument.
+  EXPECT_TRUE(fe.Only("list ").empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, UpdateRunOutcome, ::testing::ValuesIn(OutcomeCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Failures before any connection: no "Connecting" line, the closing lines only.
+TEST_F(UpdateRunTest, NoModelSelectedEndsAtOnceWithoutBusy) {
+  selection.selectedModel = nullptr;
+  EXPECT_EQ(Run(), kRunNoModel);
+  EXPECT_EQ(fe.events, (Events{"line Update was cancelled.", "line Error number: 0x0001", "line ",
+                               "state NoFile"}));
+}
+
+TEST_F(UpdateRunTest, ModelWithoutUpdaterIsRefusedBeforeAnySearch) {
+  UpdaterOps halfBuilt = driver.ops;
+  halfBuilt.Update = nullptr;  // a table with an empty slot cannot run an update
+  for (const UpdaterOps* updater : {static_cast<const UpdaterOps*>(nullptr),
+                                    static_cast<const UpdaterOps*>(&halfBuilt)}) {
+    RecordingFrontEnd local;
+    row.updater = updater;
+    EXPECT_EQ(RunUpdate(&local.ops, &selection, tempPath.c_str()), kRunNoUpdater);
+    EXPECT_EQ(local.Only("box "), (Events{"box Error|Cannot initiate the update.|error"}));
+    EXPECT_EQ(local.LogLines(), (std::vector<std::string>{"Update was cancelled.",
+                                                          "Error number: 0x0002", ""}));
+    EXPECT_TRUE(local.Only("list ").empty());
+    EXPECT_EQ(local.events.back(), "state FileReady");
+    EXPECT_FALSE(FileExists(tempPath));
+  }
+  EXPECT_TRUE(fe.Only("driver ").empty());
+}
+
+TEST_F(UpdateRunTest, UnreadableFirmwareOrTempFolderCannotInitiate) {
+  const std::string missingTemp = scratch.File("gone/Flintgate_fw_temp204");
+  struct Case {
+    std::string firmware;
+    std::string temp;
+  } cases[] = {{scratch.File("deleted-since-opened.fq"), tempPath},
+               {firmwarePath, missingTemp},
+               {firmwarePath, ""}};
+  for (const Case& c : cases) {
+    RecordingFrontEnd local;
+    CopyBounded(selection.path, c.firmware.c_str());
+    EXPECT_EQ(RunUpdate(&local.ops, &selection, c.temp.c_str()), kRunNoPayload) << c.firmware;
+    EXPECT_EQ(local.Only("box "), (Events{"box Error|Cannot initiate the update.|error"}));
+    EXPECT_EQ(local.LogLines(), (std::vector<std::string>{"Update was cancelled.",
+                                                          "Error number: 0x0003", ""}));
+    EXPECT_TRUE(local.Only("list ").empty());
+    EXPECT_TRUE(local.Only("log Connecting").empty());
+  }
+  EXPECT_TRUE(fe.Only("driver ").empty());
+}
+
+TEST_F(UpdateRunTest, EmptyListAndNoInstrumentGivesInformationBox) {
+  EXPECT_EQ(Run(), kRunNoInstrument);
+  EXPECT_EQ(fe.Only("list "), (Events{"list reset"}));
+  EXPECT_EQ(fe.Only("box "), (Events{"box Search Instrument|No instrument found.|information"}));
+  EXPECT_EQ(fe.LogLines(),
+            (std::vector<std::string>{"Update was cancelled.", "Error number: 0x0004", ""}));
+  EXPECT_TRUE(fe.Only("driver ").empty());
+  EXPECT_TRUE(fe.Only("device ").empty());
+  EXPECT_FALSE(FileExists(tempPath));  // extracted before the search, deleted at the end
+  EXPECT_EQ(fe.events.back(), "state FileReady");
+}
+
+TEST_F(UpdateRunTest, DriverSeesExactlyThePayloadWhichIsDeletedAfterwards) {
+  // A stale, longer file at the payload path must not leak its tail into the run.
+  scratch.Write("Flintgate_fw_temp204", std::string(5000, 'x'));
+  fe.list.Preselect(kResource);
+  driver.appendOnUpdate = std::string(7794, '\x5A');  // the WX2040 driver appends its OEM record
+  driver.updateResult = 8;
+  EXPECT_EQ(Run(), kRunDriverErrorBase + 8);
+  EXPECT_EQ(driver.payloadPathSeen, tempPath);
+  EXPECT_EQ(driver.payloadSeen, SamplePayload());
+  EXPECT_FALSE(FileExists(tempPath));
+  EXPECT_EQ(ReadWholeFile(firmwarePath), firmwareText);
+}
+
+TEST_F(UpdateRunTest, EveryProgressReportPumpsEventsBeforeMovingTheBar) {
+  fe.list.Preselect(kResource);
+  driver.progress = {0, 1, 3, 40, 100};
+  ASSERT_EQ(Run(), 0);
+  const int start = fe.IndexOf("driver Update 1");
+  ASSERT_GE(start, 0);
+  ASSERT_GE(fe.events.size(), static_cast<size_t>(start) + 12);
+  const Events during(fe.events.begin() + start + 1, fe.events.begin() + start + 12);
+  EXPECT_EQ(during, (Events{"pump", "bar 0", "pump", "bar 1", "pump", "bar 3", "pump", "bar 40",
+                            "pump", "bar 100", "line OK"}));
+}
+
+TEST_F(UpdateRunTest, RepeatedRunsReuseTheListAndRestartTheBar) {
+  fe.list.Preselect(kResource);
+  ASSERT_EQ(Run(), 0);
+  ASSERT_EQ(Run(), 0);
+  EXPECT_TRUE(fe.Only("list ").empty());
+  EXPECT_EQ(fe.Only("driver Connect"), (Events{kConnect, kConnect}));
+  EXPECT_EQ(fe.Only("driver Init").size(), 2u);
+  // Each run starts its bar at 0 before the driver reports anything.
+  EXPECT_EQ(fe.Only("bar "), (Events{"bar init", "bar 0", "bar 50", "bar 100", "bar init", "bar 0",
+                                     "bar 50", "bar 100"}));
+}
+
+TEST_F(UpdateRunTest, ListWithSeveralAndNoChoiceConnectsToTheEmptyText) {
+  // What a refresh that found two instruments leaves: entries, no selection, empty text.
+  fe.list.entries = {"USB0::0x2E5B::0x3A01::A::INSTR", "USB0::0x2E5B::0x3A01::B::INSTR"};
+  driver.connectResult = 2;
+  EXPECT_EQ(Run(), kRunConnectFailed);
+  EXPECT_EQ(fe.Only("driver Connect"), (Events{"driver Connect "}));
+  EXPECT_EQ(fe.Only("device"), (Events{"device "}));
+  EXPECT_TRUE(fe.Only("list ").empty());
+}
+
+TEST_F(UpdateRunTest, FlagsReachTheDriverAndADryRunSaysNothingWasProgrammed) {
+  fe.list.Preselect(kResource);
+  ASSERT_EQ(Run(UpdateRunOptions{0}), 0);
+  ASSERT_EQ(Run(UpdateRunOptions{kUpdateCheckVersions | kUpdateDryRun}), 0);
+  EXPECT_EQ(fe.Only("driver Update"), (Events{"driver Update 0", "driver Update 257"}));
+  const std::vector<std::string> lines = fe.LogLines();
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_EQ(lines[2], kLogCompleted);
+  EXPECT_EQ(lines[6], kLogDryRunPassed);
+  EXPECT_EQ(lines[7], "");
+}
+
+// A handler for simulated instruments that only need to be found.
+class SilentDevice : public simbus::SimDeviceHandler {
+ public:
+  bool OnSessionOpened() override { return true; }
+  void OnSessionClosed() override {}
+  void OnMessageOut(const uint8_t*, size_t, bool) override {}
+};
+
+TEST_F(UpdateRunTest, EmptyListIsSearchedAndTheAlphabeticallyFirstInstrumentTaken) {
+  SilentDevice handler;
+  std::vector<std::unique_ptr<simbus::SimBusDevice>> devices;
+  for (const char* serial : {"SIMQ", "SIMB", "SIMK"}) {
+    std::string error;
+    devices.push_back(simbus::SimBusDevice::Attach(
+        PrivateBusFolder(), simbus::SimDeviceIdentity{0x2E5B, 0x3A01, serial, 0}, &handler, &error));
+    ASSERT_NE(devices.back(), nullptr) << error;
+  }
+  // An instrument of another model is not a candidate.
+  std::string error;
+  devices.push_back(simbus::SimBusDevice::Attach(
+      PrivateBusFolder(), simbus::SimDeviceIdentity{0x2E5B, 0x3A02, "SIMA", 0}, &handler, &error));
+  ASSERT_NE(devices.back(), nullptr) << error;
+
+  ASSERT_EQ(Run(), 0);
+  EXPECT_EQ(fe.list.entries, (std::vector<std::string>{"USB0::0x2E5B::0x3A01::SIMB::INSTR",
+                                                       "USB0::0x2E5B::0x3A01::SIMK::INSTR",
+                                                       "USB0::0x2E5B::0x3A01::SIMQ::INSTR"}));
+  EXPECT_EQ(fe.Only("list select"), (Events{"list select 0"}));
+  EXPECT_EQ(fe.Only("driver Connect"),
+            (Events{"driver Connect USB0::0x2E5B::0x3A01::SIMB::INSTR"}));
+  EXPECT_EQ(fe.Only("device "), (Events{"device USB0::0x2E5B::0x3A01::SIMB::INSTR"}));
+}
+
+}  // namespace
+}  // namespace fg::test
