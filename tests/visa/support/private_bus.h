@@ -1,0 +1,91 @@
+// Test support: a private simulated-bus folder (0700, FLINTGATE_SIMBUS pointing at it) and a
+// minimal instrument on it that answers each message through a function.
+#pragma once
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "visa/sim_bus_device.h"
+
+namespace fg::testing {
+
+class PrivateBus {
+ public:
+  PrivateBus() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "fg-visa-test-XXXXXX").string();
+    char* made = mkdtemp(pattern.data());
+    if (made != nullptr) {
+      path_ = made;
+      chmod(path_.c_str(), 0700);
+      setenv("FLINTGATE_SIMBUS", path_.c_str(), 1);
+    }
+  }
+  ~PrivateBus() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  PrivateBus(const PrivateBus&) = delete;
+  PrivateBus& operator=(const PrivateBus&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Answers every whole message with answer(message); an empty answer sends nothing.
+class EchoInstrument : public simbus::SimDeviceHandler {
+ public:
+  using Answer = std::function<std::string(const std::string&)>;
+
+  static std::unique_ptr<EchoInstrument> Attach(const PrivateBus& bus, uint16_t productId,
+                                                const std::string& serial, Answer answer,
+                                                std::string* error) {
+    std::unique_ptr<EchoInstrument> instrument(new EchoInstrument(std::move(answer)));
+    simbus::SimDeviceIdentity identity{0x2E5B, productId, serial, 0};
+    instrument->device_ = simbus::SimBusDevice::Attach(bus.path(), identity, instrument.get(), error);
+    if (!instrument->device_) return nullptr;
+    return instrument;
+  }
+  ~EchoInstrument() override {
+    if (device_) device_->Detach();
+  }
+
+  simbus::SimBusDevice* device() { return device_.get(); }
+  std::string name() const { return device_->ResourceName(); }
+  std::string Received() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return received_;
+  }
+
+  bool OnSessionOpened() override { return true; }
+  void OnSessionClosed() override {}
+  void OnMessageOut(const uint8_t* data, size_t size, bool endOfMessage) override {
+    std::string reply;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      pending_.append(reinterpret_cast<const char*>(data), size);
+      if (!endOfMessage) return;
+      received_ += pending_;
+      reply = answer_(pending_);
+      pending_.clear();
+    }
+    if (!reply.empty()) {
+      device_->QueueReply(reinterpret_cast<const uint8_t*>(reply.data()), reply.size());
+    }
+  }
+
+ private:
+  explicit EchoInstrument(Answer answer) : answer_(std::move(answer)) {}
+  Answer answer_;
+  std::unique_ptr<simbus::SimBusDevice> device_;
+  std::mutex mutex_;
+  std::string pending_;
+  std::string received_;
+};
+
+}  // namespace fg::testing
