@@ -2,11 +2,15 @@
 
 #include <sys/stat.h>
 
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QTest>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
+
+#include "link/device_search.h"
 
 namespace fg::guitest {
 
@@ -74,6 +78,55 @@ std::string WriteFile(const QTemporaryDir& dir, const std::string& name, const s
     std::fclose(f);
   }
   return path;
+}
+
+std::unique_ptr<sim::SimInstrument> StartInstrument(const PrivateBus& bus, const char* model,
+                                                    const char* serial, sim::SimTiming timing,
+                                                    sim::FaultPlan faults) {
+  const sim::SimFamily* family = sim::FindSimFamily(model);
+  if (family == nullptr) return nullptr;
+  sim::InstrumentSetup setup;
+  setup.family = family;
+  setup.serial = serial;
+  setup.timing = timing;
+  setup.faults = std::move(faults);
+  std::string error;
+  auto instrument = sim::SimInstrument::Start(setup, sim::FlashStore(*family), bus.path(), &error);
+  if (instrument == nullptr) {
+    std::fprintf(stderr, "cannot start the simulated %s: %s\n", model, error.c_str());
+    return nullptr;
+  }
+  const sim::FirmwareMode mode =
+      setup.faults.startInWriter ? sim::FirmwareMode::kWriter : sim::FirmwareMode::kNormal;
+  if (!instrument->WaitOnBus(mode, 20000)) return nullptr;
+  return instrument;
+}
+
+std::string MakeFirmware(const QTemporaryDir& dir, const std::string& name, const char* model,
+                         const std::function<void(sim::FirmwarePlan*)>& edit) {
+  const sim::SimFamily* family = sim::FindSimFamily(model);
+  if (family == nullptr) return std::string();
+  sim::FirmwarePlan plan = sim::DefaultFirmwarePlan(*family);
+  if (edit) edit(&plan);
+  const std::string path = QDir(dir.path()).filePath(QString::fromStdString(name)).toStdString();
+  std::string error;
+  if (!sim::WriteFirmwareFile(plan, path, &error)) {
+    std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), error.c_str());
+    return std::string();
+  }
+  return path;
+}
+
+int WaitForInstruments(const ModelInfo* model, int count, int timeoutMs) {
+  const std::string expression = BuildEnumerationExpression(model);
+  SortedDeviceList list;
+  QDeadlineTimer deadline(timeoutMs);
+  int seen = 0;
+  while (true) {
+    seen = EnumerateDevices(list.ops(), expression.c_str());
+    if (seen == count || deadline.hasExpired()) return seen;
+    QTest::qWait(20);
+  }
 }
 
 std::vector<std::string> LogLines(const std::string& log) {

@@ -4,10 +4,13 @@
 #include <QTemporaryDir>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/prompts.h"
+#include "sim/firmware_maker.h"
+#include "sim/sim_instrument.h"
 
 namespace fg::guitest {
 
@@ -62,6 +65,22 @@ class PrivateBus {
 
 // Writes text (or bytes) to dir/name and returns the full path.
 std::string WriteFile(const QTemporaryDir& dir, const std::string& name, const std::string& bytes);
+
+// Powers up a simulated instrument of `model` ("WX2040", "WX2050") with the given serial on the
+// bus. Null (with the reason printed) when it cannot join.
+std::unique_ptr<sim::SimInstrument> StartInstrument(const PrivateBus& bus, const char* model,
+                                                    const char* serial,
+                                                    sim::SimTiming timing = sim::FastTiming(),
+                                                    sim::FaultPlan faults = {});
+
+// Writes a firmware file for a simulated model into dir: the plan that updates a fresh
+// instrument, changed by `edit` when given. Returns the path, or empty on failure.
+std::string MakeFirmware(const QTemporaryDir& dir, const std::string& name, const char* model,
+                         const std::function<void(sim::FirmwarePlan*)>& edit = {});
+
+// Waits (handling events) until the bus shows `count` resources of the model's search, at most
+// timeoutMs; returns the number seen last.
+int WaitForInstruments(const ModelInfo* model, int count, int timeoutMs);
 
 // The lines of a log text, split at "\r\n" (a trailing empty line is kept).
 std::vector<std::string> LogLines(const std::string& log);

@@ -1,0 +1,350 @@
+// Whole updates from the window against simulated instruments: the log of every outcome, the
+// boxes, the progress bar, the Busy state refusing to close, and how long the window goes
+// without handling events while the programmer sends an update.
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+
+#include "app/dialog_template.h"
+#include "app/updater_dlg.h"
+#include "catalog/model_catalog.h"
+#include "gui_test_support.h"
+
+using namespace fg;
+using namespace fg::app;
+using fg::guitest::LogLines;
+using fg::guitest::PromptRecord;
+using fg::guitest::ScriptedPrompts;
+
+Q_DECLARE_METATYPE(std::string)
+
+namespace {
+
+constexpr const char* kSimA = "USB0::0x2E5B::0x3A01::SIMA::INSTR";
+const ModelInfo* Wx2040() { return &kModelCatalog.models[0]; }
+
+QProgressBar* Bar(CUpdaterDlg& dlg) { return static_cast<QProgressBar*>(dlg.Control(IDC_PROGRESS)); }
+
+bool Exists(const std::string& path) { return QFileInfo::exists(QString::fromStdString(path)); }
+
+// The log lines after the first one ("Open File: ...").
+std::vector<std::string> RunLines(const CUpdaterDlg& dlg) {
+  std::vector<std::string> lines = LogLines(dlg.LogText());
+  if (!lines.empty() && lines[0].rfind("Open File: ", 0) == 0) lines.erase(lines.begin());
+  return lines;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const std::string& l : lines) out += "[" + l + "]";
+  return out;
+}
+
+}  // namespace
+
+class UpdateRunTest : public QObject {
+  Q_OBJECT
+
+ private:
+  fg::guitest::PrivateBus bus_;
+  QTemporaryDir dir_;
+  std::string wx2040_;
+
+  void Open(CUpdaterDlg& dlg, ScriptedPrompts& prompts, const std::string& path) {
+    prompts.QueueFile(path);
+    dlg.OnChooseFile();
+  }
+
+ private slots:
+  void initTestCase() {
+    wx2040_ = guitest::MakeFirmware(dir_, "wx2040.fq", "WX2040");
+    QVERIFY(!wx2040_.empty());
+  }
+
+  // A complete update through the real writer-mode switch, then a second one with the same
+  // file. While the driver programs, a zero-interval timer records every turn of the event
+  // loop; the first turns try to close the window and click More Info.
+  void completedUpdate() {
+    auto instrument = guitest::StartInstrument(bus_, "WX2040", "SIMA");
+    QVERIFY(instrument != nullptr);
+    const std::string versionsBefore = instrument->VersionRun();
+    QCOMPARE(guitest::WaitForInstruments(Wx2040(), 1, 20000), 1);
+
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    Open(dlg, prompts, wx2040_);
+    QCOMPARE(dlg.controlState(), FileReady);
+
+    QProgressBar* bar = Bar(dlg);
+    bar->setValue(55);  // as a previous run might have left it
+    std::vector<int> values;
+    connect(bar, &QProgressBar::valueChanged, this, [&](int v) { values.push_back(v); });
+
+    int barAtConfirm = -1;
+    ControlState stateAtConfirm = NoFile;
+    prompts.duringConfirm = [&] {
+      barAtConfirm = bar->value();
+      stateAtConfirm = dlg.controlState();
+    };
+    prompts.QueueAnswer(true);
+
+    // Event-loop turns during the update, and what the window did on the first of them.
+    QElapsedTimer clock;
+    std::vector<qint64> turns;
+    bool closeRefused = false, escRefused = false, moreInfoWorked = false;
+    bool fileButtonDisabled = false;
+    QTimer turn;
+    turn.setInterval(0);
+    connect(&turn, &QTimer::timeout, this, [&] {
+      if (!dlg.updateRunning()) return;
+      turns.push_back(clock.elapsed());
+      if (turns.size() == 1) {
+        closeRefused = !dlg.close() && dlg.isVisible();
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+        escRefused = dlg.isVisible();
+        const bool before = dlg.moreInfo();
+        QTest::mouseClick(dlg.Control(IDC_MORE_INFO), Qt::LeftButton);
+        moreInfoWorked = dlg.moreInfo() != before && dlg.height() == 610;
+        fileButtonDisabled = !dlg.Control(IDC_CHOOSE_FILE)->isEnabled() &&
+                             !dlg.Control(IDC_UPDATE)->isEnabled();
+      }
+    });
+    clock.start();
+    turn.start();
+    QTest::mouseClick(dlg.Control(IDC_UPDATE), Qt::LeftButton);
+    turn.stop();
+
+    const std::vector<std::string> expected = {
+        "Connecting ... OK", "Updating ... OK", "--------------- Completed ---------------", ""};
+    QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
+    QCOMPARE(prompts.Of(PromptRecord::Message).size(), size_t(0));
+    const auto asked = prompts.Of(PromptRecord::Confirm);
+    QCOMPARE(asked.size(), size_t(1));
+    QCOMPARE(asked[0].text, std::string("Are you sure you want to update ") + kSimA + "?");
+    QCOMPARE(asked[0].caption, std::string("Confirm Firmware Update"));
+    QCOMPARE(static_cast<QLineEdit*>(dlg.Control(IDC_DEVICE))->text(), QString::fromLatin1(kSimA));
+    QCOMPARE(dlg.controlState(), FileReady);
+    QVERIFY(!Exists(dlg.tempPath()));
+    QVERIFY(instrument->VersionRun() != versionsBefore);
+
+    // The bar: 0 at the start of the run, up to 100, never backwards.
+    QCOMPARE(stateAtConfirm, Busy);
+    QCOMPARE(barAtConfirm, 0);
+    QVERIFY(values.size() > 2);
+    QCOMPARE(values.front(), 0);
+    QCOMPARE(values.back(), 100);
+    QVERIFY(std::is_sorted(values.begin(), values.end()));
+    QCOMPARE(bar->value(), 100);
+
+    QVERIFY(closeRefused);
+    QVERIFY(escRefused);
+    QVERIFY(moreInfoWorked);
+    QVERIFY(fileButtonDisabled);
+
+    // The longest stretch without an event-loop turn while the images went to the instrument.
+    QVERIFY(turns.size() > 10);
+    qint64 longest = 0;
+    for (size_t i = 1; i < turns.size(); ++i) longest = std::max(longest, turns[i] - turns[i - 1]);
+    qInfo("event-loop turns while programming: %zu over %lld ms; longest gap %lld ms",
+          turns.size(), static_cast<long long>(turns.back() - turns.front()),
+          static_cast<long long>(longest));
+    QVERIFY2(longest < 1000, "the window went a second without handling events");
+
+    // Update again with the same file: the same instrument, now already in writer mode.
+    values.clear();
+    prompts.QueueAnswer(true);
+    dlg.OnUpdate();
+    const std::vector<std::string> twice = {
+        "Connecting ... OK", "Updating ... OK", "--------------- Completed ---------------", "",
+        "Connecting ... OK", "Updating ... OK", "--------------- Completed ---------------", ""};
+    QCOMPARE(Joined(RunLines(dlg)), Joined(twice));
+    QCOMPARE(prompts.Of(PromptRecord::Confirm).back().text,
+             std::string("Are you sure you want to update ") + kSimA + "?");
+    QCOMPARE(values.front(), 0);
+    QCOMPARE(values.back(), 100);
+  }
+
+  // No at the confirmation: the driver clears the display and the run ends with 5. While the
+  // question is open the window is Busy and neither closes nor takes Esc.
+  void declined() {
+    auto instrument = guitest::StartInstrument(bus_, "WX2040", "SIMA");
+    QVERIFY(instrument != nullptr);
+    QCOMPARE(guitest::WaitForInstruments(Wx2040(), 1, 20000), 1);
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    Open(dlg, prompts, wx2040_);
+
+    std::string display;
+    bool busy = false, stayed = false;
+    prompts.duringConfirm = [&] {
+      display = instrument->DisplayText();
+      busy = dlg.controlState() == Busy && !dlg.Control(IDC_UPDATE)->isEnabled() &&
+             !dlg.Control(IDC_CHOOSE_FILE)->isEnabled() &&
+             !dlg.windowFlags().testFlag(Qt::WindowCloseButtonHint);
+      const bool closed = dlg.close();
+      QTest::keyClick(&dlg, Qt::Key_Escape);
+      dlg.reject();
+      stayed = !closed && dlg.isVisible();
+    };
+    prompts.QueueAnswer(false);
+    dlg.OnUpdate();
+
+    QVERIFY(busy);
+    QVERIFY(stayed);
+    QVERIFY2(display.find("SIMA") != std::string::npos, display.c_str());
+    QCOMPARE(instrument->DisplayText(), std::string());
+    const std::vector<std::string> expected = {"Connecting ... OK", "Update was cancelled.",
+                                               "Error number: 0x0005", ""};
+    QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
+    QCOMPARE(prompts.Of(PromptRecord::Message).size(), size_t(0));
+    QCOMPARE(dlg.controlState(), FileReady);
+    QVERIFY(dlg.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+  }
+
+  // Codes 2, 3 and 4: a box, then only the three closing lines.
+  void failuresBeforeConnecting_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<std::string>("box");
+    QTest::addColumn<std::string>("caption");
+    QTest::addColumn<int>("icon");
+    QTest::addColumn<std::string>("errorLine");
+    QTest::newRow("no updater") << "sb7300" << std::string("Cannot initiate the update.")
+                                << std::string("Error") << int(BoxIcon::Error)
+                                << std::string("Error number: 0x0002");
+    QTest::newRow("file gone") << "gone" << std::string("Cannot initiate the update.")
+                               << std::string("Error") << int(BoxIcon::Error)
+                               << std::string("Error number: 0x0003");
+    QTest::newRow("no instrument") << "empty bus" << std::string("No instrument found.")
+                                   << std::string("Search Instrument")
+                                   << int(BoxIcon::Information)
+                                   << std::string("Error number: 0x0004");
+  }
+  void failuresBeforeConnecting() {
+    QFETCH(QString, kind);
+    QFETCH(std::string, box);
+    QFETCH(std::string, caption);
+    QFETCH(int, icon);
+    QFETCH(std::string, errorLine);
+    QCOMPARE(guitest::WaitForInstruments(Wx2040(), 0, 20000), 0);
+
+    std::string path = wx2040_;
+    if (kind == QLatin1String("sb7300")) {
+      path = guitest::WriteFile(dir_, "sb7300.fq", "# ModelName = SB7300\n# FileStart\nxyz");
+    } else if (kind == QLatin1String("gone")) {
+      path = guitest::MakeFirmware(dir_, "gone.fq", "WX2040");
+    }
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    Open(dlg, prompts, path);
+    QCOMPARE(dlg.controlState(), FileReady);
+    if (kind == QLatin1String("gone")) QVERIFY(std::remove(path.c_str()) == 0);
+
+    bool payloadGoneAtBox = false;
+    prompts.duringMessage = [&] { payloadGoneAtBox = !Exists(dlg.tempPath()); };
+    dlg.OnUpdate();
+
+    const auto boxes = prompts.Of(PromptRecord::Message);
+    QCOMPARE(boxes.size(), size_t(1));
+    QCOMPARE(boxes[0].text, box);
+    QCOMPARE(boxes[0].caption, caption);
+    QCOMPARE(int(boxes[0].icon), icon);
+    QVERIFY(payloadGoneAtBox);
+    QCOMPARE(prompts.Of(PromptRecord::Confirm).size(), size_t(0));
+    const std::vector<std::string> expected = {"Update was cancelled.", errorLine, ""};
+    QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
+    QCOMPARE(dlg.controlState(), FileReady);
+    QCOMPARE(Bar(dlg)->value(), 0);
+  }
+
+  // Update with no model selected (the button forced on): no box, code 1.
+  void noModelSelected() {
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    dlg.SetControlState(FileReady);
+    QTest::mouseClick(dlg.Control(IDC_UPDATE), Qt::LeftButton);
+    const std::vector<std::string> expected = {"Update was cancelled.", "Error number: 0x0001", ""};
+    QCOMPARE(Joined(LogLines(dlg.LogText())), Joined(expected));
+    QVERIFY(prompts.records.empty());
+  }
+
+  // The instrument left after the file was opened: its name is still in the list, no new
+  // search is made, the connection fails with 0x31. The box comes before the closing lines.
+  void instrumentUnplugged() {
+    auto instrument = guitest::StartInstrument(bus_, "WX2040", "SIMA");
+    QVERIFY(instrument != nullptr);
+    QCOMPARE(guitest::WaitForInstruments(Wx2040(), 1, 20000), 1);
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    Open(dlg, prompts, wx2040_);
+    instrument.reset();
+    QCOMPARE(guitest::WaitForInstruments(Wx2040(), 0, 20000), 0);
+
+    std::string logAtBox;
+    prompts.duringMessage = [&] { logAtBox = dlg.LogText(); };
+    dlg.OnUpdate();
+
+    const auto boxes = prompts.Of(PromptRecord::Message);
+    QCOMPARE(boxes.size(), size_t(1));
+    QCOMPARE(boxes[0].text, std::string("Cannot connect to the device."));
+    QCOMPARE(boxes[0].caption, std::string("Error"));
+    QVERIFY(boxes[0].icon == BoxIcon::Error);
+    QVERIFY(logAtBox.size() >= 23 &&
+            logAtBox.compare(logAtBox.size() - 23, 23, "Connecting ... FAILED\r\n") == 0);
+    const std::vector<std::string> expected = {"Connecting ... FAILED", "Update was cancelled.",
+                                               "Error number: 0x0031", ""};
+    QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
+    QCOMPARE(static_cast<QLineEdit*>(dlg.Control(IDC_DEVICE))->text(), QString::fromLatin1(kSimA));
+    QCOMPARE(dlg.controlState(), FileReady);
+  }
+
+  // Driver errors: no box, "Updating ... FAILED" and 0x10000 + n.
+  void driverErrors_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<std::string>("errorLine");
+    QTest::newRow("required image missing") << "missing MAIN" << std::string("Error number: 0x10101");
+    QTest::newRow("flash not written") << "program NG" << std::string("Error number: 0x10008");
+  }
+  void driverErrors() {
+    QFETCH(QString, fault);
+    QFETCH(std::string, errorLine);
+    std::string path = wx2040_;
+    sim::FaultPlan faults;
+    if (fault == QLatin1String("missing MAIN")) {
+      path = guitest::MakeFirmware(dir_, "no-main.fq", "WX2040", [](sim::FirmwarePlan* plan) {
+        sim::FindImagePlan(plan, "MAIN")->omitted = true;
+      });
+    } else {
+      faults.commandFaults.push_back({sim::FaultKind::kFinalReply, sim::SimCommand::kProgram, 1,
+                                      "Program NG"});
+    }
+    auto instrument = guitest::StartInstrument(bus_, "WX2040", "SIMA", sim::FastTiming(), faults);
+    QVERIFY(instrument != nullptr);
+    QCOMPARE(guitest::WaitForInstruments(Wx2040(), 1, 20000), 1);
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    Open(dlg, prompts, path);
+    QCOMPARE(dlg.controlState(), FileReady);
+    prompts.QueueAnswer(true);
+    dlg.OnUpdate();
+
+    QCOMPARE(prompts.Of(PromptRecord::Message).size(), size_t(0));
+    const std::vector<std::string> expected = {"Connecting ... OK", "Updating ... FAILED",
+                                               "Update was cancelled.", errorLine, ""};
+    QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
+    QCOMPARE(dlg.controlState(), FileReady);
+    QVERIFY(!Exists(dlg.tempPath()));
+  }
+};
+
+QTEST_MAIN(UpdateRunTest)
+#include "update_run_test.moc"
