@@ -77,6 +77,8 @@ QWidget* CreateWidget(const ControlTemplate& row, QWidget* parent) {
       p->setTextVisible(false);
       p->setRange(0, 100);
       p->setValue(0);
+      // An empty bar on the window colour, so that it does not pass for a text field.
+      UseWindowBackground(p);
       return p;
     }
     case ControlKind::DropDownList: {
