@@ -22,7 +22,8 @@ std::vector<UsbtmcInterface> FindUsbtmcInterfaces(const libusb_config_descriptor
         if ((endpoint.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) != LIBUSB_TRANSFER_TYPE_BULK) {
           continue;
         }
-        const bool in = (endpoint.bEndpointAddress & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_IN;
+        const bool in =
+            (endpoint.bEndpointAddress & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_IN;
         if (in && candidate.bulkInAddress == 0) {
           candidate.bulkInAddress = endpoint.bEndpointAddress;
           candidate.bulkInMaxPacket = endpoint.wMaxPacketSize & 0x07FF;

@@ -1,9 +1,9 @@
 // Finding the USBTMC interfaces of a USB configuration.
 #pragma once
+#include <libusb.h>
+
 #include <cstdint>
 #include <vector>
-
-#include <libusb.h>
 
 namespace fg::usbtmc {
 

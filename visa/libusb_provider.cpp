@@ -1,10 +1,10 @@
 // Our own USBTMC client for real instruments: the USBTMC interfaces libusb sees, named as VISA
 // names them and opened as USBTMC sessions. Used when no vendor VISA library is installed.
-#include <cstdio>
-#include <memory>
+#include <libusb.h>
 #include <sys/stat.h>
 
-#include <libusb.h>
+#include <cstdio>
+#include <memory>
 
 #include "visa/builtin_providers.h"
 #include "visa/libusb_interface_scan.h"
@@ -102,9 +102,9 @@ class UsbtmcProvider final : public Provider {
   void Diagnose(std::vector<Diagnostic>* out) override {
     if (noUsb_) return;  // not a problem: this machine simply has no USB
     if (!context_) {
-      out->push_back(Diagnostic{kProviderName,
-                                std::string("libusb cannot start: ") + libusb_strerror(initError_) + ".",
-                                "Check that the USB device files (/dev/bus/usb) are present."});
+      out->push_back(Diagnostic{
+          kProviderName, std::string("libusb cannot start: ") + libusb_strerror(initError_) + ".",
+          "Check that the USB device files (/dev/bus/usb) are present."});
       return;
     }
     ScanResult scan = Scan();
@@ -156,23 +156,23 @@ class UsbtmcProvider final : public Provider {
 
     const std::string label = DeviceLabel(descriptor, device);
     if (descriptor.iSerialNumber == 0) {
-      result->problems.push_back(Diagnostic{kProviderName,
-                                            label + " has no serial number, so it has no VISA name.",
-                                            "Use a vendor VISA library for this instrument."});
+      result->problems.push_back(
+          Diagnostic{kProviderName, label + " has no serial number, so it has no VISA name.",
+                     "Use a vendor VISA library for this instrument."});
       return;
     }
     libusb_device_handle* handle = nullptr;
     int rc = libusb_open(device, &handle);
     if (rc == LIBUSB_ERROR_ACCESS) {
-      result->problems.push_back(Diagnostic{
-          kProviderName, label + " is a USBTMC instrument that this user may not open.",
-          kRulesAdvice});
+      result->problems.push_back(
+          Diagnostic{kProviderName, label + " is a USBTMC instrument that this user may not open.",
+                     kRulesAdvice});
       return;
     }
     if (rc != LIBUSB_SUCCESS) {
-      result->problems.push_back(Diagnostic{
-          kProviderName, label + " cannot be opened: " + libusb_strerror(rc) + ".",
-          "Unplug and replug the instrument; check that no other program holds it."});
+      result->problems.push_back(
+          Diagnostic{kProviderName, label + " cannot be opened: " + libusb_strerror(rc) + ".",
+                     "Unplug and replug the instrument; check that no other program holds it."});
       return;
     }
     unsigned char serial[256] = {};
@@ -187,9 +187,9 @@ class UsbtmcProvider final : public Provider {
     }
     for (const UsbtmcInterface& interface : interfaces) {
       SeenInterface seen;
-      seen.address = UsbInstrumentAddress{descriptor.idVendor, descriptor.idProduct,
-                                          std::string(reinterpret_cast<char*>(serial)),
-                                          interface.number};
+      seen.address =
+          UsbInstrumentAddress{descriptor.idVendor, descriptor.idProduct,
+                               std::string(reinterpret_cast<char*>(serial)), interface.number};
       seen.interface = interface;
       seen.device = DeviceRef(libusb_ref_device(device));
       result->interfaces.push_back(std::move(seen));
@@ -225,8 +225,7 @@ class UsbtmcProvider final : public Provider {
       if (rc != LIBUSB_SUCCESS) return usbtmc::StatusFromLibusb(rc);
     }
     auto opened = std::make_unique<usbtmc::UsbtmcSession>(std::move(transport));
-    ViStatus status = opened->Open(openTimeoutMs == VI_TMO_IMMEDIATE ? usbtmc::kControlTimeoutMs
-                                                                     : openTimeoutMs);
+    ViStatus status = opened->Open(openTimeoutMs);
     if (status != VI_SUCCESS) return status;
     *session = std::move(opened);
     return VI_SUCCESS;

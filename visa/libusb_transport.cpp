@@ -18,13 +18,20 @@ int ClampLength(size_t size) { return size > INT_MAX ? INT_MAX : static_cast<int
 
 ViStatus StatusFromLibusb(int error) {
   switch (error) {
-    case LIBUSB_SUCCESS: return VI_SUCCESS;
-    case LIBUSB_ERROR_TIMEOUT: return VI_ERROR_TMO;
-    case LIBUSB_ERROR_NO_DEVICE: return VI_ERROR_CONN_LOST;
-    case LIBUSB_ERROR_BUSY: return VI_ERROR_RSRC_BUSY;
-    case LIBUSB_ERROR_NOT_FOUND: return VI_ERROR_RSRC_NFOUND;
-    case LIBUSB_ERROR_NO_MEM: return VI_ERROR_ALLOC;
-    default: return VI_ERROR_IO;
+    case LIBUSB_SUCCESS:
+      return VI_SUCCESS;
+    case LIBUSB_ERROR_TIMEOUT:
+      return VI_ERROR_TMO;
+    case LIBUSB_ERROR_NO_DEVICE:
+      return VI_ERROR_CONN_LOST;
+    case LIBUSB_ERROR_BUSY:
+      return VI_ERROR_RSRC_BUSY;
+    case LIBUSB_ERROR_NOT_FOUND:
+      return VI_ERROR_RSRC_NFOUND;
+    case LIBUSB_ERROR_NO_MEM:
+      return VI_ERROR_ALLOC;
+    default:
+      return VI_ERROR_IO;
   }
 }
 

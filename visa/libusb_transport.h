@@ -1,8 +1,8 @@
 // The USBTMC pipes of a real instrument, over libusb-1.0.
 #pragma once
-#include <memory>
-
 #include <libusb.h>
+
+#include <memory>
 
 #include "visa/libusb_interface_scan.h"
 #include "visa/usbtmc_transport.h"

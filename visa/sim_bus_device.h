@@ -20,7 +20,8 @@ struct SimDeviceIdentity {
 class SimDeviceHandler {
  public:
   virtual ~SimDeviceHandler() = default;
-  // A host opened a session. Return false to refuse it (the host's open fails as busy).
+  // A host opened a session. Return false to refuse it (the host's open fails as busy). The
+  // host's open then clears the device (OnClear) before any message.
   virtual bool OnSessionOpened() = 0;
   // That session ended (host closed it, or the device left the bus).
   virtual void OnSessionClosed() = 0;
@@ -33,11 +34,14 @@ class SimDeviceHandler {
 
 class SimBusDevice {
  public:
-  // Attaches a device to the bus folder. Null with *error set when it cannot.
+  // Attaches a device to the bus folder. Null with *error set when it cannot: an unsafe folder,
+  // a serial other than 1 to 64 letters, digits, '.', '_' or '-', or a live device of the same
+  // identity already attached.
   static std::unique_ptr<SimBusDevice> Attach(const std::string& busFolder,
                                               const SimDeviceIdentity& identity,
                                               SimDeviceHandler* handler, std::string* error);
-  virtual ~SimBusDevice() = default;  // detaches
+  // Detaches and waits for the endpoint's thread; not to be called from inside a callback.
+  virtual ~SimBusDevice() = default;
 
   // Queues one reply message; the host's next reads receive it, EOM set on its last byte.
   // Thread-safe; may be called from inside a handler callback.

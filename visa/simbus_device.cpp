@@ -1,18 +1,19 @@
 // The device end of the simulated bus: a listening socket in the bus folder and one thread that
 // serves every host connection to it, speaking USBTMC on the bulk and control frames and
 // handing whole DEV_DEP_MSG_OUT payloads to the instrument's handler.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <deque>
-#include <fcntl.h>
 #include <list>
 #include <mutex>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "util/endian.h"
@@ -286,7 +287,8 @@ class SimBusDeviceImpl final : public SimBusDevice {
             header.attributes = last ? kAttrEndOfMessage : 0;
             EncodeBulkHeader(header, transfer.data());
             if (chunk != 0) {
-              std::memcpy(transfer.data() + kBulkHeaderSize, reply.bytes.data() + reply.sent, chunk);
+              std::memcpy(transfer.data() + kBulkHeaderSize, reply.bytes.data() + reply.sent,
+                          chunk);
             }
             reply.sent += chunk;
             if (last) replies_.pop_front();
@@ -320,7 +322,7 @@ class SimBusDeviceImpl final : public SimBusDevice {
   const int wakeRead_;
   const int wakeWrite_;
   std::atomic<bool> detached_{false};
-  std::mutex mutex_;                 // guards replies_
+  std::mutex mutex_;  // guards replies_
   std::deque<QueuedReply> replies_;
   std::list<Connection> connections_;  // the thread's own
   int openSessions_ = 0;
@@ -337,7 +339,9 @@ int Listen(const std::string& path, std::string* error) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  auto bindOnce = [&] { return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address); };
+  auto bindOnce = [&] {
+    return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  };
   if (bindOnce() != 0) {
     if (errno != EADDRINUSE) {
       *error = "cannot bind " + path + ": " + std::strerror(errno);
@@ -378,8 +382,8 @@ std::unique_ptr<SimBusDevice> SimBusDevice::Attach(const std::string& busFolder,
     return nullptr;
   }
   if (!IsValidSimSerial(identity.serial)) {
-    *error = "invalid serial \"" + identity.serial +
-             "\": use 1 to 64 letters, digits, '.', '_' or '-'";
+    *error =
+        "invalid serial \"" + identity.serial + "\": use 1 to 64 letters, digits, '.', '_' or '-'";
     return nullptr;
   }
   std::string problem;

@@ -1,13 +1,14 @@
 #include "visa/simbus_folder.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "visa/simbus_socket.h"
 
@@ -59,8 +60,8 @@ std::string Octal(mode_t mode) {
 bool CheckBusFolder(const std::string& folder, std::string* problem) {
   struct stat info {};
   if (::lstat(folder.c_str(), &info) != 0) {
-    *problem = "The simulated bus folder " + folder + " cannot be read (" +
-               std::strerror(errno) + ").";
+    *problem =
+        "The simulated bus folder " + folder + " cannot be read (" + std::strerror(errno) + ").";
     return false;
   }
   if (S_ISLNK(info.st_mode) || !S_ISDIR(info.st_mode)) {
@@ -83,8 +84,8 @@ bool CheckBusFolder(const std::string& folder, std::string* problem) {
 bool IsValidSimSerial(const std::string& serial) {
   if (serial.empty() || serial.size() > kMaxSerialLength) return false;
   return std::all_of(serial.begin(), serial.end(), [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '.' || c == '_' || c == '-';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '_' || c == '-';
   });
 }
 
@@ -101,7 +102,8 @@ bool ParseDeviceSocketName(const std::string& fileName, SimDeviceIdentity* ident
   if (fileName.size() <= prefix.size() + suffix.size()) return false;
   if (fileName.compare(0, prefix.size(), prefix) != 0) return false;
   if (fileName.compare(fileName.size() - suffix.size(), suffix.size(), suffix) != 0) return false;
-  std::string body = fileName.substr(prefix.size(), fileName.size() - prefix.size() - suffix.size());
+  std::string body =
+      fileName.substr(prefix.size(), fileName.size() - prefix.size() - suffix.size());
   // vvvv-pppp-i-serial; the serial may itself contain '-'.
   size_t first = body.find('-');
   size_t second = first == std::string::npos ? first : body.find('-', first + 1);

@@ -1,9 +1,10 @@
 #include "visa/simbus_host_transport.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <unistd.h>
 
 #include "util/endian.h"
 
@@ -40,9 +41,7 @@ SimBusTransport::~SimBusTransport() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-ViStatus SimBusTransport::Failure() const {
-  return lost_ ? VI_ERROR_CONN_LOST : VI_ERROR_IO;
-}
+ViStatus SimBusTransport::Failure() const { return lost_ ? VI_ERROR_CONN_LOST : VI_ERROR_IO; }
 
 ViStatus SimBusTransport::SendFrame(uint8_t kind, const uint8_t* payload, size_t size,
                                     const Deadline& deadline) {
@@ -62,10 +61,14 @@ ViStatus SimBusTransport::SendFrame(uint8_t kind, const uint8_t* payload, size_t
 ViStatus SimBusTransport::PumpUntil(uint8_t kind, const Deadline& deadline) {
   auto ready = [&] {
     switch (kind) {
-      case kFrameBulkIn: return !bulkIn_.empty();
-      case kFrameControlReply: return !controlReplies_.empty();
-      case kFrameOpenReply: return !openReplies_.empty();
-      default: return false;
+      case kFrameBulkIn:
+        return !bulkIn_.empty();
+      case kFrameControlReply:
+        return !controlReplies_.empty();
+      case kFrameOpenReply:
+        return !openReplies_.empty();
+      default:
+        return false;
     }
   };
   uint8_t chunk[16 * 1024];
@@ -81,8 +84,10 @@ ViStatus SimBusTransport::PumpUntil(uint8_t kind, const Deadline& deadline) {
           controlReplies_.push_back(std::move(frame.payload));
           break;
         case kFrameOpenReply:
-          if (frame.payload.size() != 1) broken_ = true;
-          else openReplies_.push_back(frame.payload[0]);
+          if (frame.payload.size() != 1)
+            broken_ = true;
+          else
+            openReplies_.push_back(frame.payload[0]);
           break;
         default:
           broken_ = true;  // not something a device sends

@@ -69,8 +69,7 @@ class SimBusProvider final : public Provider {
         match->socketPath, match->identity.interfaceNumber, openTimeoutMs, &transport);
     if (status != VI_SUCCESS) return status;
     auto opened = std::make_unique<usbtmc::UsbtmcSession>(std::move(transport));
-    status = opened->Open(openTimeoutMs == VI_TMO_IMMEDIATE ? usbtmc::kControlTimeoutMs
-                                                            : openTimeoutMs);
+    status = opened->Open(openTimeoutMs);
     if (status != VI_SUCCESS) return status;
     *session = std::move(opened);
     return VI_SUCCESS;
@@ -79,10 +78,9 @@ class SimBusProvider final : public Provider {
   void Diagnose(std::vector<Diagnostic>* out) override {
     std::string folder, problem;
     if (SafeFolder(&folder, &problem)) return;
-    out->push_back(Diagnostic{
-        Name(), problem + " Simulated instruments in it are ignored.",
-        "Make it a folder of your own that only you can enter (chmod 700 " + folder +
-            "), or set FLINTGATE_SIMBUS to such a folder."});
+    out->push_back(Diagnostic{Name(), problem + " Simulated instruments in it are ignored.",
+                              "Make it a folder of your own that only you can enter (chmod 700 " +
+                                  folder + "), or set FLINTGATE_SIMBUS to such a folder."});
   }
 
   std::string Describe() override {

@@ -1,11 +1,12 @@
 #include "visa/simbus_socket.h"
 
-#include <cerrno>
-#include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace fg::simbus {
 
@@ -21,8 +22,8 @@ Deadline Deadline::After(uint32_t timeoutMs) {
 
 int Deadline::RemainingMs() const {
   if (infinite_) return -1;
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      at_ - std::chrono::steady_clock::now());
+  auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(at_ - std::chrono::steady_clock::now());
   if (left.count() <= 0) return 0;
   // Round up so a wait of less than a millisecond still waits.
   return left.count() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left.count()) + 1;

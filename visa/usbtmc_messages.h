@@ -8,9 +8,9 @@
 namespace fg::usbtmc {
 
 // MsgID of the 12-byte bulk header.
-inline constexpr uint8_t kDevDepMsgOut = 1;         // host -> device: message bytes
-inline constexpr uint8_t kRequestDevDepMsgIn = 2;   // host -> device: "send me up to N bytes"
-inline constexpr uint8_t kDevDepMsgIn = 2;          // device -> host: reply bytes
+inline constexpr uint8_t kDevDepMsgOut = 1;        // host -> device: message bytes
+inline constexpr uint8_t kRequestDevDepMsgIn = 2;  // host -> device: "send me up to N bytes"
+inline constexpr uint8_t kDevDepMsgIn = 2;         // device -> host: reply bytes
 inline constexpr uint8_t kVendorSpecificOut = 126;
 inline constexpr uint8_t kRequestVendorSpecificIn = 127;
 
@@ -72,10 +72,10 @@ inline constexpr uint8_t kStatusSplitNotInProgress = 0x82;
 inline constexpr uint8_t kStatusSplitInProgress = 0x83;
 
 // Reply lengths (wLength) of the class requests.
-inline constexpr uint16_t kInitiateAbortReplyLength = 2;   // status, bTag
-inline constexpr uint16_t kCheckAbortReplyLength = 8;      // status, bmAbortBulkIn, 2 reserved, NBYTES_RXD
-inline constexpr uint16_t kInitiateClearReplyLength = 1;   // status
-inline constexpr uint16_t kCheckClearReplyLength = 2;      // status, bmClear
+inline constexpr uint16_t kInitiateAbortReplyLength = 2;  // status, bTag
+inline constexpr uint16_t kCheckAbortReplyLength = 8;  // status, bmAbort, 0, 0, NBYTES (4)
+inline constexpr uint16_t kInitiateClearReplyLength = 1;  // status
+inline constexpr uint16_t kCheckClearReplyLength = 2;     // status, bmClear
 inline constexpr uint16_t kGetCapabilitiesReplyLength = 0x18;
 
 // The 8-byte setup packet of a control transfer.

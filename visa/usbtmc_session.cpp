@@ -8,11 +8,11 @@
 namespace fg::usbtmc {
 
 namespace {
-using visa::VI_ERROR_CONN_LOST;
 using visa::VI_ERROR_IO;
 using visa::VI_ERROR_TMO;
 using visa::VI_SUCCESS;
 using visa::VI_SUCCESS_MAX_CNT;
+using visa::VI_TMO_IMMEDIATE;
 
 // A device that keeps answering with empty, unterminated transfers is broken, not slow.
 constexpr int kMaxEmptyTransfers = 8;
@@ -23,7 +23,9 @@ constexpr auto kPendingPause = std::chrono::milliseconds(10);
 constexpr int kMaxDrainTransfers = 64;
 constexpr uint16_t kFallbackPacketSize = 64;
 
-size_t RoundUp(size_t value, size_t multiple) { return (value + multiple - 1) / multiple * multiple; }
+size_t RoundUp(size_t value, size_t multiple) {
+  return (value + multiple - 1) / multiple * multiple;
+}
 }  // namespace
 
 UsbtmcSession::UsbtmcSession(std::unique_ptr<BulkTransport> transport)
@@ -239,7 +241,10 @@ void UsbtmcSession::AbortBulkOut(uint8_t tag) {
 }
 
 ViStatus UsbtmcSession::Clear(uint32_t timeoutMs) {
-  const uint32_t controlTimeout = std::min(timeoutMs, kControlTimeoutMs);
+  // Control requests are quick; a long I/O timeout does not make them wait longer, and
+  // VI_TMO_IMMEDIATE still gives the device time to answer.
+  const uint32_t controlTimeout =
+      timeoutMs == VI_TMO_IMMEDIATE ? kControlTimeoutMs : std::min(timeoutMs, kControlTimeoutMs);
   ControlSetup initiate;
   initiate.requestType = kRequestTypeClassInterfaceIn;
   initiate.request = kInitiateClear;

@@ -1,15 +1,15 @@
 // Who may plant an instrument on the simulated bus: the folder rule, its diagnostics, where the
 // folder lives by default, and leftovers of devices that are gone.
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
-#include <filesystem>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 
 #include "tests/simbus/recording_handler.h"
 #include "tests/simbus/temp_bus_folder.h"
@@ -105,8 +105,8 @@ TEST(BusFolderRuleTest, UnsafeFolderHidesItsDevicesAndIsDiagnosed) {
   TempBusFolder bus;
   RecordingHandler handler;
   std::string error;
-  auto device = simbus::SimBusDevice::Attach(bus.path(), {0x2E5B, 0x3A01, "PLANTED", 0},
-                                             &handler, &error);
+  auto device =
+      simbus::SimBusDevice::Attach(bus.path(), {0x2E5B, 0x3A01, "PLANTED", 0}, &handler, &error);
   ASSERT_NE(device, nullptr) << error;
   auto provider = visa::CreateSimBusProvider();
 
@@ -207,9 +207,9 @@ TEST(BusDeviceListTest, SerialsThatCouldBreakNamesAreRefused) {
   for (const char* serial : {"", "A::B", "a/b", "with space", "tab\t",
                              "0123456789012345678901234567890123456789012345678901234567890123X"}) {
     std::string error;
-    EXPECT_EQ(simbus::SimBusDevice::Attach(bus.path(), {0x2E5B, 0x3A01, serial, 0}, &handler,
-                                           &error),
-              nullptr)
+    EXPECT_EQ(
+        simbus::SimBusDevice::Attach(bus.path(), {0x2E5B, 0x3A01, serial, 0}, &handler, &error),
+        nullptr)
         << serial;
     EXPECT_FALSE(error.empty());
   }

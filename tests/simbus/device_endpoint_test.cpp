@@ -79,16 +79,15 @@ TEST_F(DeviceEndpointTest, ListedOpenedAnsweredAndClosed) {
   session.reset();
   ASSERT_TRUE(handler_.WaitFor("closed"));
   // Opening clears the device before anything else reaches it.
-  EXPECT_EQ(handler_.Events(),
-            (std::vector<std::string>{"opened", "clear", "message", "closed"}));
+  EXPECT_EQ(handler_.Events(), (std::vector<std::string>{"opened", "clear", "message", "closed"}));
   EXPECT_EQ(handler_.Messages(), std::vector<std::string>{"*IDN?\n"});
 }
 
 TEST_F(DeviceEndpointTest, InterfaceNumberAndCaseOfSerialInNames) {
   RecordingHandler other;
   std::string error;
-  auto second = simbus::SimBusDevice::Attach(bus_.path(), {0x2E5B, 0x3A10, "Box-7", 2}, &other,
-                                             &error);
+  auto second =
+      simbus::SimBusDevice::Attach(bus_.path(), {0x2E5B, 0x3A10, "Box-7", 2}, &other, &error);
   ASSERT_NE(second, nullptr) << error;
   EXPECT_EQ(second->ResourceName(), "USB0::0x2E5B::0x3A10::Box-7::2::INSTR");
   std::vector<std::string> names;

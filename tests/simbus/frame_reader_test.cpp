@@ -15,8 +15,8 @@ using Bytes = std::vector<uint8_t>;
 Bytes Stream() {
   Bytes stream;
   for (const std::string& payload : {std::string("first"), std::string(), std::string(1000, 'x')}) {
-    Bytes frame = EncodeFrame(kFrameBulkIn, reinterpret_cast<const uint8_t*>(payload.data()),
-                              payload.size());
+    Bytes frame =
+        EncodeFrame(kFrameBulkIn, reinterpret_cast<const uint8_t*>(payload.data()), payload.size());
     stream.insert(stream.end(), frame.begin(), frame.end());
   }
   return stream;

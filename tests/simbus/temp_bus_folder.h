@@ -1,10 +1,11 @@
 // A private bus folder for one test: created 0700 under the temporary directory, made the
 // process's FLINTGATE_SIMBUS, removed with everything in it afterwards.
 #pragma once
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <sys/stat.h>
 
 namespace fg::testing {
 

@@ -70,8 +70,7 @@ TEST(ControlLayoutTest, SetupAndCheckRepliesMatchHandWrittenBytes) {
 
 TEST(ResourceNameTest, FormatsAndParsesUsbInstrumentNames) {
   EXPECT_EQ(FormatResourceName({0x2E5B, 0x3A01, "SN1", 0}), "USB0::0x2E5B::0x3A01::SN1::INSTR");
-  EXPECT_EQ(FormatResourceName({0x2E5B, 0x3A10, "SN1", 3}),
-            "USB0::0x2E5B::0x3A10::SN1::3::INSTR");
+  EXPECT_EQ(FormatResourceName({0x2E5B, 0x3A10, "SN1", 3}), "USB0::0x2E5B::0x3A10::SN1::3::INSTR");
   struct Row {
     const char* name;
     bool ok;

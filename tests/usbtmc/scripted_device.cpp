@@ -1,12 +1,12 @@
 #include "tests/usbtmc/scripted_device.h"
 
 #include <gtest/gtest.h>
-
-#include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include "visa/simbus_folder.h"
 
@@ -58,9 +58,14 @@ Bytes DevDepMsgIn(uint8_t tag, const std::string& data, bool eom) {
   return WithPayload(Header(2, tag, static_cast<uint32_t>(data.size()), eom ? 1 : 0), data);
 }
 Bytes Setup(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, uint16_t length) {
-  return {requestType, request, static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-          static_cast<uint8_t>(index), static_cast<uint8_t>(index >> 8),
-          static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8)};
+  return {requestType,
+          request,
+          static_cast<uint8_t>(value),
+          static_cast<uint8_t>(value >> 8),
+          static_cast<uint8_t>(index),
+          static_cast<uint8_t>(index >> 8),
+          static_cast<uint8_t>(length),
+          static_cast<uint8_t>(length >> 8)};
 }
 std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 

@@ -54,8 +54,8 @@ class SessionScriptTest : public ::testing::Test {
       ReadOutcome outcome;
       std::string buffer(count, '\0');
       uint32_t received = 0;
-      outcome.status = session_->Read(reinterpret_cast<uint8_t*>(buffer.data()), count,
-                                      &received, timeoutMs);
+      outcome.status =
+          session_->Read(reinterpret_cast<uint8_t*>(buffer.data()), count, &received, timeoutMs);
       outcome.text = buffer.substr(0, received);
       return outcome;
     });
@@ -95,8 +95,8 @@ TEST_F(SessionScriptTest, WritesArePaddedAndTaggedInOrder) {
   auto first = WriteAsync("hello");
   // Written out in full once: header, five bytes, three zero bytes of alignment.
   EXPECT_EQ(device_.ExpectBulkOut(),
-            (Bytes{0x01, 0x01, 0xFE, 0x00, 0x05, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00,
-                   'h', 'e', 'l', 'l', 'o', 0x00, 0x00, 0x00}));
+            (Bytes{0x01, 0x01, 0xFE, 0x00, 0x05, 0x00, 0x00, 0x00, 0x01, 0x00,
+                   0x00, 0x00, 'h',  'e',  'l',  'l',  'o',  0x00, 0x00, 0x00}));
   EXPECT_EQ(first.get(), VI_SUCCESS);
   auto second = WriteAsync("ABCD");  // already a multiple of 4: no alignment
   EXPECT_EQ(device_.ExpectBulkOut(), DevDepMsgOut(2, "ABCD", true));
@@ -107,9 +107,9 @@ TEST_F(SessionScriptTest, ReplySplitAcrossPacketsIsJoined) {
   auto read = ReadAsync(64);
   EXPECT_EQ(device_.ExpectBulkOut(), RequestDevDepMsgIn(1, 64));
   Bytes transfer = DevDepMsgIn(1, "WX2040,SN1,2.10", true);
-  device_.SendBulkIn(Bytes(transfer.begin(), transfer.begin() + 5));        // part of the header
-  device_.SendBulkIn(Bytes(transfer.begin() + 5, transfer.begin() + 14));   // rest and 2 bytes
-  device_.SendBulkIn(Bytes(transfer.begin() + 14, transfer.end()));         // rest and alignment
+  device_.SendBulkIn(Bytes(transfer.begin(), transfer.begin() + 5));       // part of the header
+  device_.SendBulkIn(Bytes(transfer.begin() + 5, transfer.begin() + 14));  // rest and 2 bytes
+  device_.SendBulkIn(Bytes(transfer.begin() + 14, transfer.end()));        // rest and alignment
   ReadOutcome outcome = read.get();
   EXPECT_EQ(outcome.status, VI_SUCCESS);
   EXPECT_EQ(outcome.text, "WX2040,SN1,2.10");
@@ -177,8 +177,18 @@ TEST_F(SessionScriptTest, MalformedRepliesAreRefusedAndTheSessionRecovers) {
   auto replyFor = [](uint8_t t) {
     return std::vector<Case>{
         {"wrong bTag", DevDepMsgIn(static_cast<uint8_t>(t + 1), "abc", true)},
-        {"wrong MsgID", [&] { Bytes b = DevDepMsgIn(t, "abc", true); b[0] = 1; return b; }()},
-        {"bad bTag inverse", [&] { Bytes b = DevDepMsgIn(t, "abc", true); b[2] = t; return b; }()},
+        {"wrong MsgID",
+         [&] {
+           Bytes b = DevDepMsgIn(t, "abc", true);
+           b[0] = 1;
+           return b;
+         }()},
+        {"bad bTag inverse",
+         [&] {
+           Bytes b = DevDepMsgIn(t, "abc", true);
+           b[2] = t;
+           return b;
+         }()},
         {"more than asked", DevDepMsgIn(t, std::string(40, 'z'), true)},
     };
   };
