@@ -15,13 +15,14 @@ void InspectFirmwareFile(const char* path, FirmwareInspection* out) {
 
   std::FILE* file = std::fopen(path, "rb");
   if (file == nullptr) return;
-  // A directory opens for reading on some systems but is no firmware file.
+  // Only a regular file is a firmware file: a directory opens for reading but cannot be read,
+  // and a device such as /dev/zero would feed the line reader without end.
   struct stat st;
-  if (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) {
     std::fclose(file);
     return;
   }
-  out->fileSize = S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
+  out->fileSize = static_cast<int64_t>(st.st_size);
 
   int32_t err = ParseFirmwareHeader(&out->header, file);
   const bool headerRead = err == 0;

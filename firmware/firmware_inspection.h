@@ -9,7 +9,7 @@
 
 namespace fg {
 
-// `error` value for a file that cannot be opened for reading (or is no file).
+// `error` value for a file that cannot be opened for reading, or is no regular file.
 inline constexpr int32_t kInspectCantOpen = -1;
 
 struct FirmwareInspection {
