@@ -251,8 +251,10 @@ int main(int argc, char** argv) {
   app.add_option("--auto-restart", run.autoRestartMs,
                  "leave the writer for the normal firmware MS after the last session closed");
   app.add_option("--versions", run.versions,
-                 "installed versions, MODEL=RUN or SERIAL=RUN, e.g. WX2040=2.00-01-01-01-01-0100");
-  app.add_option("--fault", run.faults, "a fault to commit (see below)");
+                 "installed versions, MODEL=RUN or SERIAL=RUN, e.g. WX2040=2.00-01-01-01-01-0100")
+      ->allow_extra_args(false);
+  app.add_option("--fault", run.faults, "a fault to commit (see below)")
+      ->allow_extra_args(false);
 
   MakeOptions make;
   CLI::App* maker = app.add_subcommand("make-firmware", "write a firmware file for a simulated model");
@@ -262,13 +264,18 @@ int main(int argc, char** argv) {
   maker->add_option("--description", make.description, "UpdatedDescription");
   maker->add_option("--utility-rev", make.utilityRev, "UtilityRev (default 2.04)");
   maker->add_option("--model-name", make.modelName, "ModelName (default: the model)");
-  maker->add_option("--version", make.versions, "IMAGE=VERSION, IMAGE a partition or block id");
+  maker->add_option("--version", make.versions, "IMAGE=VERSION, IMAGE a partition or block id")
+      ->allow_extra_args(false);
   maker->add_option("--all-versions", make.allVersions, "one version for every image");
-  maker->add_option("--size", make.sizes, "IMAGE=BYTES, the whole record's length");
+  maker->add_option("--size", make.sizes, "IMAGE=BYTES, the whole record's length")
+      ->allow_extra_args(false);
   maker->add_flag("--full", make.full, "every image as long as its partition");
-  maker->add_option("--omit", make.omit, "leave IMAGE out");
-  maker->add_option("--oversize", make.oversize, "make IMAGE one byte longer than its partition");
-  maker->add_option("--block-id", make.blockIds, "IMAGE=ID, a wrong block id in its trailer");
+  maker->add_option("--omit", make.omit, "leave IMAGE out")
+      ->allow_extra_args(false);
+  maker->add_option("--oversize", make.oversize, "make IMAGE one byte longer than its partition")
+      ->allow_extra_args(false);
+  maker->add_option("--block-id", make.blockIds, "IMAGE=ID, a wrong block id in its trailer")
+      ->allow_extra_args(false);
   maker->add_option("--seed", make.seed, "varies the image bytes (default 1)");
 
   CLI11_PARSE(app, argc, argv);
