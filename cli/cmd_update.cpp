@@ -165,6 +165,7 @@ int RunUpdateCommand(const UpdateArgs& args) {
   result["result"] = code;
   result["resource"] = frontEnd.deviceField();
   result["seconds"] = frontEnd.Elapsed();
+  result["programmingSeconds"] = frontEnd.ProgressSpan();
 
   // The plan is the driver's only once Update ran.
   UpdatePlan plan{};

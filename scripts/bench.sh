@@ -1,4 +1,116 @@
 #!/usr/bin/env bash
-# ./run bench (filled in by its issue's work). $1 is the build folder.
-echo "./run bench is not built yet" >&2
-exit 2
+# ./run bench: how fast flintgate-cli programs a full WX2040 package compared with a bare loop
+# over the same simulated bus, what the update costs in CPU and memory, and what the 4000 ms
+# writer-mode wait costs in CPU. $1 is the build folder. Never part of ./run test.
+set -euo pipefail
+
+BUILD=${1:?usage: bench.sh BUILD_FOLDER}
+SIM=$BUILD/sim/flintgate-sim
+CLI=$BUILD/cli/flintgate-cli
+BARE=$BUILD/bench/flintgate-bench-bare
+WAIT=$BUILD/bench/flintgate-bench-wait
+ROUNDS=${BENCH_ROUNDS:-15}
+
+if [ ! -x "$BARE" ] || [ ! -x "$WAIT" ]; then
+  cmake --build "$BUILD" --target flintgate-bench-bare flintgate-bench-wait flintgate-cli flintgate-sim >/dev/null
+fi
+for tool in "$SIM" "$CLI" "$BARE" "$WAIT"; do
+  [ -x "$tool" ] || { echo "bench: $tool is missing" >&2; exit 1; }
+done
+
+# GNU time reports the peak memory of a process.
+if [ ! -x /usr/bin/time ]; then
+  if [ "$(id -u)" -eq 0 ]; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends time >/dev/null
+  else
+    echo "bench: /usr/bin/time is missing; install it with: sudo apt-get install -y time" >&2
+    exit 1
+  fi
+fi
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/flintgate-bench.XXXXXX")
+SIM_PID=
+cleanup() {
+  if [ -n "$SIM_PID" ] && kill -0 "$SIM_PID" 2>/dev/null; then
+    kill -TERM "$SIM_PID" 2>/dev/null || true
+    wait "$SIM_PID" 2>/dev/null || true
+  fi
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+mkdir -m 0700 "$WORK/bus" "$WORK/tmp"
+export FLINTGATE_SIMBUS=$WORK/bus
+RESOURCE=USB0::0x2E5B::0x3A01::SIM2040A::INSTR
+
+echo "Preparing: a full WX2040 package and a --fast simulated WX2040 already in writer mode ..." >&2
+"$SIM" make-firmware WX2040 "$WORK/full.fq" --full >/dev/null
+"$SIM" WX2040 --fast --quiet --fault start-writer >"$WORK/sim.log" 2>&1 &
+SIM_PID=$!
+for _ in $(seq 1 200); do
+  grep -q 'on the bus' "$WORK/sim.log" 2>/dev/null && break
+  sleep 0.05
+done
+grep -q 'on the bus' "$WORK/sim.log" || { cat "$WORK/sim.log" >&2; exit 1; }
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+# Times of a few milliseconds suffer from whatever else the machine runs: the best of the rounds
+# is the figure least disturbed by it.
+best() { sort -g | head -n 1; }
+
+# Alternate the two so that both see the same machine load; the first CLI run also brings the
+# instrument's installed versions up to the package's.
+: >"$WORK/cli.runs"
+: >"$WORK/prog.runs"
+: >"$WORK/bare.runs"
+: >"$WORK/time.runs"
+BYTES=
+for round in $(seq 0 "$ROUNDS"); do
+  bare=$("$BARE" "$RESOURCE" "$WORK/full.fq")
+  BYTES=${bare#bytes=}; BYTES=${BYTES%% *}
+  # GNU time for the wall time and peak memory; the shell's `times` for the CPU time, which it
+  # reports to the millisecond (GNU time only to the hundredth of a second).
+  cpu=$( (TMPDIR=$WORK/tmp /usr/bin/time -f '%e %M' -o "$WORK/time.one" \
+            "$CLI" update --yes --json --quiet "$WORK/full.fq" >"$WORK/cli.json" 2>"$WORK/cli.err" \
+          || { echo "bench: the update failed:" >&2; cat "$WORK/cli.err" >&2; exit 1; }
+        times) | tail -n 1 | awk '{ split($1, u, "m"); split($2, s, "m");
+                                   print u[1] * 60 + u[2] + s[1] * 60 + s[2] }')
+  grep -q '"result":0' "$WORK/cli.json" || { cat "$WORK/cli.json" >&2; exit 1; }
+  [ "$round" -eq 0 ] && continue  # warm-up
+  echo "${bare##*seconds=}" >>"$WORK/bare.runs"
+  grep -o '"seconds":[0-9.e+-]*' "$WORK/cli.json" | cut -d: -f2 >>"$WORK/cli.runs"
+  grep -o '"programmingSeconds":[0-9.e+-]*' "$WORK/cli.json" | cut -d: -f2 >>"$WORK/prog.runs"
+  echo "$(tail -n 1 "$WORK/time.one") $cpu" >>"$WORK/time.runs"
+done
+
+[ -n "${BENCH_VERBOSE:-}" ] && paste "$WORK/bare.runs" "$WORK/prog.runs" "$WORK/cli.runs" "$WORK/time.runs" >&2
+BARE_S=$(best <"$WORK/bare.runs")
+RUN_S=$(best <"$WORK/cli.runs")
+PROG_S=$(best <"$WORK/prog.runs")
+WALL_S=$(cut -d' ' -f1 "$WORK/time.runs" | best)
+PEAK_KB=$(cut -d' ' -f2 "$WORK/time.runs" | sort -n | tail -n 1)
+CPU_S=$(cut -d' ' -f3 "$WORK/time.runs" | median)
+
+echo "Measuring the CPU time of one 4000 ms writer-mode wait ..." >&2
+"$WAIT" --benchmark_format=json >"$WORK/wait.json" 2>/dev/null
+WAIT_REAL=$(grep -o '"real_time": *[0-9.e+-]*' "$WORK/wait.json" | head -n 1 | sed 's/.*: *//')
+WAIT_CPU=$(grep -o '"cpu_time": *[0-9.e+-]*' "$WORK/wait.json" | head -n 1 | sed 's/.*: *//')
+
+awk -v bytes="$BYTES" -v bare="$BARE_S" -v run="$RUN_S" -v prog="$PROG_S" -v wall="$WALL_S" -v cpu="$CPU_S" \
+    -v peak="$PEAK_KB" -v wreal="$WAIT_REAL" -v wcpu="$WAIT_CPU" -v rounds="$ROUNDS" 'BEGIN {
+  mb = bytes / 1e6
+  printf "\nFull WX2040 package: %d bytes (six images); times: best of %d rounds, CPU: median\n\n", bytes, rounds
+  printf "  %-50s %10s %10s\n", "", "seconds", "MB/s"
+  printf "  %-50s %10.4f %10.1f\n", "bare loop over the bus (4096-byte pieces)", bare, mb / bare
+  printf "  %-50s %10.4f %10.1f\n", "flintgate-cli programming (first to last report)", prog, mb / prog
+  printf "  %-50s %10.4f %10.1f\n", "flintgate-cli update run (payload copy included)", run, mb / run
+  printf "  %-50s %10.4f %10.1f\n", "flintgate-cli whole process (wall)", wall, mb / wall
+  printf "\n  %-50s %10.2f   (target >= 0.8)\n", "throughput ratio, programming / bare loop", bare / prog
+  printf "  %-50s %10.2f\n", "throughput ratio, update run / bare loop", bare / run
+  printf "  %-50s %10.2f\n", "throughput ratio, whole process / bare loop", bare / wall
+  printf "  %-50s %10.3f s\n", "flintgate-cli CPU time (user + sys)", cpu
+  printf "  %-50s %10.1f MB   (target < 16 MB; highest of all rounds)\n", "flintgate-cli peak memory (max RSS)", peak / 1024
+  printf "\n  %-50s %10.0f ms\n", "writer-mode wait, wall", wreal
+  printf "  %-50s %10.1f ms\n", "writer-mode wait, CPU", wcpu
+  printf "  %-50s %10.2f %%   (target < 5 %% of one core)\n", "writer-mode wait, CPU share", 100 * wcpu / wreal
+}'

@@ -58,6 +58,10 @@ double ConsoleFrontEnd::Elapsed() const {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
 }
 
+double ConsoleFrontEnd::ProgressSpan() const {
+  return reported_ ? std::chrono::duration<double>(lastReport_ - firstReport_).count() : 0.0;
+}
+
 void ConsoleFrontEnd::Write(std::FILE* f, const std::string& text) {
   if (f == nullptr) return;
   std::fwrite(text.data(), 1, text.size(), f);
@@ -126,9 +130,13 @@ void ConsoleFrontEnd::InitProgressBar() {
   lastPercent_ = -1;
   lastDecile_ = 0;
   lastSecond_ = -1;
+  reported_ = false;
 }
 
 void ConsoleFrontEnd::SetProgress(int32_t percent) {
+  lastReport_ = std::chrono::steady_clock::now();
+  if (!reported_) firstReport_ = lastReport_;
+  reported_ = true;
   if (settings_.quiet) return;
   const double seconds = Elapsed();
   UpdatePlan plan{};

@@ -45,6 +45,8 @@ class ConsoleFrontEnd {
   const std::string& modelField() const { return modelField_; }
   // Seconds since the progress bar was last initialised (the start of the run).
   double Elapsed() const;
+  // Seconds from the first to the last progress report of the run: the programming itself.
+  double ProgressSpan() const;
 
  private:
   static ConsoleFrontEnd* Self(void* owner) { return static_cast<ConsoleFrontEnd*>(owner); }
@@ -68,6 +70,9 @@ class ConsoleFrontEnd {
   std::string deviceField_;
   std::string modelField_;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point firstReport_{};
+  std::chrono::steady_clock::time_point lastReport_{};
+  bool reported_ = false;
 };
 
 }  // namespace fg
