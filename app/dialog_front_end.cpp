@@ -25,6 +25,13 @@ QString FromFileText(const char* text) {
   return decoded;
 }
 
+// A description read from a file with CR LF line ends keeps its carriage return; it ends the
+// text and is not shown as a second line.
+QString WithoutLineEnd(QString text) {
+  while (text.endsWith(QLatin1Char('\r')) || text.endsWith(QLatin1Char('\n'))) text.chop(1);
+  return text;
+}
+
 }  // namespace
 
 struct CUpdaterDlg::FrontEnd {
@@ -61,7 +68,7 @@ struct CUpdaterDlg::FrontEnd {
     static_cast<QLineEdit*>(d->Control(IDC_MODEL))->setText(FromFileText(model));
     static_cast<QLineEdit*>(d->Control(IDC_REVISION))->setText(FromFileText(revision));
     static_cast<QPlainTextEdit*>(d->Control(IDC_DESCRIPTION))
-        ->setPlainText(FromFileText(description));
+        ->setPlainText(WithoutLineEnd(FromFileText(description)));
   }
   static void SetDeviceField(void* owner, const char* text) {
     static_cast<QLineEdit*>(Dlg(owner)->Control(IDC_DEVICE))

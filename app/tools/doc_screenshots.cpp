@@ -2,7 +2,7 @@
 // on a private bus, with the prompts answered by the program itself.
 //   xvfb-run -a flintgate-doc-screenshots <folder>
 // Writes window-start.png, window-file-accepted.png, window-updating.png (More Info open, the
-// bar half way) and window-completed.png.
+// bar half way), window-completed.png and help-window.png.
 #include <stdlib.h>
 #include <sys/stat.h>
 
@@ -16,6 +16,7 @@
 #include <string>
 
 #include "app/dialog_template.h"
+#include "app/help_viewer.h"
 #include "app/updater_app.h"
 #include "app/updater_dlg.h"
 #include "sim/firmware_maker.h"
@@ -98,6 +99,8 @@ int main(int argc, char** argv) {
       });
       dlg.OnUpdate();
       ok = ok && midway && Save(&dlg, out, "window-completed.png");
+      dlg.OnHelpButton();
+      ok = ok && dlg.helpWindow() != nullptr && Save(dlg.helpWindow(), out, "help-window.png");
       status = ok ? 0 : 1;
     }
   }

@@ -102,6 +102,17 @@ class FileSelectionTest : public QObject {
     dlg.OnChooseFile();
     QCOMPARE(dlg.controlState(), FileReady);
     QCOMPARE(Text(dlg, IDC_DESCRIPTION), QStringLiteral("  Fixes the Sweep mode  "));
+
+    // A file with CR LF line ends: the carriage return stays in the header record but is no
+    // text to show.
+    const std::string crlf = guitest::WriteFile(
+        dir_, "crlf.fq", "# ModelName = WX2050\r\n# UpdatedDescription = Line one\r\n# FileStart\r\n");
+    prompts.QueueFile(crlf);
+    dlg.OnChooseFile();
+    QCOMPARE(dlg.controlState(), FileReady);
+    QCOMPARE(std::string(dlg.header().UpdatedDescription), std::string(" Line one\r"));
+    QCOMPARE(Text(dlg, IDC_DESCRIPTION), QStringLiteral(" Line one"));
+    QCOMPARE(Text(dlg, IDC_MODEL), QStringLiteral("WX2050"));
   }
 
   void rejected_data() {
