@@ -4,6 +4,8 @@
 //
 // A partition's content is the run of bytes programmed from its first byte; everything after it
 // is erased flash (0xFF), which is not stored. A never-programmed or erased partition is empty.
+// A programmed partition holds exactly the data bytes the host sent: the whole image record, or,
+// for block id 0 (whose first 8 bytes the host leaves out), the record from its offset 8 on.
 //
 // State folder: one file per partition, named after it (PartitionFileName), holding exactly its
 // content, and the file "versions" holding the version run of the identification reply and a

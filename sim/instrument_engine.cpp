@@ -439,7 +439,7 @@ void InstrumentEngine::HandleFrame(uint64_t nowMs, const uint8_t* bytes) {
   std::memcpy(&frame, bytes, sizeof frame);
   const uint32_t length = LoadBe32(frame.length);
   if (length < kFrameLengthBias) {
-    Trace("<- frame 0x" + std::to_string(frame.command) + " with length field " +
+    Trace("<- command " + std::to_string(frame.command) + " with length field " +
           std::to_string(length));
     Refuse(nowMs, "a length field below 7");
     return;

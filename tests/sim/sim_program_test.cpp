@@ -164,6 +164,12 @@ TEST(SimProgram, RunsInstrumentsUntilSigtermAndCleansUp) {
              "CLI2040=2.01-01-01-01-01-0100", "WX2040:CLI2040",
              "WX2050:CLI2050"});
   ASSERT_TRUE(sim.WaitFor("Ctrl-C stops")) << sim.output();
+  // The host's own search lists both (the bus folder reaches it through the environment).
+  Child list({FG_CLI_PATH, "list"});
+  EXPECT_EQ(list.Wait(), 0);
+  EXPECT_NE(list.output().find("USB0::0x2E5B::0x3A01::CLI2040::INSTR"), std::string::npos)
+      << list.output();
+  EXPECT_NE(list.output().find("USB0::0x2E5B::0x3A02::CLI2050::INSTR"), std::string::npos);
   EXPECT_EQ(Ask("USB0::0x2E5B::0x3A01::CLI2040::INSTR", "*IDN?\n"),
             "VANDRELL,WX2040,CLI2040,2.01-01-01-01-01-0100\n");
   EXPECT_EQ(Ask("USB0::0x2E5B::0x3A02::CLI2050::INSTR", "*IDN?\n"),
