@@ -35,6 +35,8 @@ struct AcceptedCase {
   const char* shownRevision;
 };
 
+void PrintTo(const AcceptedCase& c, std::ostream* os) { *os << c.name; }
+
 class AcceptedFile : public FileSelectionTest, public ::testing::WithParamInterface<AcceptedCase> {};
 
 TEST_P(AcceptedFile, FillsFieldsArmsUpdateAndRefreshesTheList) {
@@ -68,6 +70,8 @@ struct RejectedCase {
   int32_t error;
   const char* errorLine;
 };
+
+void PrintTo(const RejectedCase& c, std::ostream* os) { *os << c.name; }
 
 class RejectedFile : public FileSelectionTest, public ::testing::WithParamInterface<RejectedCase> {};
 

@@ -112,6 +112,8 @@ std::vector<OutcomeCase> OutcomeCases() {
   };
 }
 
+void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
+
 class UpdateRunOutcome : public UpdateRunTest, public ::testing::WithParamInterface<OutcomeCase> {};
 
 TEST_P(UpdateRunOutcome, CodeLogBoxesAndDriverCalls) {
