@@ -175,9 +175,9 @@ TEST_F(VisaFunctions, AttributesOfASession) {
   // The resource manager's own attributes.
   ASSERT_EQ(viGetAttribute(rm, VI_ATTR_RSRC_MANF_NAME, text), VI_SUCCESS);
   EXPECT_STREQ(text, "Flintgate");
-  ViVersion spec = 0;
-  ASSERT_EQ(viGetAttribute(rm, VI_ATTR_RSRC_SPEC_VERSION, &spec), VI_SUCCESS);
-  EXPECT_EQ(spec, VI_SPEC_VERSION);
+  ViVersion specVersion = 0;
+  ASSERT_EQ(viGetAttribute(rm, VI_ATTR_RSRC_SPEC_VERSION, &specVersion), VI_SUCCESS);
+  EXPECT_EQ(specVersion, VI_SPEC_VERSION);
   EXPECT_EQ(viSetAttribute(rm, VI_ATTR_RSRC_SPEC_VERSION, 1), VI_ERROR_ATTR_READONLY);
   EXPECT_EQ(viGetAttribute(rm, VI_ATTR_TMO_VALUE, &timeout), VI_ERROR_NSUP_ATTR);
   EXPECT_EQ(viClose(rm), VI_SUCCESS);
