@@ -95,6 +95,13 @@ void PrintJson(const Json& object) {
 }
 
 int RunUpdateCommand(const UpdateArgs& args) {
+  // The device list holds names of at most 255 characters; a longer one would be cut short and
+  // name another instrument.
+  if (args.device.size() >= kResourceNameCapacity) {
+    std::fprintf(stderr, "flintgate-cli: --device: a resource name has at most %zu characters\n",
+                 kResourceNameCapacity - 1);
+    return kExitUsage;
+  }
   std::signal(SIGINT, OnTerminatingSignal);
   std::signal(SIGTERM, OnTerminatingSignal);
   std::signal(SIGHUP, OnTerminatingSignal);

@@ -101,6 +101,11 @@ TEST_F(E2eTest, BadUsageAndJsonForARefusedFile) {
   EXPECT_EQ(r.status, 2);
   r = RunCli({FG_CLI_PATH, "update", "a.fq", "--no-such-option"});
   EXPECT_EQ(r.status, 2);
+  // A name the device list cannot hold whole is refused rather than cut to another name.
+  r = RunCli({FG_CLI_PATH, "update", "a.fq", "--yes", "--device",
+              "USB0::0x2E5B::0x3A01::" + std::string(240, 'S') + "::INSTR"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("--device"), std::string::npos);
 
   const fs::path foreign = MakeFirmware("WX2040", "foreign.fq", {"--model-name", "WX9999"});
   r = Update(foreign, {"--json"});
