@@ -40,6 +40,18 @@ std::vector<std::string> RunLines(const CUpdaterDlg& dlg) {
   return lines;
 }
 
+// The instrument handles what it receives on its own thread: waits until `done` holds.
+template <class Predicate>
+bool WaitUntil(Predicate done, int timeoutMs = 20000) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > timeoutMs) return false;
+    QTest::qSleep(5);
+  }
+  return true;
+}
+
 std::string Joined(const std::vector<std::string>& lines) {
   std::string out;
   for (const std::string& l : lines) out += "[" + l + "]";
@@ -187,6 +199,7 @@ class UpdateRunTest : public QObject {
     std::string display;
     bool busy = false, stayed = false;
     prompts.duringConfirm = [&] {
+      WaitUntil([&] { return !instrument->DisplayText().empty(); });
       display = instrument->DisplayText();
       busy = dlg.controlState() == Busy && !dlg.Control(IDC_UPDATE)->isEnabled() &&
              !dlg.Control(IDC_CHOOSE_FILE)->isEnabled() &&
@@ -202,7 +215,7 @@ class UpdateRunTest : public QObject {
     QVERIFY(busy);
     QVERIFY(stayed);
     QVERIFY2(display.find("SIMA") != std::string::npos, display.c_str());
-    QCOMPARE(instrument->DisplayText(), std::string());
+    QVERIFY(WaitUntil([&] { return instrument->DisplayText().empty(); }));
     const std::vector<std::string> expected = {"Connecting ... OK", "Update was cancelled.",
                                                "Error number: 0x0005", ""};
     QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
