@@ -1,11 +1,24 @@
 #include "app/device_combo.h"
 
-#include <cstring>
+#include <algorithm>
+#include <cctype>
+#include <string>
 
 #include "util/bounded_text.h"
 
 namespace fg::app {
 namespace {
+
+// The order of a sorted list box, the same as the window-free front ends keep: letter case
+// ignored, then bytes as the tie-break.
+bool ListOrder(const std::string& a, const std::string& b) {
+  auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
+  auto caseless = [&](char x, char y) { return lower(x) < lower(y); };
+  const bool less = std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), caseless);
+  const bool greater =
+      std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(), caseless);
+  return less || (!greater && a < b);
+}
 
 DeviceCombo* Combo(void* owner) { return static_cast<DeviceCombo*>(owner); }
 
@@ -32,10 +45,9 @@ DeviceCombo::DeviceCombo(QWidget* parent) : QComboBox(parent) {
 }
 
 void DeviceCombo::AddSorted(const QString& name) {
-  const QByteArray key = name.toLatin1();
+  const std::string key = name.toLatin1().toStdString();
   int index = 0;
-  while (index < count() && std::strcmp(itemText(index).toLatin1().constData(),
-                                        key.constData()) <= 0) {
+  while (index < count() && !ListOrder(key, itemText(index).toLatin1().toStdString())) {
     ++index;
   }
   // Inserting into an empty or unselected list must not select the new entry.

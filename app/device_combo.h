@@ -15,7 +15,8 @@ class DeviceCombo : public QComboBox {
 
   const DeviceListOps* ops() const { return &ops_; }
 
-  // Inserts before the first entry that compares greater (byte order), so the list stays sorted.
+  // Inserts after every entry that does not sort after it (letter case ignored, then bytes),
+  // so the list stays sorted and equal names keep their order of arrival.
   void AddSorted(const QString& name);
 
   void showPopup() override;

@@ -413,6 +413,16 @@ class DialogTest : public QObject {
     ops->GetText(ops->owner, small, sizeof small);
     QCOMPARE(std::string(small), std::string("USB0::0"));
 
+    // Letter case is ignored first, as a sorted list box does.
+    ops->ResetContent(ops->owner);
+    for (const char* name : {"USB0::0x2E5B::0x3A01::SIMB::INSTR", "USB0::0x2E5B::0x3A01::sima::INSTR",
+                             "USB0::0x2E5B::0x3A01::SIMA::INSTR"}) {
+      ops->AddString(ops->owner, name);
+    }
+    QCOMPARE(combo.itemText(0), QStringLiteral("USB0::0x2E5B::0x3A01::SIMA::INSTR"));
+    QCOMPARE(combo.itemText(1), QStringLiteral("USB0::0x2E5B::0x3A01::sima::INSTR"));
+    QCOMPARE(combo.itemText(2), QStringLiteral("USB0::0x2E5B::0x3A01::SIMB::INSTR"));
+
     ops->ResetContent(ops->owner);
     QCOMPARE(ops->GetCount(ops->owner), 0);
     ops->GetText(ops->owner, text, sizeof text);
