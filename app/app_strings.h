@@ -8,7 +8,7 @@ inline constexpr const char* kProgramName = "Flintgate";
 inline constexpr const char* kProgramVersion = "2.04";
 // Name, version and an empty third part: the title ends in a blank.
 inline constexpr const char* kTitleFormat = "%s %s %s";
-inline constexpr const char* kCopyrightLine = "Copyright (C) 2025 The Flintgate developers";
+inline constexpr const char* kCopyrightLine = "Copyright (C) 2026 The Flintgate developers";
 inline constexpr const char* kConnectionMethod = "USB Only";
 
 inline constexpr const char* kMoreInfoCollapsed = "More Info >>";

@@ -1,6 +1,8 @@
 // Whether a parsed header may be installed: catalogue match, revision characters, tool version.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstring>
 #include <string>
 
@@ -17,6 +19,8 @@ struct AcceptanceCase {
   int32_t error;
   const char* matched;  // row name, or null
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const AcceptanceCase& c, std::ostream* os) { *os << c.name; }
 
 class AcceptanceTest : public ::testing::TestWithParam<AcceptanceCase> {};
 
@@ -71,6 +75,8 @@ struct ToolVersionCase {
   const char* utilityRev;
   bool newer;
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const ToolVersionCase& c, std::ostream* os) { *os << c.utilityRev; }
 
 class ToolVersionTest : public ::testing::TestWithParam<ToolVersionCase> {};
 

@@ -1,5 +1,7 @@
 // Header parsing: line reading, keys, values, bounds, the end of the header, and file size.
 #include <gtest/gtest.h>
+
+#include <ostream>
 #include <unistd.h>
 
 #include <cstring>
@@ -41,6 +43,8 @@ struct FieldCase {
   const char* modelName;
   const char* description;
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const FieldCase& c, std::ostream* os) { *os << c.name; }
 
 class HeaderFieldTest : public ::testing::TestWithParam<FieldCase> {};
 
@@ -100,6 +104,8 @@ struct BoundCase {
   size_t capacity;
   int32_t error;
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const BoundCase& c, std::ostream* os) { *os << c.key; }
 
 class HeaderBoundTest : public ::testing::TestWithParam<BoundCase> {};
 
@@ -155,6 +161,8 @@ struct EndCase {
   const char* name;
   std::string header;  // the text up to and including the FileStart line
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
 
 class FileStartTest : public ::testing::TestWithParam<EndCase> {};
 
