@@ -68,19 +68,22 @@ BYTES=
 for round in $(seq 0 "$ROUNDS"); do
   bare=$("$BARE" "$RESOURCE" "$WORK/full.fq")
   BYTES=${bare#bytes=}; BYTES=${BYTES%% *}
-  # GNU time for the wall time and peak memory; the shell's `times` for the CPU time, which it
-  # reports to the millisecond (GNU time only to the hundredth of a second).
-  cpu=$( (TMPDIR=$WORK/tmp /usr/bin/time -f '%e %M' -o "$WORK/time.one" \
+  # GNU time for the peak memory; the shell's `times` for the CPU time, which it reports to the
+  # millisecond (GNU time only to the hundredth of a second); the clock around it for the wall.
+  started=$(date +%s%N)
+  cpu=$( (TMPDIR=$WORK/tmp /usr/bin/time -f '%M' -o "$WORK/time.one" \
             "$CLI" update --yes --json --quiet "$WORK/full.fq" >"$WORK/cli.json" 2>"$WORK/cli.err" \
           || { echo "bench: the update failed:" >&2; cat "$WORK/cli.err" >&2; exit 1; }
         times) | tail -n 1 | awk '{ split($1, u, "m"); split($2, s, "m");
                                    print u[1] * 60 + u[2] + s[1] * 60 + s[2] }')
+  wall=$(( $(date +%s%N) - started ))
   grep -q '"result":0' "$WORK/cli.json" || { cat "$WORK/cli.json" >&2; exit 1; }
   [ "$round" -eq 0 ] && continue  # warm-up
   echo "${bare##*seconds=}" >>"$WORK/bare.runs"
   grep -o '"seconds":[0-9.e+-]*' "$WORK/cli.json" | cut -d: -f2 >>"$WORK/cli.runs"
   grep -o '"programmingSeconds":[0-9.e+-]*' "$WORK/cli.json" | cut -d: -f2 >>"$WORK/prog.runs"
-  echo "$(tail -n 1 "$WORK/time.one") $cpu" >>"$WORK/time.runs"
+  echo "$(awk -v ns="$wall" 'BEGIN { printf "%.6f", ns / 1e9 }') $(tail -n 1 "$WORK/time.one") $cpu" \
+    >>"$WORK/time.runs"
 done
 
 [ -n "${BENCH_VERBOSE:-}" ] && paste "$WORK/bare.runs" "$WORK/prog.runs" "$WORK/cli.runs" "$WORK/time.runs" >&2
