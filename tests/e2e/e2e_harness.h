@@ -173,6 +173,21 @@ class E2eTest : public ::testing::Test {
 
   std::string SimTrace() const { return simOut_.empty() ? "" : ReadFile(simOut_); }
 
+  // Waits until the simulator's trace holds `text` at least `count` times (a restart, say).
+  void WaitForTrace(const std::string& text, size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (true) {
+      const std::string trace = SimTrace();
+      size_t seen = 0;
+      for (size_t at = trace.find(text); at != std::string::npos; at = trace.find(text, at + 1)) {
+        ++seen;
+      }
+      if (seen >= count) return;
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the trace never showed " << text;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+
   fs::path MakeFirmware(const std::string& model, const std::string& name,
                         const std::vector<std::string>& args = {}) {
     const fs::path path = Files() / name;

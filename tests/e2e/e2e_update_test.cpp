@@ -29,12 +29,15 @@ TEST_F(E2eTest, Wx2040UpdatedCompletelyThenAgainThenRefusedAnOlderFile) {
   // The installed versions are now the package's (two or four characters of each).
   EXPECT_EQ(Versions("SIM2040A"), "2.10-01-02-02-02-0110");
 
-  // Equal versions pass: the same file installs again.
+  // Equal versions pass: the same file installs again, once the instrument is back in its
+  // normal firmware (it leaves the writer 200 ms after the last session closed).
+  WaitForTrace("on the bus in the normal firmware", 2);
   const ProcessResult again = Update(fw, {"--yes"});
   EXPECT_EQ(again.status, 0) << again.err;
   EXPECT_EQ(Lines(again.out), CompletedLog(fw));
 
   // An older package is refused before anything is written.
+  WaitForTrace("on the bus in the normal firmware", 3);
   const fs::path old = MakeFirmware("WX2040", "old.fq", {"--version", "MAIN=2.05", "--seed", "7"});
   const ProcessResult older = Update(old, {"--yes"});
   EXPECT_EQ(older.status, 1);
