@@ -2,6 +2,8 @@
 // record for accepted, rejected and unreadable files, and when the device list is refreshed.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +36,8 @@ struct AcceptedCase {
   const char* shownModel;
   const char* shownRevision;
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const AcceptedCase& c, std::ostream* os) { *os << c.name; }
 
 void PrintTo(const AcceptedCase& c, std::ostream* os) { *os << c.name; }
 
@@ -70,6 +74,8 @@ struct RejectedCase {
   int32_t error;
   const char* errorLine;
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const RejectedCase& c, std::ostream* os) { *os << c.name; }
 
 void PrintTo(const RejectedCase& c, std::ostream* os) { *os << c.name; }
 

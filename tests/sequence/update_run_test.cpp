@@ -2,6 +2,8 @@
 // their order, driver calls, the payload file, progress, and how the device list is used.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,6 +64,8 @@ struct OutcomeCase {
   std::vector<std::string> boxes;
   std::vector<std::string> driverCalls;
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
 
 const std::string kConnect = std::string("driver Connect ") + kResource;
 
