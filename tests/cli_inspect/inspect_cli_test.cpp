@@ -1,5 +1,7 @@
 // flintgate-cli inspect and models, run as a user would, on hand-made files.
 #include <gtest/gtest.h>
+
+#include <ostream>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -132,6 +134,8 @@ struct RejectCase {
   const char* model;  // matched row, or null
   size_t images;      // indexed records of the payload below
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const RejectCase& c, std::ostream* os) { *os << c.name; }
 
 class InspectRejectTest : public InspectCliTest,
                           public ::testing::WithParamInterface<RejectCase> {};

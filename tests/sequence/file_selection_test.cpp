@@ -36,8 +36,6 @@ struct AcceptedCase {
   const char* shownModel;
   const char* shownRevision;
 };
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const AcceptedCase& c, std::ostream* os) { *os << c.name; }
 
 void PrintTo(const AcceptedCase& c, std::ostream* os) { *os << c.name; }
 
@@ -74,8 +72,6 @@ struct RejectedCase {
   int32_t error;
   const char* errorLine;
 };
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const RejectedCase& c, std::ostream* os) { *os << c.name; }
 
 void PrintTo(const RejectedCase& c, std::ostream* os) { *os << c.name; }
 

@@ -64,8 +64,6 @@ struct OutcomeCase {
   std::vector<std::string> boxes;
   std::vector<std::string> driverCalls;
 };
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
 
 const std::string kConnect = std::string("driver Connect ") + kResource;
 
