@@ -78,7 +78,7 @@ const CommandFault* FindFault(const FaultPlan& plan, FaultKind kind, SimCommand 
 // Returns false with *error set when the text is not one of these.
 bool ParseFaultSpec(std::string_view spec, FaultPlan* plan, std::string* error);
 
-// The spec forms above, one per line, for --help.
+// The fault forms above, one per line, for --help.
 const char* FaultSpecHelp();
 
 }  // namespace fg::sim

@@ -258,6 +258,7 @@ int main(int argc, char** argv) {
 
   MakeOptions make;
   CLI::App* maker = app.add_subcommand("make-firmware", "write a firmware file for a simulated model");
+  maker->footer("");  // the faults belong to the instruments, not to the file maker
   maker->add_option("model", make.model, "WX2040 or WX2050")->required();
   maker->add_option("output", make.output, "the .fq file to write")->required();
   maker->add_option("--revision", make.revision, "ImageRev (default 2.10)");

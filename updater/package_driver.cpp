@@ -168,6 +168,15 @@ int32_t TransferImages(UpdaterContext* context, const char* payloadPath) {
   const UpdaterFamily& family = *context->family;
   File file(std::fopen(payloadPath, "rb"));
   if (!file) return kDriverPayloadUnreadable;
+  // One buffer, as long as the longest image to send, serves every image in turn.
+  uint32_t longest = 0;
+  for (size_t i = 0; i < family.rules.size(); ++i) {
+    if (const ImageIndexEntry* entry = context->rules[i].entry) {
+      longest = std::max(longest, static_cast<uint32_t>(entry->length));
+    }
+  }
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[longest]);
+  if (!buffer) return kDriverNoMemory;
   int32_t result = 0;
   for (size_t i = 0; i < family.rules.size() && result == 0; ++i) {
     RuleState& state = context->rules[i];
@@ -175,11 +184,6 @@ int32_t TransferImages(UpdaterContext* context, const char* payloadPath) {
     const ImageRule& rule = family.rules[i];
     context->currentRule = &rule;
     const auto length = static_cast<uint32_t>(state.entry->length);
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[length]);
-    if (!buffer) {
-      result = kDriverNoMemory;
-      break;
-    }
     // A payload that changed since it was indexed must not send stale or missing bytes.
     if (std::fseek(file.get(), state.entry->offset, SEEK_SET) != 0 ||
         std::fread(buffer.get(), 1, length, file.get()) != length) {
