@@ -178,25 +178,41 @@ void UsbtmcSession::DrainBulkIn() {
   }
 }
 
-void UsbtmcSession::AbortBulkIn(uint8_t tag) {
+bool UsbtmcSession::InitiateAbort(uint8_t request, uint8_t endpoint, uint8_t tag,
+                                  uint8_t checkRequest, ControlSetup* check, uint8_t* status) {
   ControlSetup initiate;
   initiate.requestType = kRequestTypeClassEndpointIn;
-  initiate.request = kInitiateAbortBulkIn;
+  initiate.request = request;
   initiate.value = tag;
-  initiate.index = transport_->BulkInAddress();
+  initiate.index = endpoint;
   initiate.length = kInitiateAbortReplyLength;
-  uint8_t reply[kCheckAbortReplyLength] = {};
+  uint8_t reply[kInitiateAbortReplyLength] = {};
   size_t n = 0;
-  if (transport_->ControlIn(initiate, reply, &n, kControlTimeoutMs) != VI_SUCCESS || n < 1) return;
-  if (reply[0] != kStatusSuccess) {
+  if (transport_->ControlIn(initiate, reply, &n, kControlTimeoutMs) != VI_SUCCESS || n < 1) {
+    return false;
+  }
+  *status = reply[0];
+  *check = initiate;
+  check->request = checkRequest;
+  check->value = 0;
+  check->length = kCheckAbortReplyLength;
+  return true;
+}
+
+void UsbtmcSession::AbortBulkIn(uint8_t tag) {
+  ControlSetup check;
+  uint8_t status = 0;
+  if (!InitiateAbort(kInitiateAbortBulkIn, transport_->BulkInAddress(), tag,
+                     kCheckAbortBulkInStatus, &check, &status)) {
+    return;
+  }
+  if (status != kStatusSuccess) {
     // Nothing of ours in progress; stale data may still sit in the pipe.
     DrainBulkIn();
     return;
   }
-  ControlSetup check = initiate;
-  check.request = kCheckAbortBulkInStatus;
-  check.value = 0;
-  check.length = kCheckAbortReplyLength;
+  uint8_t reply[kCheckAbortReplyLength] = {};
+  size_t n = 0;
   bool readAgain = true;
   for (int round = 0; round < kMaxPendingRounds; ++round) {
     if (readAgain) DrainBulkIn();
@@ -214,20 +230,15 @@ void UsbtmcSession::AbortBulkIn(uint8_t tag) {
 }
 
 void UsbtmcSession::AbortBulkOut(uint8_t tag) {
-  ControlSetup initiate;
-  initiate.requestType = kRequestTypeClassEndpointIn;
-  initiate.request = kInitiateAbortBulkOut;
-  initiate.value = tag;
-  initiate.index = transport_->BulkOutAddress();
-  initiate.length = kInitiateAbortReplyLength;
-  uint8_t reply[kCheckAbortReplyLength] = {};
-  size_t n = 0;
-  if (transport_->ControlIn(initiate, reply, &n, kControlTimeoutMs) != VI_SUCCESS || n < 1) return;
-  if (reply[0] == kStatusSuccess) {
-    ControlSetup check = initiate;
-    check.request = kCheckAbortBulkOutStatus;
-    check.value = 0;
-    check.length = kCheckAbortReplyLength;
+  ControlSetup check;
+  uint8_t status = 0;
+  if (!InitiateAbort(kInitiateAbortBulkOut, transport_->BulkOutAddress(), tag,
+                     kCheckAbortBulkOutStatus, &check, &status)) {
+    return;
+  }
+  if (status == kStatusSuccess) {
+    uint8_t reply[kCheckAbortReplyLength] = {};
+    size_t n = 0;
     for (int round = 0; round < kMaxPendingRounds; ++round) {
       n = 0;
       if (transport_->ControlIn(check, reply, &n, kControlTimeoutMs) != VI_SUCCESS ||

@@ -47,6 +47,10 @@ class UsbtmcSession final : public visa::InstrSession {
                            uint32_t timeoutMs);
   // Sends one bulk-OUT transfer; on a timeout or stall runs the matching recovery.
   ViStatus SendTransfer(uint8_t tag, size_t* sent, uint32_t timeoutMs);
+  // Sends INITIATE_ABORT_BULK_IN/OUT for `tag`; on an answer, its status byte and the
+  // CHECK_ABORT_BULK_*_STATUS request that follows it. False when the device did not answer.
+  bool InitiateAbort(uint8_t request, uint8_t endpoint, uint8_t tag, uint8_t checkRequest,
+                     ControlSetup* check, uint8_t* status);
   void AbortBulkIn(uint8_t tag);
   void AbortBulkOut(uint8_t tag);
   // Reads and discards bulk-IN data until a short transfer or a quiet pipe.
