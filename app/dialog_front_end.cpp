@@ -8,6 +8,7 @@
 #include "app/device_combo.h"
 #include "app/dialog_template.h"
 #include "app/open_file_filter.h"
+#include "app/pumping_link.h"
 #include "app/updater_dlg.h"
 #include "link/device_search.h"
 #include "sequence/update_run.h"
@@ -126,7 +127,11 @@ void CUpdaterDlg::OnUpdate() {
   // must not start a second run inside the first.
   if (m_updateRunning) return;
   m_updateRunning = true;
-  RunUpdate(&m_frontEnd, &m_file, m_tempPath.c_str());
+  {
+    // While the instrument erases and programs, the window keeps repainting and answering.
+    ScopedPumpingLink pumping(FrontEnd::PumpMessages, this);
+    RunUpdate(&m_frontEnd, &m_file, m_tempPath.c_str());
+  }
   m_updateRunning = false;
 }
 

@@ -88,7 +88,7 @@ struct DriverLinkSlots {
 };
 
 // Installs the slots used from now on and returns the previous table; null restores VISA.
-// For tests that script the instrument's side.
+// For tests that script the instrument's side, and for a front end that wraps the VISA slots.
 const DriverLinkSlots* InstallDriverLinkSlots(const DriverLinkSlots* slots);
 
 namespace updater {

@@ -184,6 +184,59 @@ class UpdateRunTest : public QObject {
     QCOMPARE(values.back(), 100);
   }
 
+  // An instrument that takes a quarter of a second per flash block: while the window waits
+  // for its progress replies it keeps handling events, well inside one block's time.
+  void staysResponsiveWhileTheInstrumentFlashes() {
+    sim::SimTiming slowFlash = sim::FastTiming();
+    slowFlash.eraseMsPerBlock = 100;
+    slowFlash.programMsPerBlock = 250;
+    sim::FaultPlan inWriter;
+    inWriter.startInWriter = true;  // no 4-second switch: the run goes straight to programming
+    auto instrument = guitest::StartInstrument(bus_, "WX2040", "SIMA", slowFlash, inWriter);
+    QVERIFY(instrument != nullptr);
+    QCOMPARE(guitest::WaitForInstruments(Wx2040(), 1, 20000), 1);
+
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    Open(dlg, prompts, wx2040_);
+    QCOMPARE(dlg.controlState(), FileReady);
+    prompts.QueueAnswer(true);
+
+    // Turns from the first progress report to the end of the run.
+    QElapsedTimer clock;
+    std::vector<qint64> turns;
+    bool moreInfoWorked = false;
+    QTimer turn;
+    turn.setInterval(0);
+    connect(&turn, &QTimer::timeout, this, [&] {
+      if (!dlg.updateRunning() || Bar(dlg)->value() == 0) return;
+      turns.push_back(clock.elapsed());
+      if (turns.size() == 1) {
+        QTest::mouseClick(dlg.Control(IDC_MORE_INFO), Qt::LeftButton);
+        moreInfoWorked = dlg.moreInfo();
+      }
+    });
+    clock.start();
+    turn.start();
+    dlg.OnUpdate();
+    turn.stop();
+
+    const std::vector<std::string> expected = {
+        "Connecting ... OK", "Updating ... OK", "--------------- Completed ---------------", ""};
+    QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
+    QVERIFY(moreInfoWorked);
+    QVERIFY(turns.size() > 10);
+    qint64 longest = 0;
+    for (size_t i = 1; i < turns.size(); ++i) longest = std::max(longest, turns[i] - turns[i - 1]);
+    qInfo("event-loop turns while the instrument flashed: %zu over %lld ms; longest gap %lld ms",
+          turns.size(), static_cast<long long>(turns.back() - turns.front()),
+          static_cast<long long>(longest));
+    // Without the pump a gap lasts a whole block (250 ms); with it, about the pump's interval.
+    QVERIFY2(longest < slowFlash.programMsPerBlock / 2, "the window waited out a flash block");
+  }
+
   // No at the confirmation: the driver clears the display and the run ends with 5. While the
   // question is open the window is Busy and neither closes nor takes Esc.
   void declined() {
