@@ -107,8 +107,11 @@ void PrintHuman(const char* path, const FirmwareInspection& r) {
     return;
   }
   const FirmwareHeader& h = r.header;
-  std::printf("Model:        %s%s\n", Printable(h.ModelName).c_str(),
-              r.model == nullptr ? "  (not in the catalogue)" : "");
+  const std::string model = Printable(h.ModelName);
+  const char* unknown = r.model != nullptr ? ""
+                        : model.empty()   ? "(none given)"
+                                          : "  (not in the catalogue)";
+  std::printf("Model:        %s%s\n", model.c_str(), unknown);
   std::printf("Revision:     %s\n", Printable(h.ImageRev).c_str());
   std::printf("Needs tool:   %s\n", Printable(h.UtilityRev).c_str());
   std::printf("Description:  %s\n", Printable(h.UpdatedDescription).c_str());
