@@ -1,5 +1,6 @@
 #include "sequence/plan_report.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -68,10 +69,25 @@ uint64_t PlanTotalBytes(const UpdatePlan& plan) {
 uint64_t PlanDoneBytes(const UpdatePlan& plan, int32_t percent) {
   if (percent >= 100) return PlanTotalBytes(plan);
   uint64_t done = 0;
+  uint64_t weightBefore = 0;  // of the images programmed before the current one
   for (int32_t i = 0; i < plan.currentRule && i < plan.ruleCount && i < 6; ++i) {
-    if (plan.rows[i].present) done += plan.rows[i].length;
+    if (!plan.rows[i].present) continue;
+    done += plan.rows[i].length;
+    weightBefore += plan.rows[i].weight;
   }
-  return done;
+  if (plan.currentRule < 0 || plan.currentRule >= plan.ruleCount || plan.currentRule >= 6) {
+    return done;
+  }
+  const ImagePlanRow& row = plan.rows[plan.currentRule];
+  if (!row.present || row.weight == 0) return done;
+  // The driver adds an image's weight to the done weight at its last report.
+  if (plan.doneWeight > weightBefore) return done + row.length;
+  // Otherwise the image counts with the share of its weight that the percent covers.
+  const uint64_t reached = uint64_t{plan.totalWeight} * static_cast<uint64_t>(std::max(percent, 0));
+  const uint64_t start = weightBefore * 100;
+  const uint64_t whole = uint64_t{row.weight} * 100;
+  const uint64_t partial = reached > start ? std::min(reached - start, whole) : 0;
+  return done + uint64_t{row.length} * partial / whole;
 }
 
 std::string ProgressText(int32_t percent, const UpdatePlan* plan, double seconds) {

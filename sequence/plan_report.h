@@ -17,8 +17,9 @@ const char* PlanVerdict(const ImagePlanRow& row, int32_t flags);
 // maxSize, verdict. Lines end in "\n"; the first is a heading.
 std::string PlanTable(const UpdatePlan& plan, int32_t flags);
 
-// Bytes of the images programmed before the current one (images go in table order), and the
-// bytes of every present image.
+// Bytes programmed so far: the images before the current one (images go in table order) and
+// the share of the current one that the overall percent covers; and the bytes of every present
+// image.
 uint64_t PlanDoneBytes(const UpdatePlan& plan, int32_t percent);
 uint64_t PlanTotalBytes(const UpdatePlan& plan);
 

@@ -32,6 +32,7 @@ int32_t ReadUpdatePlan(const UpdaterOps* ops, UpdatePlan* plan) {
     }
     CopyBounded(row.installed, state.deviceVersion);
     row.maxSize = rule.maxSize;
+    row.weight = rule.weight;
     row.programmed = state.programmed;
     if (c.currentRule == &rule) plan->currentRule = static_cast<int32_t>(i);
   }

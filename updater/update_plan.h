@@ -16,6 +16,7 @@ struct ImagePlanRow {
   char installed[16];        // the installed version the rule's extractor read, or empty
   uint32_t length;           // the record's length (present only)
   uint32_t maxSize;
+  uint32_t weight;           // the rule's share of the overall progress
   bool programmed;           // programmed successfully in the latest Update
 };
 

@@ -75,6 +75,19 @@ TEST(PlanText, ProgressCountsTheImagesBeforeTheCurrentOne) {
   EXPECT_EQ(PlanDoneBytes(plan, 100), 54000u);  // the last report: everything is in
   EXPECT_EQ(ProgressText(60, &plan, 65.7), "[ 60%] MAIN     4000/54000 bytes  1:05");
   EXPECT_EQ(ProgressText(7, nullptr, 0.2), "[  7%]  0:00");
+  // With weights, the image being programmed adds the part of its weight the percent reached.
+  UpdatePlan weighted = plan;
+  weighted.rows[0].weight = 10;
+  weighted.rows[2].weight = 10;
+  weighted.rows[3].weight = 80;
+  weighted.totalWeight = 100;
+  weighted.doneWeight = 20;
+  EXPECT_EQ(PlanDoneBytes(weighted, 60), 4000u + 25000u);  // half of MAIN's 80
+  EXPECT_EQ(PlanDoneBytes(weighted, 20), 4000u);           // MAIN not begun
+  EXPECT_EQ(PlanDoneBytes(weighted, 12), 4000u);           // never below the finished images
+  EXPECT_EQ(PlanDoneBytes(weighted, 99), 4000u + 49375u);  // 79 of 80: still short of all
+  weighted.doneWeight = 100;  // MAIN reported done, the percent not yet at 100
+  EXPECT_EQ(PlanDoneBytes(weighted, 99), 54000u);
   UpdatePlan outside = plan;
   outside.currentRule = -1;  // between images: no name to show
   EXPECT_EQ(ProgressText(7, &outside, 3), "[  7%]  0:03");
