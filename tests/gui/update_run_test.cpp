@@ -52,6 +52,13 @@ bool WaitUntil(Predicate done, int timeoutMs = 20000) {
   return true;
 }
 
+// The longest stretch between two recorded event-loop turns.
+qint64 LongestGap(const std::vector<qint64>& turns) {
+  qint64 longest = 0;
+  for (size_t i = 1; i < turns.size(); ++i) longest = std::max(longest, turns[i] - turns[i - 1]);
+  return longest;
+}
+
 std::string Joined(const std::vector<std::string>& lines) {
   std::string out;
   for (const std::string& l : lines) out += "[" + l + "]";
@@ -163,8 +170,7 @@ class UpdateRunTest : public QObject {
 
     // The longest stretch without an event-loop turn while the images went to the instrument.
     QVERIFY(turns.size() > 10);
-    qint64 longest = 0;
-    for (size_t i = 1; i < turns.size(); ++i) longest = std::max(longest, turns[i] - turns[i - 1]);
+    const qint64 longest = LongestGap(turns);
     qInfo("event-loop turns while programming: %zu over %lld ms; longest gap %lld ms",
           turns.size(), static_cast<long long>(turns.back() - turns.front()),
           static_cast<long long>(longest));
@@ -228,8 +234,7 @@ class UpdateRunTest : public QObject {
     QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
     QVERIFY(moreInfoWorked);
     QVERIFY(turns.size() > 10);
-    qint64 longest = 0;
-    for (size_t i = 1; i < turns.size(); ++i) longest = std::max(longest, turns[i] - turns[i - 1]);
+    const qint64 longest = LongestGap(turns);
     qInfo("event-loop turns while the instrument flashed: %zu over %lld ms; longest gap %lld ms",
           turns.size(), static_cast<long long>(turns.back() - turns.front()),
           static_cast<long long>(longest));
