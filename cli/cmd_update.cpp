@@ -2,7 +2,6 @@
 // front end. The same sequences as the window's "..." and Update buttons.
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -57,13 +56,6 @@ int ExitStatusForRun(int32_t code) {
   }
 }
 
-// An interrupted run must not leave its payload behind.
-void OnTerminatingSignal(int signal) {
-  RemovePayloadFolderFromSignal();
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);
-}
-
 std::string Text(const char* field, size_t capacity) {
   return std::string(field, BoundedLength(field, capacity));
 }
@@ -102,9 +94,7 @@ int RunUpdateCommand(const UpdateArgs& args) {
                  kResourceNameCapacity - 1);
     return kExitUsage;
   }
-  std::signal(SIGINT, OnTerminatingSignal);
-  std::signal(SIGTERM, OnTerminatingSignal);
-  std::signal(SIGHUP, OnTerminatingSignal);
+  RemovePayloadFolderOnTerminatingSignals();
 
   const int32_t flags = (args.allowDowngrade ? 0 : kUpdateCheckVersions) |
                         (args.dryRun ? kUpdateDryRun : 0);

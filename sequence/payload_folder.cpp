@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -30,6 +31,12 @@ PayloadFolder& State() {
 }
 
 void RemoveAtExit() { RemovePayloadFolder(); }
+
+void OnTerminatingSignal(int signal) {
+  RemovePayloadFolderFromSignal();
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
 
 std::string TempDirectory() {
   std::error_code ec;
@@ -73,6 +80,10 @@ void RemovePayloadFolderFromSignal() {
   if (s.folderText[0] != '\0') rmdir(s.folderText);
   s.fileText[0] = '\0';
   s.folderText[0] = '\0';
+}
+
+void RemovePayloadFolderOnTerminatingSignals() {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, OnTerminatingSignal);
 }
 
 }  // namespace fg

@@ -18,4 +18,8 @@ void RemovePayloadFolder();
 // clean up on SIGINT or SIGTERM before they end.
 void RemovePayloadFolderFromSignal();
 
+// Makes SIGINT, SIGTERM and SIGHUP remove the payload file and folder before they end the
+// program as they would have: an interrupted program must not leave its payload behind.
+void RemovePayloadFolderOnTerminatingSignals();
+
 }  // namespace fg

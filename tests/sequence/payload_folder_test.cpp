@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -76,17 +77,21 @@ TEST_F(PayloadFolderTest, SignalSafeRemovalTakesFileAndFolder) {
   EXPECT_FALSE(fs::exists(fs::path(path).parent_path()));
 }
 
-TEST_F(PayloadFolderTest, FolderIsRemovedWhenTheProgramEnds) {
+// A child process makes its payload, tells its path, and ends: by exit, or by SIGTERM once the
+// front ends' signal handling is installed. Returns the path and the child's wait status.
+std::string PayloadOfEndedChild(bool bySignal, int* status) {
   int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
+  if (pipe(fds) != 0) return std::string();
   const pid_t child = fork();
-  ASSERT_GE(child, 0);
+  if (child < 0) return std::string();
   if (child == 0) {
     close(fds[0]);
+    if (bySignal) RemovePayloadFolderOnTerminatingSignals();
     const std::string path = PayloadTempPath();
     std::ofstream(path, std::ios::binary) << "payload";
     const ssize_t written = write(fds[1], path.data(), path.size());
     close(fds[1]);
+    if (bySignal) raise(SIGTERM);
     std::exit(written == static_cast<ssize_t>(path.size()) ? 0 : 1);
   }
   close(fds[1]);
@@ -94,10 +99,25 @@ TEST_F(PayloadFolderTest, FolderIsRemovedWhenTheProgramEnds) {
   char buf[256];
   for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) path.append(buf, static_cast<size_t>(n));
   close(fds[0]);
+  if (waitpid(child, status, 0) != child) return std::string();
+  return path;
+}
+
+TEST_F(PayloadFolderTest, FolderIsRemovedWhenTheProgramEnds) {
   int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
+  const std::string path = PayloadOfEndedChild(false, &status);
   ASSERT_TRUE(WIFEXITED(status));
   ASSERT_EQ(WEXITSTATUS(status), 0);
+  ASSERT_FALSE(path.empty());
+  EXPECT_TRUE(path.rfind(tmp.path(), 0) == 0);
+  EXPECT_FALSE(fs::exists(fs::path(path).parent_path()));
+}
+
+TEST_F(PayloadFolderTest, TerminatingSignalRemovesTheFolderAndStillEndsTheProgram) {
+  int status = 0;
+  const std::string path = PayloadOfEndedChild(true, &status);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
   ASSERT_FALSE(path.empty());
   EXPECT_TRUE(path.rfind(tmp.path(), 0) == 0);
   EXPECT_FALSE(fs::exists(fs::path(path).parent_path()));
