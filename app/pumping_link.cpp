@@ -31,8 +31,6 @@ constexpr DriverLinkSlots kPumpingSlots = {VisaOpen<UpdaterContext>, VisaWrite<U
 
 }  // namespace
 
-const DriverLinkSlots* PumpingLinkSlots() { return &kPumpingSlots; }
-
 ScopedPumpingLink::ScopedPumpingLink(void (*pump)(void*), void* owner)
     : previous_(InstallDriverLinkSlots(&kPumpingSlots)) {
   g_pump = pump;

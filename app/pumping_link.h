@@ -6,13 +6,12 @@
 
 namespace fg::app {
 
-// The VISA slots, except that each read runs on a worker thread and `pump(owner)` is called at
-// least every `kPumpIntervalMs` until it is done. The driver still sees one blocking read.
 inline constexpr int kPumpIntervalMs = 10;
-const DriverLinkSlots* PumpingLinkSlots();
 
-// Installs the pumping slots with their pump for the lifetime of the object (one update run)
-// and restores the previous slots afterwards.
+// For the lifetime of the object (one update run) the drivers use the VISA slots, except that
+// each read runs on a worker thread and `pump(owner)` is called at least every
+// `kPumpIntervalMs` until it is done; the driver still sees one blocking read. The previous
+// slots come back afterwards.
 class ScopedPumpingLink {
  public:
   ScopedPumpingLink(void (*pump)(void*), void* owner);

@@ -28,19 +28,8 @@ if [ ! -x /usr/bin/time ]; then
   fi
 fi
 
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/flintgate-bench.XXXXXX")
-SIM_PID=
-cleanup() {
-  if [ -n "$SIM_PID" ] && kill -0 "$SIM_PID" 2>/dev/null; then
-    kill -TERM "$SIM_PID" 2>/dev/null || true
-    wait "$SIM_PID" 2>/dev/null || true
-  fi
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-mkdir -m 0700 "$WORK/bus" "$WORK/tmp"
-export FLINTGATE_SIMBUS=$WORK/bus
+source "$(dirname "$0")/sim_scratch.sh"
+scratch_start bench
 RESOURCE=USB0::0x2E5B::0x3A01::SIM2040A::INSTR
 
 echo "Preparing: a full WX2040 package and a --fast simulated WX2040 already in writer mode ..." >&2
@@ -54,13 +43,7 @@ if command -v taskset >/dev/null && [ "$(nproc)" -ge 2 ]; then
   PIN_SIM=(taskset -c 0)
   PIN_HOST=(taskset -c 1)
 fi
-"${PIN_SIM[@]}" "$SIM" WX2040 --fast --quiet --fault start-writer >"$WORK/sim.log" 2>&1 &
-SIM_PID=$!
-for _ in $(seq 1 200); do
-  grep -q 'on the bus' "$WORK/sim.log" 2>/dev/null && break
-  sleep 0.05
-done
-grep -q 'on the bus' "$WORK/sim.log" || { cat "$WORK/sim.log" >&2; exit 1; }
+sim_start "$WORK/sim.log" "${PIN_SIM[@]}" "$SIM" WX2040 --fast --quiet --fault start-writer
 
 # Times of a few milliseconds suffer from whatever else the machine runs: the median of the
 # rounds is the typical figure, the best the one least disturbed.

@@ -11,21 +11,8 @@ for tool in "$SIM" "$CLI"; do
   [ -x "$tool" ] || { echo "demo: $tool is missing; build first (./run demo does)" >&2; exit 1; }
 done
 
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/flintgate-demo.XXXXXX")  # mode 0700
-SIM_PID=
-cleanup() {
-  if [ -n "$SIM_PID" ] && kill -0 "$SIM_PID" 2>/dev/null; then
-    kill -TERM "$SIM_PID" 2>/dev/null || true
-    wait "$SIM_PID" 2>/dev/null || true
-  fi
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-# A private bus: no other instrument, simulated or not, takes part.
-mkdir -m 0700 "$WORK/bus" "$WORK/tmp"
-export FLINTGATE_SIMBUS=$WORK/bus
+source "$(dirname "$0")/sim_scratch.sh"
+scratch_start demo
 FIRMWARE=$WORK/WX2040_demo.fq
 STATE=$WORK/flash
 SERIAL=SIM2040A
@@ -34,14 +21,7 @@ step() { printf '\n\033[1m%s\033[0m\n' "$*"; }
 
 step "1. Start a simulated WX2040 instrument (serial $SERIAL) on a private bus."
 echo "   Its flash is kept in files, one per partition, so that we can look at it afterwards."
-"$SIM" WX2040 --state "$STATE" --auto-restart 1000 >"$WORK/sim.log" 2>&1 &
-SIM_PID=$!
-for _ in $(seq 1 200); do
-  grep -q 'on the bus' "$WORK/sim.log" 2>/dev/null && break
-  kill -0 "$SIM_PID" 2>/dev/null || { cat "$WORK/sim.log" >&2; exit 1; }
-  sleep 0.05
-done
-grep -q 'on the bus' "$WORK/sim.log" || { echo "demo: the simulator did not start" >&2; exit 1; }
+sim_start "$WORK/sim.log" "$SIM" WX2040 --state "$STATE" --auto-restart 1000
 sed -n 's/^flintgate-sim: /   /p' "$WORK/sim.log" | head -n 1
 
 step "2. Write a firmware file for it: a text header and six image records."

@@ -13,35 +13,17 @@ for tool in "$SIM" "$APP" "$GRAB"; do
   [ -x "$tool" ] || { echo "gui.sh: $tool is missing; build first" >&2; exit 1; }
 done
 
-SCRATCH=$(mktemp -d "${TMPDIR:-/tmp}/flintgate-gui-XXXXXX")
-export FLINTGATE_SIMBUS=$SCRATCH/bus
-mkdir -m 700 "$FLINTGATE_SIMBUS"
-SIM_PID=
-cleanup() {
-  if [ -n "$SIM_PID" ]; then
-    kill "$SIM_PID" 2>/dev/null || true
-    wait "$SIM_PID" 2>/dev/null || true
-  fi
-  rm -rf "$SCRATCH"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/sim_scratch.sh"
+scratch_start gui
 
-"$SIM" make-firmware WX2040 "$SCRATCH/wx2040.fq"
-"$SIM" make-firmware WX2050 "$SCRATCH/wx2050.fq"
-"$SIM" WX2040 WX2050 >"$SCRATCH/sim.log" 2>&1 &
-SIM_PID=$!
+"$SIM" make-firmware WX2040 "$WORK/wx2040.fq"
+"$SIM" make-firmware WX2050 "$WORK/wx2050.fq"
+sim_start "$WORK/sim.log" "$SIM" WX2040 WX2050
 
-# Both instruments are on the bus once their two entries are in the bus folder.
-for _ in $(seq 50); do
-  [ "$(find "$FLINTGATE_SIMBUS" -mindepth 1 -maxdepth 1 | wc -l)" -ge 2 ] && break
-  kill -0 "$SIM_PID" 2>/dev/null || { cat "$SCRATCH/sim.log" >&2; exit 1; }
-  sleep 0.1
-done
+echo "Simulated instruments on $FLINTGATE_SIMBUS (trace: $WORK/sim.log)"
+echo "Firmware files: $WORK/wx2040.fq $WORK/wx2050.fq"
 
-echo "Simulated instruments on $FLINTGATE_SIMBUS (trace: $SCRATCH/sim.log)"
-echo "Firmware files: $SCRATCH/wx2040.fq $SCRATCH/wx2050.fq"
-
-cd "$SCRATCH"
+cd "$WORK"
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   "$APP"
 else

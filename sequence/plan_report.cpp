@@ -20,6 +20,14 @@ std::string Field(const char (&text)[N]) {
   return std::string(text, BoundedLength(text, N));
 }
 
+// The row of the image being programmed, or null between images.
+const ImagePlanRow* CurrentRow(const UpdatePlan& plan) {
+  if (plan.currentRule < 0 || plan.currentRule >= plan.ruleCount || plan.currentRule >= 6) {
+    return nullptr;
+  }
+  return &plan.rows[plan.currentRule];
+}
+
 }  // namespace
 
 const char* PlanVerdict(const ImagePlanRow& row, int32_t flags) {
@@ -75,28 +83,25 @@ uint64_t PlanDoneBytes(const UpdatePlan& plan, int32_t percent) {
     done += plan.rows[i].length;
     weightBefore += plan.rows[i].weight;
   }
-  if (plan.currentRule < 0 || plan.currentRule >= plan.ruleCount || plan.currentRule >= 6) {
-    return done;
-  }
-  const ImagePlanRow& row = plan.rows[plan.currentRule];
-  if (!row.present || row.weight == 0) return done;
+  const ImagePlanRow* row = CurrentRow(plan);
+  if (row == nullptr || !row->present || row->weight == 0) return done;
   // The driver adds an image's weight to the done weight at its last report.
-  if (plan.doneWeight > weightBefore) return done + row.length;
+  if (plan.doneWeight > weightBefore) return done + row->length;
   // Otherwise the image counts with the share of its weight that the percent covers.
   const uint64_t reached = uint64_t{plan.totalWeight} * static_cast<uint64_t>(std::max(percent, 0));
   const uint64_t start = weightBefore * 100;
-  const uint64_t whole = uint64_t{row.weight} * 100;
+  const uint64_t whole = uint64_t{row->weight} * 100;
   const uint64_t partial = reached > start ? std::min(reached - start, whole) : 0;
-  return done + uint64_t{row.length} * partial / whole;
+  return done + uint64_t{row->length} * partial / whole;
 }
 
 std::string ProgressText(int32_t percent, const UpdatePlan* plan, double seconds) {
   const long whole = seconds < 0 ? 0 : static_cast<long>(seconds);
   char text[160];
-  if (plan != nullptr && plan->currentRule >= 0 && plan->currentRule < plan->ruleCount &&
-      plan->currentRule < 6) {
+  const ImagePlanRow* row = plan != nullptr ? CurrentRow(*plan) : nullptr;
+  if (row != nullptr) {
     std::snprintf(text, sizeof text, "[%3d%%] %-7s  %llu/%llu bytes  %ld:%02ld", percent,
-                  Field(plan->rows[plan->currentRule].partitionName).c_str(),
+                  Field(row->partitionName).c_str(),
                   static_cast<unsigned long long>(PlanDoneBytes(*plan, percent)),
                   static_cast<unsigned long long>(PlanTotalBytes(*plan)), whole / 60, whole % 60);
   } else {
