@@ -6,7 +6,7 @@
 
 #include "visa/builtin_providers.h"
 #include "visa/resource_name.h"
-#include "visa/vendor_provider.h"
+#include "visa/vendor/vendor_provider.h"
 
 namespace fg::visa {
 

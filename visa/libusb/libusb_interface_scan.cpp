@@ -1,4 +1,4 @@
-#include "visa/libusb_interface_scan.h"
+#include "visa/libusb/libusb_interface_scan.h"
 
 #include <algorithm>
 

@@ -4,9 +4,9 @@
 #include <memory>
 
 #include "visa/builtin_providers.h"
-#include "visa/sim_bus_device.h"
-#include "visa/simbus_folder.h"
-#include "visa/simbus_host_transport.h"
+#include "visa/simbus/sim_bus_device.h"
+#include "visa/simbus/simbus_folder.h"
+#include "visa/simbus/simbus_host_transport.h"
 #include "visa/usbtmc_resource_name.h"
 #include "visa/usbtmc_session.h"
 

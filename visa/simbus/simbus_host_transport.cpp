@@ -1,4 +1,4 @@
-#include "visa/simbus_host_transport.h"
+#include "visa/simbus/simbus_host_transport.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "visa/vendor_provider.h"
+#include "visa/vendor/vendor_provider.h"
 
 #include <dlfcn.h>
 #include <glob.h>

@@ -1,4 +1,4 @@
-#include "visa/simbus_socket.h"
+#include "visa/simbus/simbus_socket.h"
 
 #include <poll.h>
 #include <sys/socket.h>

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "util/endian.h"
-#include "visa/sim_bus_device.h"
-#include "visa/simbus_folder.h"
-#include "visa/simbus_frames.h"
-#include "visa/simbus_socket.h"
+#include "visa/simbus/sim_bus_device.h"
+#include "visa/simbus/simbus_folder.h"
+#include "visa/simbus/simbus_frames.h"
+#include "visa/simbus/simbus_socket.h"
 #include "visa/usbtmc_messages.h"
 #include "visa/usbtmc_resource_name.h"
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "visa/simbus_frames.h"
-#include "visa/simbus_socket.h"
+#include "visa/simbus/simbus_frames.h"
+#include "visa/simbus/simbus_socket.h"
 #include "visa/usbtmc_transport.h"
 
 namespace fg::simbus {

@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "visa/builtin_providers.h"
-#include "visa/libusb_interface_scan.h"
-#include "visa/libusb_transport.h"
+#include "visa/libusb/libusb_interface_scan.h"
+#include "visa/libusb/libusb_transport.h"
 #include "visa/usbtmc_resource_name.h"
 #include "visa/usbtmc_session.h"
 

@@ -1,4 +1,4 @@
-#include "visa/simbus_frames.h"
+#include "visa/simbus/simbus_frames.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "visa/scripted_provider.h"
+#include "visa/scripted/scripted_provider.h"
 
 #include <algorithm>
 #include <cstring>

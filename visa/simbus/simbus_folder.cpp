@@ -1,4 +1,4 @@
-#include "visa/simbus_folder.h"
+#include "visa/simbus/simbus_folder.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "visa/simbus_socket.h"
+#include "visa/simbus/simbus_socket.h"
 
 namespace fg::simbus {
 

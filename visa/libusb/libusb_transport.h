@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "visa/libusb_interface_scan.h"
+#include "visa/libusb/libusb_interface_scan.h"
 #include "visa/usbtmc_transport.h"
 
 namespace fg::usbtmc {

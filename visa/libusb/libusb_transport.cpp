@@ -1,4 +1,4 @@
-#include "visa/libusb_transport.h"
+#include "visa/libusb/libusb_transport.h"
 
 #include <climits>
 
