@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "visa/simbus_frames.h"
+#include "visa/simbus/simbus_frames.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "visa/simbus_frames.h"
+#include "visa/simbus/simbus_frames.h"
 
 namespace fg::simbus {
 namespace {

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 
 #include "visa/builtin_providers.h"
-#include "visa/libusb_interface_scan.h"
+#include "visa/libusb/libusb_interface_scan.h"
 
 namespace fg::usbtmc {
 namespace {

@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-#include "visa/simbus_folder.h"
+#include "visa/simbus/simbus_folder.h"
 
 namespace fg::testing {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "visa/sim_bus_device.h"
-#include "visa/simbus_frames.h"
+#include "visa/simbus/sim_bus_device.h"
+#include "visa/simbus/simbus_frames.h"
 
 namespace fg::testing {
 

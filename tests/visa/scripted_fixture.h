@@ -6,7 +6,7 @@
 #include <string>
 
 #include "visa/provider_registry.h"
-#include "visa/scripted_provider.h"
+#include "visa/scripted/scripted_provider.h"
 #include "visa/visa.h"
 
 namespace fg::testing {

@@ -13,7 +13,7 @@
 #include "tests/visa/support/private_bus.h"
 #include "visa/builtin_providers.h"
 #include "visa/provider_registry.h"
-#include "visa/vendor_provider.h"
+#include "visa/vendor/vendor_provider.h"
 #include "visa/visa.h"
 
 namespace fg::visa {
