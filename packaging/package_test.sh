@@ -34,7 +34,7 @@ for f in usr/bin/flintgate usr/bin/flintgate-cli usr/bin/flintgate-sim \
   usr/share/icons/hicolor/{16x16,32x32,48x48,128x128}/apps/flintgate.png \
   usr/share/flintgate/FlintgateHelp_204.html \
   usr/share/man/man1/{flintgate,flintgate-cli,flintgate-sim}.1.gz \
-  usr/share/bash-completion/completions/flintgate-cli \
+  usr/share/bash-completion/completions/flintgate-cli usr/share/metainfo/flintgate.metainfo.xml \
   usr/share/doc/flintgate/copyright usr/share/doc/flintgate/changelog.gz; do
   [ -e "$ROOT/$f" ] || missing+=("$f")
 done
