@@ -1,8 +1,9 @@
 # Writes one manual page from a built program's own --help texts, so the page cannot drift from
 # the program. Run as a script:
 #   cmake -DPROGRAM=<built program> -DNAME=<installed name> -DSUMMARY=<NAME line>
-#         [-DVERSION_TEXT=<"name version">] [-DINCLUDE=<files of extra sections, comma-separated>] -DHELP2MAN=<help2man>
-#         -DGZIP=<gzip> -DWORK_DIR=<scratch folder> -DOUTPUT=<page.1.gz> -P FlintgateManPage.cmake
+#         [-DVERSION_TEXT=<"name version">] [-DINCLUDE=<extra section files, comma-separated>]
+#         -DHELP2MAN=<help2man> -DGZIP=<gzip> -DWORK_DIR=<scratch folder> -DOUTPUT=<page.1.gz>
+#         -P FlintgateManPage.cmake
 #
 # The program's --help becomes the synopsis, description and options (help2man's layout); every
 # command listed under "Subcommands:" adds its own --help as a COMMANDS section. Without

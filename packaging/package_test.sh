@@ -57,18 +57,21 @@ check "flintgate-cli --version is the package version $version" \
 check "flintgate --version is the package version $version" \
   test "$(flintgate --version)" = "flintgate $version"
 check "the changelog's latest entry is the package version" \
-  bash -c 'zcat "$1" | head -n 1 | grep -qF "flintgate ($2)"' _ "$ROOT/usr/share/doc/flintgate/changelog.gz" "$version"
+  bash -c 'zcat "$1" | head -n 1 | grep -qF "flintgate ($2)"' _ \
+  "$ROOT/usr/share/doc/flintgate/changelog.gz" "$version"
 
 # --- the installed programs work from the scratch root
 check "flintgate-cli models lists the WX2040" bash -c 'flintgate-cli models | grep -q "^WX2040 "'
 FW=$SCRATCH/wx2040.fq
 check "flintgate-sim make-firmware writes a firmware file" \
   bash -c 'flintgate-sim make-firmware WX2040 "$1" >/dev/null && test -s "$1"' _ "$FW"
-check "flintgate-cli inspect accepts that file" bash -c 'flintgate-cli inspect "$1" >/dev/null' _ "$FW"
+check "flintgate-cli inspect accepts that file" \
+  bash -c 'flintgate-cli inspect "$1" >/dev/null' _ "$FW"
 
 # --- manual pages: clean for man, and every option of every --help is in its page
 for page in flintgate flintgate-cli flintgate-sim; do
-  warnings=$(MANWIDTH=80 man --warnings -l "$ROOT/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null || true)
+  warnings=$(MANWIDTH=80 man --warnings -l "$ROOT/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null ||
+    true)
   check "man $page renders without warnings${warnings:+: $warnings}" test -z "$warnings"
 done
 options_of() {  # options_of PROGRAM [COMMAND]: the long options its --help lists
@@ -84,7 +87,7 @@ for program in flintgate flintgate-cli flintgate-sim; do
       grep -qe "$option" <<<"$text" || absent+=("$command $option")
     done
   done
-  check "the $program page has every command and option of its --help${absent:+ (missing: ${absent[*]})}" \
+  check "the $program page has every command and option of its --help${absent:+: ${absent[*]}}" \
     test ${#absent[@]} -eq 0
 done
 
@@ -103,7 +106,8 @@ complete_line() {  # complete_line LINE: the completions bash offers at the end 
     [[ $COMP_LINE == *" " ]] && COMP_WORDS+=("")
     COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
     _flintgate_cli
-    printf "%s\n" "${COMPREPLY[@]}"' _ "$ROOT/usr/share/bash-completion/completions/flintgate-cli" "$1"
+    printf "%s\n" "${COMPREPLY[@]}"' _ \
+    "$ROOT/usr/share/bash-completion/completions/flintgate-cli" "$1"
 }
 same() { [ "$(echo $1)" = "$(echo $2)" ]; }  # the same words, whitespace aside
 got=$(complete_line "flintgate-cli " | sort)
