@@ -1,6 +1,9 @@
 # The Debian package: `cpack -G DEB` in a build folder (./run package) turns the project's install
 # rules into flintgate_<version>_<arch>.deb under <build>/package. The version is PROJECT_VERSION;
 # the dependencies come from dpkg-shlibdeps run over the packaged programs and library.
+if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  return()
+endif()
 
 # The maintainer named in the package and in its changelog (a placeholder address until the
 # project has a public one).
