@@ -22,14 +22,17 @@ check() {  # check DESCRIPTION COMMAND...
 
 dpkg -x "$DEB" "$ROOT"
 dpkg-deb -e "$DEB" "$SCRATCH/control"
+# The library sits in /usr/lib, or in its multiarch folder when built for the prefix /usr.
+LIB=$(find "$ROOT/usr/lib" -name libflintgate-visa.so.2 | head -n 1)
+LIB_DIR=$(dirname "${LIB:-$ROOT/usr/lib/none}")
 export PATH=$ROOT/usr/bin:$PATH
-export LD_LIBRARY_PATH=$ROOT/usr/lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
+export LD_LIBRARY_PATH=$LIB_DIR${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
 field() { dpkg-deb -f "$DEB" "$1"; }
 
 # --- the files a user expects, where Debian expects them
 missing=()
 for f in usr/bin/flintgate usr/bin/flintgate-cli usr/bin/flintgate-sim \
-  usr/lib/libflintgate-visa.so.2 usr/lib/libflintgate-visa.so \
+  "${LIB_DIR#"$ROOT"/}"/libflintgate-visa.so.2 "${LIB_DIR#"$ROOT"/}"/libflintgate-visa.so \
   lib/udev/rules.d/60-flintgate.rules usr/share/applications/flintgate.desktop \
   usr/share/icons/hicolor/{16x16,32x32,48x48,128x128}/apps/flintgate.png \
   usr/share/flintgate/FlintgateHelp_204.html \
@@ -41,7 +44,7 @@ done
 check "every expected file is in the package${missing:+ (missing: ${missing[*]})}" \
   test ${#missing[@]} -eq 0
 
-soname=$(readelf -d "$ROOT/usr/lib/libflintgate-visa.so.2" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
+soname=$(readelf -d "$LIB_DIR/libflintgate-visa.so.2" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
 check "the VISA library's SONAME is libflintgate-visa.so.2 (saw '$soname')" \
   test "$soname" = libflintgate-visa.so.2
 check "the shlibs file names the library" \
@@ -61,6 +64,8 @@ check "the changelog's latest entry is the package version" \
   "$ROOT/usr/share/doc/flintgate/changelog.gz" "$version"
 
 # --- the installed programs work from the scratch root
+check "the programs run are the unpacked ones" \
+  test "$(command -v flintgate-cli)" = "$ROOT/usr/bin/flintgate-cli"
 check "flintgate-cli models lists the WX2040" bash -c 'flintgate-cli models | grep -q "^WX2040 "'
 FW=$SCRATCH/wx2040.fq
 check "flintgate-sim make-firmware writes a firmware file" \
