@@ -2,10 +2,12 @@
 #pragma once
 #include <cstdint>
 
+#include "flintgate_version.h"
+
 namespace fg::app {
 
 inline constexpr const char* kProgramName = "Flintgate";
-inline constexpr const char* kProgramVersion = "2.04";
+inline constexpr const char* kProgramVersion = kFlintgateVersion;  // "2.04"
 // Name, version and an empty third part: the title ends in a blank.
 inline constexpr const char* kTitleFormat = "%s %s %s";
 inline constexpr const char* kCopyrightLine = "Copyright (C) 2026 The Flintgate developers";

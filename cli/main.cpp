@@ -1,13 +1,18 @@
 // flintgate-cli: the headless front end over the same core sequences as the window.
 #include <cstdio>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "cli/commands.h"
+#include "flintgate_version.h"
 
 int main(int argc, char** argv) {
-  CLI::App app{"Flintgate 2.04: firmware updates for VANDRELL WX2040, WX2050 and SB7300 instruments",
+  CLI::App app{std::string("Flintgate ") + fg::kFlintgateVersion +
+                   ": firmware updates for VANDRELL WX2040, WX2050 and SB7300 instruments",
                "flintgate-cli"};
+  app.set_version_flag("--version", std::string("flintgate-cli ") + fg::kFlintgateVersion,
+                       "Print the version and exit");
   app.require_subcommand(1);
   std::vector<std::pair<CLI::App*, fg::cli::CommandAction>> commands;
   auto add = [&](fg::cli::CommandAction (*reg)(CLI::App&)) {
