@@ -44,7 +44,23 @@ const PartitionInfo* PartitionRow(const ProgrammerFamily& family, int32_t index)
   return &family.partitions[static_cast<size_t>(index)];
 }
 
+// The record checks against one row, in the order ProgramPartition reports them.
+int32_t CheckRecordAgainstRow(const PartitionInfo& row, uint32_t blockId, uint32_t length) {
+  if (length < 2) return kProgRecordTooShort;  // no trailer byte to hold a block id
+  if (blockId != row.firstBlock) return kProgBlockMismatch;
+  if (length < kRecordMinimumSize) return kProgRecordTooShort;
+  if (length > PartitionCapacity(row)) return kProgRecordTooLong;
+  return 0;
+}
+
 }  // namespace
+
+int32_t CheckRecord(const ProgrammerFamily& family, int32_t partitionIndex, uint32_t blockId,
+                    uint32_t length) {
+  const PartitionInfo* row = PartitionRow(family, partitionIndex);
+  if (row == nullptr) return kProgBadPartition;
+  return CheckRecordAgainstRow(*row, blockId, length);
+}
 
 int32_t ProgramPartition(const ProgrammerFamily& family, DeviceLink* link, int32_t partitionIndex,
                          const uint8_t* image, uint32_t length) {
@@ -56,14 +72,12 @@ int32_t ProgramPartition(const ProgrammerFamily& family, DeviceLink* link, int32
   // The block id is the trailer's fifth byte, second from the end of the record.
   if (image == nullptr || length < 2) return kProgRecordTooShort;
   const uint32_t blockId = image[length - 2];
-  if (blockId != row->firstBlock) return kProgBlockMismatch;
-  if (length < kRecordMinimumSize) return kProgRecordTooShort;
-  if (length > PartitionCapacity(*row)) return kProgRecordTooLong;
+  int32_t rc = CheckRecordAgainstRow(*row, blockId, length);
+  if (rc != 0) return rc;
   const uint32_t checksum = ImageChecksum(image, length);
 
   const int32_t e = family.errorBase;
-  int32_t rc = SendReset(link, e);
-  if (rc != 0) return rc;
+  if ((rc = SendReset(link, e)) != 0) return rc;
   Advance(link);
 
   // Block 0 (the boot loader) goes without the record's first 8 bytes.

@@ -21,6 +21,14 @@ uint32_t Wx2050ProgramDivisor(uint32_t dataLength, uint32_t blockSize);  // 2((n
 
 namespace programmer {
 
+// Every check that ProgramPartition makes on a record, without a link and without sending
+// anything, so that a driver can run them over a whole package before the first image is
+// written: 5 no such partition, 3 shorter than 26 bytes (or no block id at all), 6 the block id
+// is not the partition's first block, 4 larger than the partition. The block id is the record's
+// second-to-last byte.
+int32_t CheckRecord(const ProgrammerFamily& family, int32_t partitionIndex, uint32_t blockId,
+                    uint32_t length);
+
 // Checks the record against the partition (nothing is sent when a check fails), then runs reset,
 // data, data end, block id, size, checksum, setup end and the programming reply loop.
 int32_t ProgramPartition(const ProgrammerFamily& family, DeviceLink* link, int32_t partitionIndex,

@@ -96,6 +96,33 @@ TEST_F(InspectCliTest, AcceptedFileShowsHeaderAndImages) {
   for (const char* key : {"leadWord", "trailerWord", "trailerByte"}) EXPECT_EQ(b[key], 0) << key;
 }
 
+// The package checks that need no instrument: a 24-byte HTTP record is refused with the
+// programmer's number, as the update would refuse it before programming anything.
+TEST_F(InspectCliTest, PackageChecksNameARecordTheProgrammerRefuses) {
+  std::string shortHttp = RecordBytes({.blockId = 8, .bodySize = 0});
+  shortHttp.erase(16, 2);  // 24 bytes: the trailer moves two bytes forward
+  test::StoreBe32Into(&shortHttp, 8, 18);
+  const std::string payload =
+      RecordBytes({.blockId = 3}) + RecordBytes({.blockId = 4}) + RecordBytes({.blockId = 6}) +
+      RecordBytes({.blockId = 14}) + shortHttp;
+  json j = Inspect(kWx2040Header + payload, 0);
+  EXPECT_EQ(j["accepted"], true) << "the header is what the window accepts";
+  ASSERT_TRUE(j["package"].is_object()) << j.dump();
+  EXPECT_EQ(j["package"]["error"], 8);
+  EXPECT_EQ(j["package"]["updateError"], 0x10008);
+  EXPECT_EQ(j["package"]["programmerError"], 3);
+  ASSERT_EQ(j["package"]["rules"].size(), 6u);
+  EXPECT_EQ(j["package"]["rules"][3]["verdict"], "ok");
+  EXPECT_EQ(j["package"]["rules"][4]["partition"], "HTTP");
+  EXPECT_EQ(j["package"]["rules"][4]["verdict"], "image record too short");
+  EXPECT_EQ(j["package"]["rules"][5]["verdict"], "absent (optional)");
+
+  CliRun human = RunCli("inspect '" + dir_.File("fw.fq") + "'");
+  EXPECT_NE(human.out.find("The image for HTTP was refused before programming"), std::string::npos)
+      << human.out;
+  EXPECT_NE(human.out.find("0x10008"), std::string::npos) << human.out;
+}
+
 TEST_F(InspectCliTest, HeaderBytesMapOneToOneOntoCodePoints) {
   // Bytes 0x80..0xFF, and a control character, come back exactly from the JSON strings.
   const std::string description = "caf\xE9 \x01 \xFF\x80 \xC3\xA9";

@@ -6,6 +6,7 @@
 
 #include "programmer/command_frame.h"
 #include "programmer/programmer_errors.h"
+#include "programmer/programmer_ops.h"
 #include "tests/programmer/fake_link.h"
 #include "util/endian.h"
 
@@ -132,6 +133,8 @@ TEST(PartitionOps, BootRecordLeavesOutItsFirstEightBytes) {
   EXPECT_EQ(fake.progress.back(), 100);
 }
 
+// Each check is made twice: by ProgramPartition before it sends anything, and by the family
+// table's CheckRecord, which drivers run over a whole package before its first image.
 TEST(PartitionOps, ChecksFailBeforeAnythingIsSent) {
   const struct {
     const char* name;
@@ -143,6 +146,7 @@ TEST(PartitionOps, ChecksFailBeforeAnythingIsSent) {
   } cases[] = {
       {"block 6 for MAIN", &Wx2040, 6, MakeRecord(100, 6), 6, true},
       {"25 bytes", &Wx2040, 2, MakeRecord(25, 3), 3, true},
+      {"24 bytes for HTTP", &Wx2040, 5, MakeRecord(24, 8), 3, true},
       {"one byte", &Wx2040, 2, Bytes{3}, 3, true},
       {"empty", &Wx2040, 2, Bytes{}, 3, true},
       {"65537 bytes for BOOT", &Wx2040, 0, MakeRecord(65537, 0), 4, true},
@@ -160,7 +164,13 @@ TEST(PartitionOps, ChecksFailBeforeAnythingIsSent) {
               c.expected);
     EXPECT_TRUE(fake.writes.empty());
     EXPECT_EQ(fake.progress, c.reportsZero ? std::vector<int32_t>{0} : std::vector<int32_t>{});
+    const ProgrammerOps& ops = c.family == &Wx2040 ? kWx2040ProgrammerOps : kWx2050ProgrammerOps;
+    const uint32_t length = static_cast<uint32_t>(c.record.size());
+    EXPECT_EQ(ops.CheckRecord(c.partition, length >= 2 ? c.record[length - 2] : 0, length),
+              c.expected);
   }
+  EXPECT_EQ(kWx2040ProgrammerOps.CheckRecord(16, 67, 16384), 0);  // exactly the OEM partition
+  EXPECT_EQ(kWx2050ProgrammerOps.CheckRecord(28, 254, 26), 0);     // the shortest XP2 record
   const Bytes record = MakeRecord(100, 3);
   EXPECT_EQ(programmer::ProgramPartition(Wx2040, nullptr, 2, record.data(), 100), 7);
   EXPECT_EQ(programmer::ErasePartition(Wx2040, nullptr, 2), 7);
