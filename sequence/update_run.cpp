@@ -39,7 +39,7 @@ int32_t RunSteps(const FrontEndOps* fe, const FileSelection* selection, const ch
   if (!UsableUpdater(ops)) return kRunNoUpdater;
 
   if (tempPath == nullptr || tempPath[0] == '\0' ||
-      ExtractPayload(selection->path, selection->header.payloadOffset, tempPath) != 0) {
+      ExtractPayload(selection->file, selection->header.payloadOffset, tempPath) != 0) {
     return kRunNoPayload;
   }
 

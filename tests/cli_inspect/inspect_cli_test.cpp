@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -24,7 +25,8 @@ struct CliRun {
 };
 
 CliRun RunCli(const std::string& args) {
-  std::string command = std::string("'") + FG_CLI_PATH + "' " + args + " 2>/dev/null";
+  // Bounded, so that a CLI that blocks fails the test instead of hanging it.
+  std::string command = std::string("timeout 30 '") + FG_CLI_PATH + "' " + args + " 2>/dev/null";
   std::FILE* p = popen(command.c_str(), "r");
   if (p == nullptr) return {-1, ""};
   std::string out;
@@ -222,9 +224,11 @@ TEST_F(InspectCliTest, MissingFileStartIndexesTheWholeFile) {
 }
 
 TEST_F(InspectCliTest, UnreadableFilesAreCantOpen) {
-  // A directory opens but cannot be read; /dev/zero would never end a line.
+  // Only regular files reached without a link: a FIFO without writer must not block the open.
+  const std::string fifo = dir_.File("fifo.fq");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   for (const std::string& path : {dir_.File("absent.fq"), dir_.path().string(),
-                                  std::string("/dev/zero")}) {
+                                  std::string("/dev/zero"), fifo}) {
     json j = InspectPath(path, 1);
     EXPECT_EQ(j["file"], path);
     EXPECT_EQ(j["accepted"], false);
