@@ -9,6 +9,9 @@
 #include "firmware/file_acceptance.h"
 #include "firmware/firmware_inspection.h"
 #include "sequence/file_selection.h"
+#include "sequence/plan_report.h"
+#include "sequence/update_run.h"
+#include "updater/update_plan.h"
 #include "util/bounded_text.h"
 
 namespace fg::cli {
@@ -57,13 +60,27 @@ std::string Printable(const char (&field)[N]) {
   return s;
 }
 
+// The package checks that need no instrument, for an accepted file of a model we can update.
+struct PackageCheck {
+  bool checked = false;
+  int32_t error = 0;  // the driver's number, as the update would report it less 0x10000
+  UpdatePlan plan{};
+};
+
+PackageCheck CheckPackageOf(const FirmwareInspection& r) {
+  PackageCheck check;
+  if (r.error != 0 || !r.indexed || r.model == nullptr) return check;
+  check.checked = CheckPackagePlan(r.model->updater, &r.index, &check.plan, &check.error) == 0;
+  return check;
+}
+
 const char* MessageFor(int32_t error) {
   if (error == 0) return nullptr;
   if (error == kInspectCantOpen) return kMsgCantOpenFile;
   return kMsgCorruptedFile;
 }
 
-Json InspectionJson(const char* path, const FirmwareInspection& r) {
+Json InspectionJson(const char* path, const FirmwareInspection& r, const PackageCheck& pc) {
   Json j;
   j["file"] = path;
   j["accepted"] = r.error == 0;
@@ -97,10 +114,30 @@ Json InspectionJson(const char* path, const FirmwareInspection& r) {
     images.push_back(img);
   }
   j["images"] = images;
+  if (pc.checked) {
+    Json package;
+    package["error"] = pc.error;
+    package["updateError"] = pc.error != 0 ? Json(kRunDriverErrorBase + pc.error) : Json(nullptr);
+    package["programmerError"] = pc.plan.programmerError;
+    Json rules = Json::array();
+    for (int32_t i = 0; i < pc.plan.ruleCount && i < 6; ++i) {
+      const ImagePlanRow& row = pc.plan.rows[i];
+      Json rule;
+      rule["partition"] = FieldText(row.partitionName);
+      rule["present"] = row.present;
+      rule["check"] = row.check;
+      rule["verdict"] = PlanVerdict(row);
+      rules.push_back(rule);
+    }
+    package["rules"] = rules;
+    j["package"] = package;
+  } else {
+    j["package"] = nullptr;
+  }
   return j;
 }
 
-void PrintHuman(const char* path, const FirmwareInspection& r) {
+void PrintHuman(const char* path, const FirmwareInspection& r, const PackageCheck& pc) {
   std::printf("File:         %s\n", path);
   if (r.error == kInspectCantOpen) {
     std::printf("Result:       rejected: %s\n", kMsgCantOpenFile);
@@ -125,6 +162,17 @@ void PrintHuman(const char* path, const FirmwareInspection& r) {
                   e.length, Printable(e.version).c_str());
     }
   }
+  if (pc.checked) {
+    std::printf("Package checks (no instrument asked, so no version check):\n%s",
+                PlanTable(pc.plan).c_str());
+  }
+  if (pc.error != 0) {
+    const std::string note = PlanFailureNote(pc.plan);
+    if (!note.empty()) std::printf("%s\n", note.c_str());
+    std::printf("Package:      refused: an update would end with error number 0x%04X before "
+                "programming anything\n",
+                static_cast<unsigned>(kRunDriverErrorBase + pc.error));
+  }
   if (r.error == 0) {
     std::printf("Result:       accepted\n");
   } else {
@@ -136,13 +184,16 @@ void PrintHuman(const char* path, const FirmwareInspection& r) {
 int RunInspect(const std::string& path, bool json) {
   auto result = std::make_unique<FirmwareInspection>();
   InspectFirmwareFile(path.c_str(), result.get());
+  const auto package = std::make_unique<PackageCheck>(CheckPackageOf(*result));
   if (json) {
-    std::printf("%s\n", InspectionJson(path.c_str(), *result)
+    std::printf("%s\n", InspectionJson(path.c_str(), *result, *package)
                             .dump(2, ' ', true, Json::error_handler_t::replace)
                             .c_str());
   } else {
-    PrintHuman(path.c_str(), *result);
+    PrintHuman(path.c_str(), *result, *package);
   }
+  // The exit status is the file's acceptance, as the window decides it; the package verdict is
+  // in the output.
   return result->error == 0 ? kExitOk : kExitFailed;
 }
 

@@ -172,7 +172,7 @@ int RunUpdateCommand(const UpdateArgs& args) {
     result["programmerError"] = plan.programmerError;
     if (args.dryRun) {
       std::fprintf(args.json ? stderr : stdout, "Package plan (dry run, nothing programmed):\n%s",
-                   PlanTable(plan, flags).c_str());
+                   PlanTable(plan).c_str());
     }
   }
   return finish(ExitStatusForRun(code));
@@ -192,7 +192,9 @@ CommandAction RegisterUpdateCommand(CLI::App& app) {
   sub->add_flag("--allow-downgrade", args->allowDowngrade,
                 "Install images older than the installed ones (no version check)");
   sub->add_flag("--dry-run", args->dryRun,
-                "Run up to and including the package checks, program nothing, print the plan");
+                "Run up to and including the package checks, program nothing, print the plan. The "
+                "checks need the installed versions, so the instrument is switched into its "
+                "writer firmware and is left there; a later update goes on from there");
   sub->add_flag("--json", args->json,
                 "Print one JSON object on standard output (the log goes to standard error)");
   sub->add_flag("--quiet,-q", args->quiet, "Show no progress");

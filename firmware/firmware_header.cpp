@@ -1,7 +1,11 @@
 #include "firmware/firmware_header.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <sys/types.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -131,7 +135,8 @@ int32_t ParseFirmwareHeader(FirmwareHeader* header, std::FILE* file) {
   if (file == nullptr) return 0;
 
   // The payload offset is a 32-bit value: refuse what it cannot describe before reading a line.
-  if (StreamSize(file) >= kMaxFirmwareFileSize) return kErrFileTooLarge;
+  const int64_t size = StreamSize(file);
+  if (size >= kMaxFirmwareFileSize) return kErrFileTooLarge;
 
   // The payload position is counted from the bytes consumed, so it never depends on the stream
   // being able to tell its position.
@@ -139,7 +144,8 @@ int32_t ParseFirmwareHeader(FirmwareHeader* header, std::FILE* file) {
   int64_t position = start > 0 ? start : 0;
 
   char line[kHeaderLineBufferSize];
-  while (!std::feof(file) && !std::ferror(file)) {
+  // A file that grows while it is read is read only as far as it reached at the start.
+  while (!std::feof(file) && !std::ferror(file) && (size < 0 || position < size)) {
     ReadHeaderLine(file, line, &position);
     int32_t r = ApplyHeaderLine(header, line);
     if (r == 1) {
@@ -152,29 +158,35 @@ int32_t ParseFirmwareHeader(FirmwareHeader* header, std::FILE* file) {
   return 0;
 }
 
-int32_t ExtractPayload(const char* firmwarePath, int32_t payloadOffset, const char* tempPath) {
-  std::FILE* in = std::fopen(firmwarePath, "rb");
-  if (in == nullptr) return kExtractCantOpenFirmware;
-  std::FILE* out = std::fopen(tempPath, "wb");
-  if (out == nullptr) {
-    std::fclose(in);
-    return kExtractCantCreateTemp;
+int32_t ExtractPayload(const FirmwareFile& firmware, int32_t payloadOffset, const char* tempPath) {
+  if (!firmware.isOpen()) return kExtractCantOpenFirmware;
+  const int out = open(tempPath, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (out < 0) return kExtractCantCreateTemp;
+
+  int32_t result = payloadOffset < 0 ? kExtractReadFailed : kExtractOk;
+  int64_t at = payloadOffset;
+  unsigned char block[16384];
+  while (result == kExtractOk && at < firmware.size()) {
+    const size_t want = static_cast<size_t>(std::min<int64_t>(firmware.size() - at, sizeof block));
+    const ssize_t got = pread(firmware.fd(), block, want, static_cast<off_t>(at));
+    if (got < 0 && errno == EINTR) continue;  // a signal's handler ran: read on
+    if (got <= 0) {
+      // The end came before the size that was checked: the file was cut short since.
+      result = kExtractReadFailed;
+      break;
+    }
+    for (ssize_t done = 0; done < got && result == kExtractOk;) {
+      const ssize_t w = write(out, block + done, static_cast<size_t>(got - done));
+      if (w > 0) done += w;
+      else if (w < 0 && errno == EINTR) continue;
+      else result = kExtractWriteFailed;
+    }
+    at += got;
   }
 
-  int32_t result = kExtractOk;
-  if (payloadOffset < 0 || fseeko(in, payloadOffset, SEEK_SET) != 0) result = kExtractReadFailed;
-  unsigned char block[64];
-  while (result == kExtractOk) {
-    size_t got = std::fread(block, 1, sizeof block, in);
-    if (got > 0 && std::fwrite(block, 1, got, out) != got) result = kExtractWriteFailed;
-    if (std::ferror(in)) result = kExtractReadFailed;
-    if (got < sizeof block) break;  // end of file (or the error above)
-  }
-
-  // A temporary file that could not be flushed is incomplete: report it rather than let an
+  // A temporary file that could not be written out is incomplete: report it rather than let an
   // update program a truncated package.
-  if (std::fclose(out) != 0 && result == kExtractOk) result = kExtractWriteFailed;
-  std::fclose(in);
+  if (close(out) != 0 && result == kExtractOk) result = kExtractWriteFailed;
   return result;
 }
 

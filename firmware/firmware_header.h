@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "firmware/firmware_file.h"
+
 namespace fg {
 
 struct FirmwareHeader {
@@ -36,19 +38,22 @@ inline constexpr int64_t kMaxFirmwareFileSize = int64_t{1} << 31;
 // Reads the header lines of `file` (opened for binary reading at its start) into `header`, which
 // is zero-filled first. Returns 0 when the header was read or the file ended (payloadOffset stays
 // 0 without a "FileStart" line), else the first error number; fields stored before an error stay.
-// A file of kMaxFirmwareFileSize bytes or more gives kErrFileTooLarge before any line is read.
-// Leaves the stream where it stopped; the caller closes it.
+// A file of kMaxFirmwareFileSize bytes or more gives kErrFileTooLarge before any line is read;
+// no line is read beyond the size measured then. Leaves the stream where it stopped; the caller
+// closes it.
 int32_t ParseFirmwareHeader(FirmwareHeader* header, std::FILE* file);
 
 // ExtractPayload results.
 inline constexpr int32_t kExtractOk = 0;
 inline constexpr int32_t kExtractCantOpenFirmware = 1;  // the temporary file is not touched
 inline constexpr int32_t kExtractCantCreateTemp = 2;
-inline constexpr int32_t kExtractReadFailed = 3;   // I/O error on the firmware file
+inline constexpr int32_t kExtractReadFailed = 3;   // I/O error, or the file shrank since it was opened
 inline constexpr int32_t kExtractWriteFailed = 4;  // the temporary file is incomplete
 
-// Copies the bytes of `firmwarePath` from `payloadOffset` to its end into `tempPath` (created or
-// truncated), 64 bytes at a time. 0 on success, else one of the kExtract* numbers above.
-int32_t ExtractPayload(const char* firmwarePath, int32_t payloadOffset, const char* tempPath);
+// Copies the bytes of the open firmware file from `payloadOffset` up to the size it had when it
+// was opened into `tempPath` (created with mode 0600 or truncated, never through a link). Reads
+// by position, so the descriptor's file position does not matter. 0 on success, else one of
+// the kExtract* numbers above (kExtractCantOpenFirmware when `firmware` is not open).
+int32_t ExtractPayload(const FirmwareFile& firmware, int32_t payloadOffset, const char* tempPath);
 
 }  // namespace fg

@@ -1,11 +1,10 @@
 #include "firmware/firmware_inspection.h"
 
-#include <sys/stat.h>
-
 #include <cstring>
 
 #include "catalog/updater_family.h"
 #include "firmware/file_acceptance.h"
+#include "firmware/firmware_file.h"
 
 namespace fg {
 
@@ -13,16 +12,13 @@ void InspectFirmwareFile(const char* path, FirmwareInspection* out) {
   std::memset(out, 0, sizeof *out);
   out->error = kInspectCantOpen;
 
-  std::FILE* file = std::fopen(path, "rb");
+  // Opened as the file selection opens it: only a regular file reached without a link, and a
+  // FIFO or device never blocks the open or feeds the line reader without end.
+  FirmwareFile firmware;
+  if (!firmware.Open(path)) return;
+  std::FILE* file = firmware.OpenStream();
   if (file == nullptr) return;
-  // Only a regular file is a firmware file: a directory opens for reading but cannot be read,
-  // and a device such as /dev/zero would feed the line reader without end.
-  struct stat st;
-  if (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) {
-    std::fclose(file);
-    return;
-  }
-  out->fileSize = static_cast<int64_t>(st.st_size);
+  out->fileSize = firmware.size();
 
   int32_t err = ParseFirmwareHeader(&out->header, file);
   const bool headerRead = err == 0;

@@ -9,7 +9,8 @@
 
 namespace fg {
 
-// `error` value for a file that cannot be opened for reading, or is no regular file.
+// `error` value for a file that cannot be opened for reading, or is no regular file reached
+// without a link.
 inline constexpr int32_t kInspectCantOpen = -1;
 
 struct FirmwareInspection {

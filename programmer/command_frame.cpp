@@ -99,11 +99,13 @@ int32_t SendSetupEnd(DeviceLink* link, int32_t errorBase) {
 }
 
 int32_t SendData(DeviceLink* link, int32_t errorBase, const uint8_t* data, uint32_t length,
-                 uint32_t share) {
+                 uint32_t share, const OperationBudget* budget) {
   const uint32_t base = static_cast<uint32_t>(link->progressCounter);
   if (!SendCommandFrame(link, CmdData, length)) return kProgLinkFailed;
   uint32_t sent = 0;
   while (sent < length) {
+    // A link that takes its pieces a byte at a time must not stretch the transfer without end.
+    if (BudgetExpired(budget)) return kProgDeadlinePassed;
     const uint32_t piece = std::min(length - sent, kDataPieceSize);
     uint32_t written = piece;
     if (link->write(link->owner, data + sent, &written) == 0) return kProgLinkFailed;

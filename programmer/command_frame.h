@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "link/device_link.h"
+#include "programmer/operation_budget.h"
 
 namespace fg {
 
@@ -82,9 +83,10 @@ int32_t SendDataEnd(DeviceLink* link, int32_t errorBase);
 int32_t SendSetupEnd(DeviceLink* link, int32_t errorBase);
 // Sends CmdData and the data in pieces of at most 4096 bytes, each piece starting where the
 // count reported for the previous one ended; moves progressCounter from its value on entry by
-// `share` in proportion to the bytes sent and reports each step.
+// `share` in proportion to the bytes sent and reports each step. With a budget, no piece is
+// sent once its deadline has passed (11).
 int32_t SendData(DeviceLink* link, int32_t errorBase, const uint8_t* data, uint32_t length,
-                 uint32_t share);
+                 uint32_t share, const OperationBudget* budget = nullptr);
 // Sends CmdBlockId and the low byte of blockId.
 int32_t SendBlockId(DeviceLink* link, int32_t errorBase, uint32_t blockId);
 // Sends CmdSize and a 12-byte field holding byteCount as decimal text, formatted in the reply

@@ -30,6 +30,13 @@ bool StartsWith(const uint8_t* reply, const char* prefix) {
   return std::strncmp(reinterpret_cast<const char*>(reply), prefix, std::strlen(prefix)) == 0;
 }
 
+// An exchange's result, or 11 when it ended past the operation's deadline: the next exchange
+// must not start then.
+int32_t Step(const OperationBudget* budget, int32_t result) {
+  if (result == 0 && BudgetExpired(budget)) return kProgDeadlinePassed;
+  return result;
+}
+
 // One more point for a completed exchange.
 void Advance(DeviceLink* link) { SetProgress(link, link->progressCounter + 1); }
 
@@ -44,7 +51,23 @@ const PartitionInfo* PartitionRow(const ProgrammerFamily& family, int32_t index)
   return &family.partitions[static_cast<size_t>(index)];
 }
 
+// The record checks against one row, in the order ProgramPartition reports them.
+int32_t CheckRecordAgainstRow(const PartitionInfo& row, uint32_t blockId, uint32_t length) {
+  if (length < 2) return kProgRecordTooShort;  // no trailer byte to hold a block id
+  if (blockId != row.firstBlock) return kProgBlockMismatch;
+  if (length < kRecordMinimumSize) return kProgRecordTooShort;
+  if (length > PartitionCapacity(row)) return kProgRecordTooLong;
+  return 0;
+}
+
 }  // namespace
+
+int32_t CheckRecord(const ProgrammerFamily& family, int32_t partitionIndex, uint32_t blockId,
+                    uint32_t length) {
+  const PartitionInfo* row = PartitionRow(family, partitionIndex);
+  if (row == nullptr) return kProgBadPartition;
+  return CheckRecordAgainstRow(*row, blockId, length);
+}
 
 int32_t ProgramPartition(const ProgrammerFamily& family, DeviceLink* link, int32_t partitionIndex,
                          const uint8_t* image, uint32_t length) {
@@ -56,40 +79,40 @@ int32_t ProgramPartition(const ProgrammerFamily& family, DeviceLink* link, int32
   // The block id is the trailer's fifth byte, second from the end of the record.
   if (image == nullptr || length < 2) return kProgRecordTooShort;
   const uint32_t blockId = image[length - 2];
-  if (blockId != row->firstBlock) return kProgBlockMismatch;
-  if (length < kRecordMinimumSize) return kProgRecordTooShort;
-  if (length > PartitionCapacity(*row)) return kProgRecordTooLong;
-  const uint32_t checksum = ImageChecksum(image, length);
-
-  const int32_t e = family.errorBase;
-  int32_t rc = SendReset(link, e);
+  int32_t rc = CheckRecordAgainstRow(*row, blockId, length);
   if (rc != 0) return rc;
-  Advance(link);
+  const uint32_t checksum = ImageChecksum(image, length);
 
   // Block 0 (the boot loader) goes without the record's first 8 bytes.
   const uint32_t skipped = (blockId == 0) ? 8 : 0;
   const uint32_t n = length - skipped;
-  rc = SendData(link, e, image + skipped, n, kDataTransferShare);
-  if (rc != 0) return rc;
+  OperationBudget budget = StartOperationBudget(n, (uint64_t{n} + row->blockSize - 1) / row->blockSize);
+
+  const int32_t e = family.errorBase;
+  if ((rc = Step(&budget, SendReset(link, e))) != 0) return rc;
   Advance(link);
 
-  if ((rc = SendDataEnd(link, e)) != 0) return rc;
+  if ((rc = SendData(link, e, image + skipped, n, kDataTransferShare, &budget)) != 0) return rc;
   Advance(link);
-  if ((rc = SendBlockId(link, e, blockId)) != 0) return rc;
+
+  if ((rc = Step(&budget, SendDataEnd(link, e))) != 0) return rc;
   Advance(link);
-  if ((rc = SendSize(link, e, n - kRecordTrailerSize)) != 0) return rc;
+  if ((rc = Step(&budget, SendBlockId(link, e, blockId))) != 0) return rc;
+  Advance(link);
+  if ((rc = Step(&budget, SendSize(link, e, n - kRecordTrailerSize))) != 0) return rc;
   Advance(link);
 
   int32_t instrumentSum = 0;
-  if ((rc = QueryChecksum(link, &instrumentSum)) != 0) return rc;
+  if ((rc = Step(&budget, QueryChecksum(link, &instrumentSum))) != 0) return rc;
   if (static_cast<uint32_t>(instrumentSum) != checksum) return e + kStepChecksum;
   Advance(link);
 
-  if ((rc = SendSetupEnd(link, e)) != 0) return rc;
+  if ((rc = Step(&budget, SendSetupEnd(link, e))) != 0) return rc;
   Advance(link);
 
   const uint32_t share = static_cast<uint32_t>(kProgressBeforeLoop - link->progressCounter);
-  if ((rc = RunProgramLoop(family, link, n, row->blockSize, share)) != 0) return rc;
+  if (BudgetExpired(&budget)) return kProgDeadlinePassed;
+  if ((rc = RunProgramLoop(family, link, n, row->blockSize, share, &budget)) != 0) return rc;
   SetProgress(link, kProgressDone);
   return 0;
 }
@@ -100,35 +123,42 @@ int32_t ErasePartition(const ProgrammerFamily& family, DeviceLink* link, int32_t
   if (row == nullptr) return kProgBadPartition;
   const uint32_t capacity = static_cast<uint32_t>(PartitionCapacity(*row));
   SetProgress(link, 0);
+  OperationBudget budget = StartOperationBudget(0, uint64_t{row->lastBlock} - row->firstBlock + 1);
 
   const int32_t e = family.errorBase;
   int32_t rc;
-  if ((rc = SendReset(link, e)) != 0) return rc;
+  if ((rc = Step(&budget, SendReset(link, e))) != 0) return rc;
   Advance(link);
-  if ((rc = SendBlockId(link, e, row->firstBlock)) != 0) return rc;
+  if ((rc = Step(&budget, SendBlockId(link, e, row->firstBlock))) != 0) return rc;
   Advance(link);
-  if ((rc = SendSize(link, e, capacity)) != 0) return rc;
+  if ((rc = Step(&budget, SendSize(link, e, capacity))) != 0) return rc;
   Advance(link);
-  if ((rc = SendSetupEnd(link, e)) != 0) return rc;
+  if ((rc = Step(&budget, SendSetupEnd(link, e))) != 0) return rc;
   Advance(link);
 
   const uint32_t share = static_cast<uint32_t>(kProgressBeforeLoop - link->progressCounter);
-  if ((rc = RunEraseLoop(link, capacity, row->blockSize, share)) != 0) return rc;
+  if (BudgetExpired(&budget)) return kProgDeadlinePassed;
+  if ((rc = RunEraseLoop(link, capacity, row->blockSize, share, &budget)) != 0) return rc;
   SetProgress(link, kProgressDone);
   return 0;
 }
 
 int32_t RunProgramLoop(const ProgrammerFamily& family, DeviceLink* link, uint32_t dataLength,
-                       uint32_t blockSize, uint32_t share) {
+                       uint32_t blockSize, uint32_t share, OperationBudget* budget) {
   if (!SendCommandFrame(link, CmdProgram, 0)) return kProgLinkFailed;
   const uint32_t base = static_cast<uint32_t>(link->progressCounter);
   const uint32_t divisor = family.programDivisor(dataLength, blockSize);
   uint32_t sum = 0;
+  uint32_t progressReplies = 0;
   const int32_t e = family.errorBase;
   for (;;) {
-    if (!ReadReply(link, nullptr)) return kProgLinkFailed;
+    if (BudgetExpired(budget)) return kProgDeadlinePassed;
+    uint32_t received = 0;
+    if (!ReadReply(link, &received)) return kProgLinkFailed;
     const uint8_t* reply = link->replyBuffer;
     if (StartsWith(reply, "prog:") || StartsWith(reply, "RtnOk") || StartsWith(reply, "eras:")) {
+      // Beyond the expected count a progress reply still moves the counter, but it is idle talk.
+      if (++progressReplies > divisor && CountIdleReply(budget, received)) return kProgTooManyReplies;
       sum += share;
       SpreadProgress(link, base, sum, divisor);
     } else if (StartsWith(reply, "OK")) {
@@ -142,22 +172,32 @@ int32_t RunProgramLoop(const ProgrammerFamily& family, DeviceLink* link, uint32_
       return e + kStepReturnNg;
     } else if (StartsWith(reply, "Data is the latest update")) {
       return e + kStepLatest;
+    } else if (CountIdleReply(budget, received)) {
+      return kProgTooManyReplies;
     }
     // Anything else is chatter of the writer firmware: wait for the next reply.
   }
 }
 
-int32_t RunEraseLoop(DeviceLink* link, uint32_t byteCount, uint32_t blockSize, uint32_t share) {
+int32_t RunEraseLoop(DeviceLink* link, uint32_t byteCount, uint32_t blockSize, uint32_t share,
+                     OperationBudget* budget) {
   if (!SendCommandFrame(link, CmdErase, 0)) return kProgLinkFailed;
   const uint32_t base = static_cast<uint32_t>(link->progressCounter);
   const uint32_t divisor = (byteCount + blockSize - 1) / blockSize;  // blocks to erase
   uint32_t sum = 0;
+  uint32_t progressReplies = 0;
   for (;;) {
-    if (!ReadReply(link, nullptr)) return kProgLinkFailed;
+    if (BudgetExpired(budget)) return kProgDeadlinePassed;
+    uint32_t received = 0;
+    if (!ReadReply(link, &received)) return kProgLinkFailed;
     const uint8_t* reply = link->replyBuffer;
     if (StartsWith(reply, "OK")) return 0;
-    if (StartsWith(reply, "RtnOk")) continue;  // acknowledged, but no block finished
+    if (StartsWith(reply, "RtnOk")) {  // acknowledged, but no block finished
+      if (CountIdleReply(budget, received)) return kProgTooManyReplies;
+      continue;
+    }
     if (!StartsWith(reply, "eras:")) return kProgEraseReply;
+    if (++progressReplies > divisor && CountIdleReply(budget, received)) return kProgTooManyReplies;
     sum += share;
     SpreadProgress(link, base, sum, divisor);
   }

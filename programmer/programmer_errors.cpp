@@ -16,6 +16,8 @@ const char* ProgrammerErrorText(int32_t code) {
     case kProgNoLink: return "no link";
     case kProgEraseReply: return "unexpected reply while erasing";
     case kProgBadSelector: return "unknown query";
+    case kProgDeadlinePassed: return "the instrument did not finish within the operation's deadline";
+    case kProgTooManyReplies: return "the instrument sent too many replies that moved nothing forward";
     default: break;
   }
   const int32_t base = code & ~0xFF;

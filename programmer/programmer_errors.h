@@ -14,6 +14,8 @@ inline constexpr int32_t kProgBlockMismatch = 6;    // record's block id is not 
 inline constexpr int32_t kProgNoLink = 7;
 inline constexpr int32_t kProgEraseReply = 9;       // erasing: an unexpected reply
 inline constexpr int32_t kProgBadSelector = 10;     // Query: unknown selector
+inline constexpr int32_t kProgDeadlinePassed = 11;  // an erase or programming ran past its deadline
+inline constexpr int32_t kProgTooManyReplies = 12;  // too many replies that moved nothing forward
 
 inline constexpr int32_t kWx2040ErrorBase = 0x100;
 inline constexpr int32_t kWx2050ErrorBase = 0x200;

@@ -42,8 +42,14 @@ int32_t QueryOf(DeviceLink* link, int32_t selector, void* out) {
 }
 
 template <const ProgrammerFamily& F>
+int32_t CheckRecordOf(int32_t index, uint32_t blockId, uint32_t length) {
+  return programmer::CheckRecord(F, index, blockId, length);
+}
+
+template <const ProgrammerFamily& F>
 constexpr ProgrammerOps OpsOf() {
-  return {ConnectOf<F>, ProgramPartitionOf<F>, ErasePartitionOf<F>, QueryOf<F>, programmer::Close};
+  return {ConnectOf<F>, ProgramPartitionOf<F>, ErasePartitionOf<F>, QueryOf<F>, programmer::Close,
+          CheckRecordOf<F>};
 }
 
 }  // namespace

@@ -39,6 +39,10 @@ struct ProgrammerOps {
   int32_t (*Query)(DeviceLink* link, int32_t selector, void* out);
   // Closes the link's session. Never fails once there is a link.
   int32_t (*Close)(DeviceLink* link);
+  // The checks ProgramPartition makes on a record (partition row, length, block id), run
+  // without a link and without sending anything: 0, or the number ProgramPartition would give.
+  // Lets a driver refuse a package before its first image is written.
+  int32_t (*CheckRecord)(int32_t partitionIndex, uint32_t blockId, uint32_t length);
 };
 
 extern const ProgrammerOps kWx2040ProgrammerOps;

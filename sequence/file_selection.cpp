@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "firmware/file_acceptance.h"
 #include "link/device_search.h"
@@ -16,6 +17,7 @@ namespace {
 void ClearSelection(const FrontEndOps* fe, FileSelection* selection) {
   selection->selectedModel = nullptr;
   selection->path[0] = '\0';
+  selection->file.Close();
   fe->SetFileFields(fe->owner, "", "", "", "");
   fe->SetControlState(fe->owner, NoFile);
 }
@@ -26,9 +28,10 @@ int32_t SelectFirmwareFile(const FrontEndOps* fe, FileSelection* selection, cons
   if (path == nullptr) path = "";
   fe->AppendLogLine(fe->owner, (std::string(kLogOpenFilePrefix) + path).c_str());
 
-  // The update later reopens the file by the stored path, so a path that would be cut short
-  // must not be taken.
-  std::FILE* file = std::strlen(path) < sizeof selection->path ? std::fopen(path, "rb") : nullptr;
+  // The File field shows the path, so a path that would be cut short must not be taken.
+  FirmwareFile opened;
+  std::FILE* file = nullptr;
+  if (std::strlen(path) < sizeof selection->path && opened.Open(path)) file = opened.OpenStream();
   if (file == nullptr) {
     fe->MessageBox(fe->owner, kMsgCantOpenFile, kCaptionError, BoxIcon::Error);
     return -1;
@@ -39,6 +42,7 @@ int32_t SelectFirmwareFile(const FrontEndOps* fe, FileSelection* selection, cons
   if (err == 0) err = CheckFirmwareAcceptance(&selection->header, &matched);
   if (err == 0) {
     selection->selectedModel = matched;
+    selection->file = std::move(opened);
     CopyBounded(selection->path, path);
     fe->SetFileFields(fe->owner, selection->path, selection->header.ModelName,
                       selection->header.ImageRev, selection->header.UpdatedDescription);

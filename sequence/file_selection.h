@@ -3,16 +3,20 @@
 #include <cstdint>
 
 #include "catalog/model_catalog.h"
+#include "firmware/firmware_file.h"
 #include "firmware/firmware_header.h"
 #include "sequence/front_end.h"
 
 namespace fg {
 
-// What the front end holds about the accepted file.
+// What the front end holds about the accepted file. Not copyable: it owns the open file.
 struct FileSelection {
   FirmwareHeader header;            // the last parsed header
   const ModelInfo* selectedModel;   // the accepted file's model, or null
   char path[4096];                  // the File field: the accepted file's full path, or empty
+  // The accepted file, open from its selection to the extraction of its payload, which reads
+  // this descriptor and never the path again. Closed while no file is accepted.
+  FirmwareFile file;
 };
 
 // Messages and captions of the file selection.
@@ -22,7 +26,8 @@ inline constexpr const char* kCaptionError = "Error";
 
 // Runs the selection of `path`, chosen by the user (the caller clears the log and shows the
 // file dialog first). Returns 0 when accepted, -1 when the file cannot be opened (a path that
-// does not fit the File field counts as such), else the error number. A file that cannot be
+// does not fit the File field counts as such, and so does anything but a regular file reached
+// without a link: a directory, a FIFO, a device), else the error number. A file that cannot be
 // opened changes nothing but the log. A rejected file clears the fields and the selection and
 // returns the window to NoFile, so that no later update can mix two files. After every file that
 // could be opened the device list is refreshed for the selected model (none after a rejection,

@@ -4,16 +4,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "programmer/programmer_errors.h"
+#include "updater/driver_errors.h"
 #include "util/bounded_text.h"
 
 namespace fg {
 
 namespace {
-
-// Byte-wise, as unsigned characters: the order the drivers check versions in.
-bool OlderThan(const char* package, const char* installed) {
-  return std::strcmp(package, installed) < 0;
-}
 
 template <size_t N>
 std::string Field(const char (&text)[N]) {
@@ -30,18 +27,44 @@ const ImagePlanRow* CurrentRow(const UpdatePlan& plan) {
 
 }  // namespace
 
-const char* PlanVerdict(const ImagePlanRow& row, int32_t flags) {
-  if (!row.present) return row.optional ? "absent (optional)" : "missing";
-  if (row.length > row.maxSize) return "too large";
-  if ((flags & 1) != 0) {
-    const std::string version = Field(row.version);
-    const std::string installed = Field(row.installed);
-    if (OlderThan(version.c_str(), installed.c_str())) return "older than installed";
+const char* PlanVerdict(const ImagePlanRow& row) {
+  if (!row.present) return row.check != 0 ? "missing" : "absent (optional)";
+  switch (row.check) {
+    case 0: return "ok";
+    case kDriverOlderImage:
+      return row.versioned && !row.installedRead ? "installed version unreadable"
+                                                 : "older than installed";
+    case kDriverProgramFailed: return ProgrammerErrorText(row.recordCheck);
+    default: break;
   }
-  return "ok";
+  if ((row.check & 0xFF) == kDriverOversizeImage) return "too large";
+  if ((row.check & 0xFF) == kDriverMissingImage) return "missing";
+  return DriverErrorText(row.check);
 }
 
-std::string PlanTable(const UpdatePlan& plan, int32_t flags) {
+std::string PlanFailureNote(const UpdatePlan& plan) {
+  const int32_t count = plan.ruleCount < 0 ? 0 : (plan.ruleCount > 6 ? 6 : plan.ruleCount);
+  for (int32_t i = 0; i < count; ++i) {
+    const ImagePlanRow& row = plan.rows[i];
+    if (row.check == 0) continue;
+    // Only the first failing rule decides the update's number.
+    if (row.check == kDriverOlderImage && row.versioned && !row.installedRead)
+      return "The installed versions could not be read from the instrument's identification reply.";
+    if (row.check == kDriverProgramFailed && row.recordCheck != 0) {
+      char text[200];
+      std::snprintf(text, sizeof text,
+                    "The image for %s was refused before programming: %s (programmer error "
+                    "0x%04X). Nothing was programmed.",
+                    Field(row.partitionName).c_str(), ProgrammerErrorText(row.recordCheck),
+                    static_cast<unsigned>(row.recordCheck));
+      return text;
+    }
+    return "";
+  }
+  return "";
+}
+
+std::string PlanTable(const UpdatePlan& plan) {
   std::string out;
   char line[160];
   std::snprintf(line, sizeof line, "%-5s  %-9s  %-9s  %-7s  %-23s  %s\n", "image", "partition",
@@ -60,7 +83,7 @@ std::string PlanTable(const UpdatePlan& plan, int32_t flags) {
     const std::string version = row.present ? Field(row.version) : std::string("-");
     std::snprintf(line, sizeof line, "%-5d  %-9s  %-9s  %-7s  %-23s  %s\n", i,
                   Field(row.partitionName).c_str(), installed.empty() ? "-" : installed.c_str(),
-                  version.c_str(), size, PlanVerdict(row, flags));
+                  version.c_str(), size, PlanVerdict(row));
     out += line;
   }
   return out;

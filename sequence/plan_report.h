@@ -8,14 +8,19 @@
 
 namespace fg {
 
-// What the package checks make of one rule: "ok", "absent (optional)", "missing", "too large"
-// or "older than installed" (the last only when `flags` asks for the version check). Versions
-// compare as text, byte by byte, so equal versions pass.
-const char* PlanVerdict(const ImagePlanRow& row, int32_t flags);
+// Words for the driver's verdict on one rule: "ok", "absent (optional)", "missing", "too large",
+// "older than installed", "installed version unreadable", or the programmer's words for a record
+// it would refuse ("image record too short", ...).
+const char* PlanVerdict(const ImagePlanRow& row);
 
 // One line per rule: image number, partition, installed and package version, size against
 // maxSize, verdict. Lines end in "\n"; the first is a heading.
-std::string PlanTable(const UpdatePlan& plan, int32_t flags);
+std::string PlanTable(const UpdatePlan& plan);
+
+// What the log adds to a failed update's number when the plan can say more, or empty: that the
+// installed versions could not be read, or which record the programmer would refuse (nothing
+// was programmed then).
+std::string PlanFailureNote(const UpdatePlan& plan);
 
 // Bytes programmed so far: the images before the current one (images go in table order) and
 // the share of the current one that the overall percent covers; and the bytes of every present

@@ -5,7 +5,9 @@
 
 #include "firmware/firmware_header.h"
 #include "link/device_search.h"
+#include "sequence/plan_report.h"
 #include "sequence/run_texts.h"
+#include "updater/update_plan.h"
 
 namespace fg {
 
@@ -37,7 +39,7 @@ int32_t RunSteps(const FrontEndOps* fe, const FileSelection* selection, const ch
   if (!UsableUpdater(ops)) return kRunNoUpdater;
 
   if (tempPath == nullptr || tempPath[0] == '\0' ||
-      ExtractPayload(selection->path, selection->header.payloadOffset, tempPath) != 0) {
+      ExtractPayload(selection->file, selection->header.payloadOffset, tempPath) != 0) {
     return kRunNoPayload;
   }
 
@@ -70,6 +72,13 @@ int32_t RunSteps(const FrontEndOps* fe, const FileSelection* selection, const ch
   const int32_t n = ops->Update(ops->context, tempPath, options.flags);
   if (n != 0) {
     fe->AppendLogLine(fe->owner, kLogFailed);
+    // A refusal the number alone does not explain (unreadable versions, a record the programmer
+    // would refuse) gets a line of its own.
+    UpdatePlan plan{};
+    if (ReadUpdatePlan(ops, &plan) == 0) {
+      const std::string note = PlanFailureNote(plan);
+      if (!note.empty()) fe->AppendLogLine(fe->owner, note.c_str());
+    }
     return DriverCode(n);
   }
   fe->AppendLogLine(fe->owner, kLogOk);

@@ -11,8 +11,10 @@ const char* DriverErrorText(int32_t code) {
     case kDriverNoWriter: return "the instrument cannot be switched to or reached in writer mode";
     case kDriverPayloadUnreadable: return "the payload file cannot be opened or read";
     case kDriverNoMemory: return "no memory for an image";
+    case kDriverOemAppendFailed: return "the built-in OEM record cannot be appended to the payload";
     case kDriverProgramFailed: return "the identification query or programming an image failed";
-    case kDriverOlderImage: return "an image is older than the installed one";
+    case kDriverOlderImage:
+      return "an image is older than the installed one, or the installed versions cannot be read";
     case 0x100 + kDriverMissingImage:
     case 0x200 + kDriverMissingImage: return "a required image is missing from the package";
     case 0x100 + kDriverOversizeImage:

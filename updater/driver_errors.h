@@ -11,6 +11,7 @@ inline constexpr int32_t kDriverAnnounceFailed = 3;  // Connect: the display tex
 inline constexpr int32_t kDriverNoWriter = 4;        // writer mode cannot be entered or reached
 inline constexpr int32_t kDriverPayloadUnreadable = 5;
 inline constexpr int32_t kDriverNoMemory = 6;        // no buffer for an image
+inline constexpr int32_t kDriverOemAppendFailed = 7; // the OEM record cannot be appended
 inline constexpr int32_t kDriverProgramFailed = 8;   // identity query or an image's programming
 inline constexpr int32_t kDriverOlderImage = 9;      // an image older than the installed one
 inline constexpr int32_t kDriverMissingImage = 1;    // + family base: a required image is missing

@@ -28,15 +28,16 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// Appends the built-in OEM record (its own length: storedLength + 6) to the payload file.
+// Appends the built-in OEM record (its own length: storedLength + 6) to the payload file. Every
+// step is checked: a record that did not land whole would silently drop the OEM image.
 int32_t AppendOemRecord(const char* payloadPath) {
   File file(std::fopen(payloadPath, "r+b"));
   if (!file) return kDriverPayloadUnreadable;
   const size_t length = std::min<size_t>(
       LoadBe32(kOemRecord + kRecordStoredLengthOffset) + kRecordTrailerSize, kOemRecordSize);
-  std::fseek(file.get(), 0, SEEK_END);
-  // A short write leaves a record whose trailer cannot be read; the index then ignores it.
-  std::fwrite(kOemRecord, 1, length, file.get());
+  if (std::fseek(file.get(), 0, SEEK_END) != 0) return kDriverOemAppendFailed;
+  if (std::fwrite(kOemRecord, 1, length, file.get()) != length) return kDriverOemAppendFailed;
+  if (std::fclose(file.release()) != 0) return kDriverOemAppendFailed;
   return 0;
 }
 
@@ -49,6 +50,46 @@ int32_t ReadIdentity(UpdaterContext* c) {
 }
 
 }  // namespace
+
+const UpdaterFamily* FindDriverFamily(const UpdaterOps* ops) {
+  if (ops == nullptr) return nullptr;
+  for (const UpdaterFamily* f : {&kWx2040UpdaterFamily, &kWx2050UpdaterFamily})
+    if (ops->context == f->context) return f;
+  return nullptr;
+}
+
+int32_t CheckPackage(const UpdaterFamily& family, const ProgrammerOps* programmer,
+                     const ImageIndex* index, const char* idnReply, int32_t flags,
+                     RuleState* states) {
+  int32_t first = 0;
+  // Every rule gets its verdict, so that a plan can show them all; the first failure counts.
+  for (size_t i = 0; i < family.rules.size(); ++i) {
+    const ImageRule& rule = family.rules[i];
+    RuleState& state = states[i];
+    state = RuleState{};
+    state.entry = FindImage(index, rule.firstBlock);
+    if (rule.extractVersion && idnReply != nullptr)
+      state.installedRead = rule.extractVersion(state.deviceVersion, idnReply);
+
+    const ImageIndexEntry* entry = state.entry;
+    if (entry == nullptr) {
+      if (rule.optional == 0) state.check = family.errorBase + kDriverMissingImage;
+    } else if (static_cast<uint32_t>(entry->length) > rule.maxSize) {
+      state.check = family.errorBase + kDriverOversizeImage;
+    } else if (programmer->CheckRecord != nullptr &&
+               (state.recordCheck = programmer->CheckRecord(
+                    rule.partition, static_cast<uint32_t>(entry->blockId),
+                    static_cast<uint32_t>(entry->length))) != 0) {
+      state.check = kDriverProgramFailed;
+    } else if ((flags & kUpdateCheckVersions) && rule.extractVersion && idnReply != nullptr &&
+               (!state.installedRead ||
+                CompareVersionText(entry->version, state.deviceVersion) < 0)) {
+      state.check = kDriverOlderImage;
+    }
+    if (first == 0) first = state.check;
+  }
+  return first;
+}
 
 const DriverLinkSlots* InstallDriverLinkSlots(const DriverLinkSlots* slots) {
   const DriverLinkSlots* previous = g_slots;
@@ -111,11 +152,14 @@ int32_t Update(UpdaterContext* context, const char* payloadPath, int32_t flags) 
     const int32_t rc = ReadIdentity(context);
     p->Close(context->link);
     if (rc != 0) return rc;
+    // A main version that cannot be read is no old one: nothing is appended, and the version
+    // check (when asked for) refuses the package.
     char mainVersion[kVersionTextSize];
-    family->rules[static_cast<size_t>(family->probeRule)].extractVersion(mainVersion,
-                                                                         context->idnReply);
-    if (CompareVersionText(mainVersion, family->supplementUpTo) <= 0) {
-      if (AppendOemRecord(payloadPath) != 0) return kDriverPayloadUnreadable;
+    const bool read = family->rules[static_cast<size_t>(family->probeRule)].extractVersion(
+        mainVersion, context->idnReply);
+    if (read && CompareVersionText(mainVersion, family->supplementUpTo) <= 0) {
+      const int32_t appended = AppendOemRecord(payloadPath);
+      if (appended != 0) return appended;
     }
   }
   return CheckAndProgram(context, payloadPath, flags);
@@ -130,33 +174,15 @@ int32_t CheckAndProgram(UpdaterContext* context, const char* payloadPath, int32_
   int32_t result = ReadIdentity(context);
   if (result == 0) {
     ParseImageIndex(&context->index, payloadPath);
-    for (size_t i = 0; i < family.rules.size(); ++i) {
-      const ImageRule& rule = family.rules[i];
-      RuleState& state = context->rules[i];
-      state.entry = FindImage(&context->index, rule.firstBlock);
-      state.deviceVersion[0] = '\0';
-      state.programmed = false;
-      if (rule.extractVersion) rule.extractVersion(state.deviceVersion, context->idnReply);
+    result = CheckPackage(family, p, &context->index, context->idnReply, flags, context->rules);
+    if (result == kDriverProgramFailed) {  // a record the programmer would refuse
+      for (size_t i = 0; i < family.rules.size() && context->programmerError == 0; ++i)
+        context->programmerError = context->rules[i].recordCheck;
     }
-
     context->totalWeight = 0;
     context->doneWeight = 0;
-    for (size_t i = 0; i < family.rules.size() && result == 0; ++i) {
-      const ImageRule& rule = family.rules[i];
-      const ImageIndexEntry* entry = FindImage(&context->index, rule.firstBlock);
-      if (entry == nullptr) {
-        if (rule.optional == 0) result = family.errorBase + kDriverMissingImage;
-        continue;
-      }
-      if (static_cast<uint32_t>(entry->length) > rule.maxSize) {
-        result = family.errorBase + kDriverOversizeImage;
-      } else if ((flags & kUpdateCheckVersions) && rule.extractVersion &&
-                 CompareVersionText(entry->version, context->rules[i].deviceVersion) < 0) {
-        result = kDriverOlderImage;
-      } else {
-        context->totalWeight += rule.weight;
-      }
-    }
+    for (size_t i = 0; i < family.rules.size(); ++i)
+      if (context->rules[i].entry != nullptr) context->totalWeight += family.rules[i].weight;
     // A dry run stops here, leaving the instrument as a failed check would.
     if (result == 0 && (flags & kUpdateDryRun) == 0) result = TransferImages(context, payloadPath);
   }
@@ -168,30 +194,36 @@ int32_t TransferImages(UpdaterContext* context, const char* payloadPath) {
   const UpdaterFamily& family = *context->family;
   File file(std::fopen(payloadPath, "rb"));
   if (!file) return kDriverPayloadUnreadable;
-  // One buffer, as long as the longest image to send, serves every image in turn.
-  uint32_t longest = 0;
-  for (size_t i = 0; i < family.rules.size(); ++i) {
-    if (const ImageIndexEntry* entry = context->rules[i].entry) {
-      longest = std::max(longest, static_cast<uint32_t>(entry->length));
-    }
-  }
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[longest]);
+  // Every image is read before the first is programmed: a payload that cannot deliver one of
+  // them must fail while the instrument still holds all of its old images.
+  uint64_t total = 0;
+  for (size_t i = 0; i < family.rules.size(); ++i)
+    if (const ImageIndexEntry* entry = context->rules[i].entry) total += static_cast<uint32_t>(entry->length);
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[total > 0 ? total : 1]);
   if (!buffer) return kDriverNoMemory;
+  uint64_t at = 0;
+  size_t start[kMaxImageRules] = {};
+  for (size_t i = 0; i < family.rules.size(); ++i) {
+    const ImageIndexEntry* entry = context->rules[i].entry;
+    if (entry == nullptr) continue;
+    const auto length = static_cast<uint32_t>(entry->length);
+    if (std::fseek(file.get(), entry->offset, SEEK_SET) != 0 ||
+        std::fread(buffer.get() + at, 1, length, file.get()) != length) {
+      return kDriverPayloadUnreadable;
+    }
+    start[i] = static_cast<size_t>(at);
+    at += length;
+  }
+
   int32_t result = 0;
   for (size_t i = 0; i < family.rules.size() && result == 0; ++i) {
     RuleState& state = context->rules[i];
     if (state.entry == nullptr) continue;
     const ImageRule& rule = family.rules[i];
     context->currentRule = &rule;
-    const auto length = static_cast<uint32_t>(state.entry->length);
-    // A payload that changed since it was indexed must not send stale or missing bytes.
-    if (std::fseek(file.get(), state.entry->offset, SEEK_SET) != 0 ||
-        std::fread(buffer.get(), 1, length, file.get()) != length) {
-      result = kDriverPayloadUnreadable;
-      break;
-    }
-    const int32_t rc = context->programmer->ProgramPartition(context->link, rule.partition,
-                                                             buffer.get(), length);
+    const int32_t rc = context->programmer->ProgramPartition(
+        context->link, rule.partition, buffer.get() + start[i],
+        static_cast<uint32_t>(state.entry->length));
     if (rc != 0) {
       context->programmerError = rc;
       result = kDriverProgramFailed;

@@ -35,6 +35,9 @@ struct ImageRule {
 struct RuleState {
   const ImageIndexEntry* entry;        // the package record for the rule, or null
   char deviceVersion[kVersionTextSize];  // the installed version the extractor read
+  bool installedRead;                  // the extractor found that version in the reply
+  int32_t check;                       // the rule's verdict: 0 or the number it fails with
+  int32_t recordCheck;                 // the programmer's number behind a check of 8
   bool programmed;                     // ProgramPartition succeeded for it
 };
 
@@ -78,6 +81,21 @@ struct UpdaterFamily {
 extern const UpdaterFamily kWx2040UpdaterFamily;
 extern const UpdaterFamily kWx2050UpdaterFamily;
 
+// The driver family behind a catalogue row's table, or null (no updater, or a foreign table).
+const UpdaterFamily* FindDriverFamily(const UpdaterOps* ops);
+
+// The package checks of every rule over an index, before anything is written: the image is
+// present (unless optional), no longer than the rule's maxSize, passes every record check of the
+// programmer (`programmer->CheckRecord`: the result is then 8, the programmer's number goes to
+// recordCheck) and, with kUpdateCheckVersions and an extractor, is not older than the installed
+// version, which must be readable from `idnReply` (else 9 as well). A null `idnReply` means no
+// instrument was asked: versions are then neither read nor compared. Fills states[0 ..
+// rules.size()) (entry, deviceVersion, installedRead, check, recordCheck; programmed cleared)
+// and returns the first failing rule's number in table order, or 0.
+int32_t CheckPackage(const UpdaterFamily& family, const ProgrammerOps* programmer,
+                     const ImageIndex* index, const char* idnReply, int32_t flags,
+                     RuleState* states);
+
 // The link slots the drivers use: by default the VISA ones. Connect and Finish call them
 // directly with the context; Init installs them in every new link.
 struct DriverLinkSlots {
@@ -103,7 +121,9 @@ int32_t Init(const UpdaterFamily& family, UpdaterContext* context, ProgressFn pr
 // cannot be written (the session is closed again).
 int32_t Connect(UpdaterContext* context, const char* resourceName);
 // Writer mode, the WX2040 probe and supplement, the package checks and the transfer.
-// Flags: kUpdateCheckVersions, kUpdateDryRun. 0 or a number of updater/driver_errors.h.
+// Flags: kUpdateCheckVersions, kUpdateDryRun. 0 or a number of updater/driver_errors.h. The
+// supplement is appended only when the installed main version could be read and is at or
+// below the family's limit; a failed append is 7.
 int32_t Update(UpdaterContext* context, const char* payloadPath, int32_t flags);
 // Clears the display and closes the session. Always 0.
 int32_t Finish(UpdaterContext* context);
@@ -111,9 +131,10 @@ int32_t Finish(UpdaterContext* context);
 void Destroy(DeviceLink* link);
 
 // The common core of Update: connect to the writer, read its identity, index the package, check
-// every rule, transfer (not on a dry run), close.
+// every rule (CheckPackage), transfer (not on a dry run), close.
 int32_t CheckAndProgram(UpdaterContext* context, const char* payloadPath, int32_t flags);
-// Programs every present image in rule order, stopping at the first failure.
+// Reads every present image first (5 when the payload no longer holds them, 6 without memory),
+// then programs them in rule order, stopping at the first failure.
 int32_t TransferImages(UpdaterContext* context, const char* payloadPath);
 // The link's progress slot: per-image percent in, weighted overall percent (0..100) out, also
 // handed to the context's progressFn.

@@ -2,28 +2,24 @@
 
 #include <cstring>
 
+#include "updater/driver_errors.h"
 #include "updater/package_driver.h"
 #include "util/bounded_text.h"
 
 namespace fg {
 
-int32_t ReadUpdatePlan(const UpdaterOps* ops, UpdatePlan* plan) {
-  const UpdaterFamily* family = nullptr;
-  for (const UpdaterFamily* f : {&kWx2040UpdaterFamily, &kWx2050UpdaterFamily})
-    if (ops != nullptr && ops->context == f->context) family = f;
-  if (family == nullptr) return 1;
+namespace {
 
-  const UpdaterContext& c = *family->context;
-  *plan = UpdatePlan{};
-  plan->ruleCount = static_cast<int32_t>(family->rules.size());
+void FillRows(const UpdaterFamily& family, const RuleState* states, UpdatePlan* plan) {
+  plan->ruleCount = static_cast<int32_t>(family.rules.size());
   plan->currentRule = -1;
-  for (size_t i = 0; i < family->rules.size(); ++i) {
-    const ImageRule& rule = family->rules[i];
-    const RuleState& state = c.rules[i];
+  for (size_t i = 0; i < family.rules.size(); ++i) {
+    const ImageRule& rule = family.rules[i];
+    const RuleState& state = states[i];
     ImagePlanRow& row = plan->rows[i];
     row.partition = rule.partition;
     CopyBounded(row.partitionName, sizeof row.partitionName,
-                family->partitions[static_cast<size_t>(rule.partition)].name);
+                family.partitions[static_cast<size_t>(rule.partition)].name);
     row.optional = rule.optional != 0;
     row.present = state.entry != nullptr;
     if (row.present) {
@@ -31,14 +27,46 @@ int32_t ReadUpdatePlan(const UpdaterOps* ops, UpdatePlan* plan) {
       row.length = static_cast<uint32_t>(state.entry->length);
     }
     CopyBounded(row.installed, state.deviceVersion);
+    row.versioned = rule.extractVersion != nullptr;
+    row.installedRead = state.installedRead;
     row.maxSize = rule.maxSize;
     row.weight = rule.weight;
+    row.check = state.check;
+    row.recordCheck = state.recordCheck;
     row.programmed = state.programmed;
-    if (c.currentRule == &rule) plan->currentRule = static_cast<int32_t>(i);
   }
+}
+
+}  // namespace
+
+int32_t ReadUpdatePlan(const UpdaterOps* ops, UpdatePlan* plan) {
+  const UpdaterFamily* family = FindDriverFamily(ops);
+  if (family == nullptr) return 1;
+
+  const UpdaterContext& c = *family->context;
+  *plan = UpdatePlan{};
+  FillRows(*family, c.rules, plan);
+  for (size_t i = 0; i < family->rules.size(); ++i)
+    if (c.currentRule == &family->rules[i]) plan->currentRule = static_cast<int32_t>(i);
   plan->totalWeight = c.totalWeight;
   plan->doneWeight = c.doneWeight;
   plan->programmerError = c.programmerError;
+  return 0;
+}
+
+int32_t CheckPackagePlan(const UpdaterOps* ops, const ImageIndex* index, UpdatePlan* plan,
+                         int32_t* result) {
+  const UpdaterFamily* family = FindDriverFamily(ops);
+  if (family == nullptr) return 1;
+  RuleState states[kMaxImageRules];
+  *result = CheckPackage(*family, family->programmer, index, nullptr, 0, states);
+  *plan = UpdatePlan{};
+  FillRows(*family, states, plan);
+  for (size_t i = 0; i < family->rules.size(); ++i) {
+    if (states[i].entry != nullptr) plan->totalWeight += family->rules[i].weight;
+    if (*result == kDriverProgramFailed && plan->programmerError == 0)
+      plan->programmerError = states[i].recordCheck;
+  }
   return 0;
 }
 

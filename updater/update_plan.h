@@ -1,9 +1,10 @@
 // A read-only view of a driver family's package plan, for front ends that show it (dry run, JSON,
-// progress with the image's name). Reads the family's context and required-image table.
+// progress with the image's name, inspect). Reads the family's context and required-image table.
 #pragma once
 #include <cstdint>
 
 #include "catalog/updater_ops.h"
+#include "firmware/image_index.h"
 
 namespace fg {
 
@@ -14,9 +15,13 @@ struct ImagePlanRow {
   bool present;              // a record for the rule's block was found
   char version[5];           // the record's version text (present only)
   char installed[16];        // the installed version the rule's extractor read, or empty
+  bool versioned;            // the rule has an installed version to compare with
+  bool installedRead;        // ... and it could be read from the identification reply
   uint32_t length;           // the record's length (present only)
   uint32_t maxSize;
   uint32_t weight;           // the rule's share of the overall progress
+  int32_t check;             // the package check's verdict: 0 or the driver's number
+  int32_t recordCheck;       // the programmer's number behind a check of 8, else 0
   bool programmed;           // programmed successfully in the latest Update
 };
 
@@ -32,5 +37,12 @@ struct UpdatePlan {
 // Fills `plan` from the latest (or running) Update of the family behind `ops`.
 // Returns 0, or 1 when `ops` is no driver family of ours.
 int32_t ReadUpdatePlan(const UpdaterOps* ops, UpdatePlan* plan);
+
+// The package checks that need no instrument (presence, size, the programmer's record checks;
+// no versions) over an index of a payload, as the family behind `ops` would run them. Fills
+// `plan` and sets *result to the first failing check's number, or 0. Returns 0, or 1 when `ops`
+// is no driver family of ours.
+int32_t CheckPackagePlan(const UpdaterOps* ops, const ImageIndex* index, UpdatePlan* plan,
+                         int32_t* result);
 
 }  // namespace fg

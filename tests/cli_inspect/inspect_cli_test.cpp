@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -24,7 +25,8 @@ struct CliRun {
 };
 
 CliRun RunCli(const std::string& args) {
-  std::string command = std::string("'") + FG_CLI_PATH + "' " + args + " 2>/dev/null";
+  // Bounded, so that a CLI that blocks fails the test instead of hanging it.
+  std::string command = std::string("timeout 30 '") + FG_CLI_PATH + "' " + args + " 2>/dev/null";
   std::FILE* p = popen(command.c_str(), "r");
   if (p == nullptr) return {-1, ""};
   std::string out;
@@ -94,6 +96,33 @@ TEST_F(InspectCliTest, AcceptedFileShowsHeaderAndImages) {
   EXPECT_EQ(b["storedLength"], 0);
   EXPECT_EQ(b["blockId"], 2);
   for (const char* key : {"leadWord", "trailerWord", "trailerByte"}) EXPECT_EQ(b[key], 0) << key;
+}
+
+// The package checks that need no instrument: a 24-byte HTTP record is refused with the
+// programmer's number, as the update would refuse it before programming anything.
+TEST_F(InspectCliTest, PackageChecksNameARecordTheProgrammerRefuses) {
+  std::string shortHttp = RecordBytes({.blockId = 8, .bodySize = 0});
+  shortHttp.erase(16, 2);  // 24 bytes: the trailer moves two bytes forward
+  test::StoreBe32Into(&shortHttp, 8, 18);
+  const std::string payload =
+      RecordBytes({.blockId = 3}) + RecordBytes({.blockId = 4}) + RecordBytes({.blockId = 6}) +
+      RecordBytes({.blockId = 14}) + shortHttp;
+  json j = Inspect(kWx2040Header + payload, 0);
+  EXPECT_EQ(j["accepted"], true) << "the header is what the window accepts";
+  ASSERT_TRUE(j["package"].is_object()) << j.dump();
+  EXPECT_EQ(j["package"]["error"], 8);
+  EXPECT_EQ(j["package"]["updateError"], 0x10008);
+  EXPECT_EQ(j["package"]["programmerError"], 3);
+  ASSERT_EQ(j["package"]["rules"].size(), 6u);
+  EXPECT_EQ(j["package"]["rules"][3]["verdict"], "ok");
+  EXPECT_EQ(j["package"]["rules"][4]["partition"], "HTTP");
+  EXPECT_EQ(j["package"]["rules"][4]["verdict"], "image record too short");
+  EXPECT_EQ(j["package"]["rules"][5]["verdict"], "absent (optional)");
+
+  CliRun human = RunCli("inspect '" + dir_.File("fw.fq") + "'");
+  EXPECT_NE(human.out.find("The image for HTTP was refused before programming"), std::string::npos)
+      << human.out;
+  EXPECT_NE(human.out.find("0x10008"), std::string::npos) << human.out;
 }
 
 TEST_F(InspectCliTest, HeaderBytesMapOneToOneOntoCodePoints) {
@@ -195,9 +224,11 @@ TEST_F(InspectCliTest, MissingFileStartIndexesTheWholeFile) {
 }
 
 TEST_F(InspectCliTest, UnreadableFilesAreCantOpen) {
-  // A directory opens but cannot be read; /dev/zero would never end a line.
+  // Only regular files reached without a link: a FIFO without writer must not block the open.
+  const std::string fifo = dir_.File("fifo.fq");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   for (const std::string& path : {dir_.File("absent.fq"), dir_.path().string(),
-                                  std::string("/dev/zero")}) {
+                                  std::string("/dev/zero"), fifo}) {
     json j = InspectPath(path, 1);
     EXPECT_EQ(j["file"], path);
     EXPECT_EQ(j["accepted"], false);

@@ -91,5 +91,46 @@ TEST_F(E2eTest, DryRunChecksAndPrintsThePlanButProgramsNothing) {
   ExpectFlash("SIM2040A", {});
 }
 
+// A package whose HTTP record, the fifth image programmed, is 24 bytes long: the programmer
+// would refuse it, so the update refuses the package before anything is written, the log says
+// why, and a dry run says the same.
+TEST_F(E2eTest, ARecordTheProgrammerRefusesStopsTheUpdateBeforeTheFirstImage) {
+  StartSim({"WX2040"}, {"--versions", "WX2040=2.01-01-01-01-01-0100"});
+  const fs::path made = MakeFirmware("WX2040", "made.fq", {"--omit", "OEM"});
+  const std::string bytes = ReadFile(made);
+  std::FILE* f = std::fopen(made.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  FirmwareHeader header{};
+  ASSERT_EQ(ParseFirmwareHeader(&header, f), 0);
+  std::fclose(f);
+  std::map<int32_t, std::string> records = RecordsOf(made);
+  std::string shortHttp = records.at(8).substr(0, 24);
+  shortHttp.replace(8, 4, std::string("\0\0\0\x12", 4));  // trailer at 18
+  shortHttp.replace(12, 4, "9999");                          // newer than any installed version
+  shortHttp[22] = 8;
+  const fs::path fw = Files() / "short-http.fq";
+  {
+    std::ofstream out(fw, std::ios::binary);
+    out << bytes.substr(0, static_cast<size_t>(header.payloadOffset)) << records.at(3)
+        << records.at(4) << records.at(6) << records.at(14) << shortHttp;
+  }
+  const std::string note =
+      "The image for HTTP was refused before programming: image record too short (programmer "
+      "error 0x0003). Nothing was programmed.";
+  for (const char* dryRun : {"", "--dry-run"}) {
+    SCOPED_TRACE(dryRun);
+    std::vector<std::string> args = {"--yes"};
+    if (dryRun[0] != '\0') args.push_back(dryRun);
+    const ProcessResult r = Update(fw, args);
+    EXPECT_EQ(r.status, 1) << r.err;
+    std::vector<std::string> expected = DriverErrorLog(fw, "0x10008");
+    expected.insert(expected.begin() + 3, note);
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_GE(lines.size(), expected.size()) << r.out;
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(expected.size())), expected);
+    ExpectFlash("SIM2040A", {});
+  }
+}
+
 }  // namespace
 }  // namespace fg::e2e

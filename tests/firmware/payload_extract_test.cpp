@@ -1,6 +1,8 @@
 // Copying the payload behind the header into the temporary file.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <string>
 
 #include "firmware/firmware_header.h"
@@ -8,6 +10,14 @@
 
 namespace fg {
 namespace {
+
+// Opens the firmware file as the selection does, then extracts from it (a file that did not
+// open is passed on closed).
+int32_t Extract(const std::string& firmware, int32_t offset, const std::string& temp) {
+  FirmwareFile file;
+  file.Open(firmware.c_str());
+  return ExtractPayload(file, offset, temp.c_str());
+}
 
 class ExtractPayloadTest : public ::testing::TestWithParam<size_t> {
  protected:
@@ -23,7 +33,7 @@ TEST_P(ExtractPayloadTest, CopiesThePayloadExactly) {
   const std::string temp = dir_.File("payload.tmp");
   test::WriteFile(firmware, header + payload);
 
-  ASSERT_EQ(ExtractPayload(firmware.c_str(), static_cast<int32_t>(header.size()), temp.c_str()),
+  ASSERT_EQ(Extract(firmware, static_cast<int32_t>(header.size()), temp),
             kExtractOk);
   EXPECT_EQ(test::ReadFile(temp), payload);
 }
@@ -40,7 +50,7 @@ TEST_F(ExtractFailureTest, OffsetZeroCopiesTheWholeFile) {
   const std::string firmware = dir_.File("fw.fq");
   const std::string temp = dir_.File("payload.tmp");
   test::WriteFile(firmware, "#ModelName=WX2040\nbinary");
-  ASSERT_EQ(ExtractPayload(firmware.c_str(), 0, temp.c_str()), kExtractOk);
+  ASSERT_EQ(Extract(firmware, 0, temp), kExtractOk);
   EXPECT_EQ(test::ReadFile(temp), "#ModelName=WX2040\nbinary");
 }
 
@@ -49,14 +59,14 @@ TEST_F(ExtractFailureTest, ExistingTemporaryFileIsCutToThePayload) {
   const std::string temp = dir_.File("payload.tmp");
   test::WriteFile(firmware, "#FileStart\nab");
   test::WriteFile(temp, std::string(500, 'x'));
-  ASSERT_EQ(ExtractPayload(firmware.c_str(), 11, temp.c_str()), kExtractOk);
+  ASSERT_EQ(Extract(firmware, 11, temp), kExtractOk);
   EXPECT_EQ(test::ReadFile(temp), "ab");
 }
 
 TEST_F(ExtractFailureTest, MissingFirmwareLeavesTheTemporaryFileAlone) {
   const std::string temp = dir_.File("payload.tmp");
   test::WriteFile(temp, "keep");
-  EXPECT_EQ(ExtractPayload(dir_.File("absent.fq").c_str(), 0, temp.c_str()),
+  EXPECT_EQ(Extract(dir_.File("absent.fq"), 0, temp),
             kExtractCantOpenFirmware);
   EXPECT_EQ(test::ReadFile(temp), "keep");
 }
@@ -64,7 +74,7 @@ TEST_F(ExtractFailureTest, MissingFirmwareLeavesTheTemporaryFileAlone) {
 TEST_F(ExtractFailureTest, UncreatableTemporaryFileFails) {
   const std::string firmware = dir_.File("fw.fq");
   test::WriteFile(firmware, "#FileStart\nab");
-  EXPECT_EQ(ExtractPayload(firmware.c_str(), 11, dir_.File("no/such/dir/tmp").c_str()),
+  EXPECT_EQ(Extract(firmware, 11, dir_.File("no/such/dir/tmp")),
             kExtractCantCreateTemp);
 }
 
@@ -72,13 +82,33 @@ TEST_F(ExtractFailureTest, FullDiskIsReportedNotHidden) {
   // /dev/full accepts the open and fails every write with ENOSPC.
   const std::string firmware = dir_.File("fw.fq");
   test::WriteFile(firmware, "#FileStart\n" + std::string(10000, 'p'));
-  EXPECT_EQ(ExtractPayload(firmware.c_str(), 11, "/dev/full"), kExtractWriteFailed);
+  EXPECT_EQ(Extract(firmware, 11, "/dev/full"), kExtractWriteFailed);
 }
 
-TEST_F(ExtractFailureTest, UnreadableFirmwareIsReported) {
-  // A directory opens for reading but every read fails.
+// The copy ends at the size the file had when it was opened: a file cut short since is an error,
+// one grown since gives no more than was checked.
+TEST_F(ExtractFailureTest, ReadsTheSizeCheckedAtOpen) {
+  const std::string firmware = dir_.File("fw.fq");
   const std::string temp = dir_.File("payload.tmp");
-  EXPECT_EQ(ExtractPayload(dir_.path().c_str(), 0, temp.c_str()), kExtractReadFailed);
+  test::WriteFile(firmware, "#FileStart\n" + std::string(100, 'p'));
+  FirmwareFile file;
+  ASSERT_TRUE(file.Open(firmware.c_str()));
+  test::WriteFile(firmware, "#FileStart\n" + std::string(200, 'q'));  // same file, rewritten
+  ASSERT_EQ(ExtractPayload(file, 11, temp.c_str()), kExtractOk);
+  EXPECT_EQ(test::ReadFile(temp), std::string(100, 'q'));
+  test::WriteFile(firmware, "#FileStart\n");
+  EXPECT_EQ(ExtractPayload(file, 11, temp.c_str()), kExtractReadFailed);
+}
+
+TEST_F(ExtractFailureTest, TheTemporaryFileIsNeverWrittenThroughALink) {
+  const std::string firmware = dir_.File("fw.fq");
+  const std::string target = dir_.File("target");
+  const std::string temp = dir_.File("payload.tmp");
+  test::WriteFile(firmware, "#FileStart\nab");
+  test::WriteFile(target, "keep");
+  ASSERT_EQ(symlink(target.c_str(), temp.c_str()), 0);
+  EXPECT_EQ(Extract(firmware, 11, temp), kExtractCantCreateTemp);
+  EXPECT_EQ(test::ReadFile(target), "keep");
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include "programmer/command_frame.h"
 #include "programmer/programmer_errors.h"
+#include "programmer/programmer_ops.h"
+#include "tests/programmer/fake_deadline_clock.h"
 #include "tests/programmer/fake_link.h"
 #include "util/endian.h"
 
@@ -132,6 +134,8 @@ TEST(PartitionOps, BootRecordLeavesOutItsFirstEightBytes) {
   EXPECT_EQ(fake.progress.back(), 100);
 }
 
+// Each check is made twice: by ProgramPartition before it sends anything, and by the family
+// table's CheckRecord, which drivers run over a whole package before its first image.
 TEST(PartitionOps, ChecksFailBeforeAnythingIsSent) {
   const struct {
     const char* name;
@@ -143,6 +147,7 @@ TEST(PartitionOps, ChecksFailBeforeAnythingIsSent) {
   } cases[] = {
       {"block 6 for MAIN", &Wx2040, 6, MakeRecord(100, 6), 6, true},
       {"25 bytes", &Wx2040, 2, MakeRecord(25, 3), 3, true},
+      {"24 bytes for HTTP", &Wx2040, 5, MakeRecord(24, 8), 3, true},
       {"one byte", &Wx2040, 2, Bytes{3}, 3, true},
       {"empty", &Wx2040, 2, Bytes{}, 3, true},
       {"65537 bytes for BOOT", &Wx2040, 0, MakeRecord(65537, 0), 4, true},
@@ -160,7 +165,13 @@ TEST(PartitionOps, ChecksFailBeforeAnythingIsSent) {
               c.expected);
     EXPECT_TRUE(fake.writes.empty());
     EXPECT_EQ(fake.progress, c.reportsZero ? std::vector<int32_t>{0} : std::vector<int32_t>{});
+    const ProgrammerOps& ops = c.family == &Wx2040 ? kWx2040ProgrammerOps : kWx2050ProgrammerOps;
+    const uint32_t length = static_cast<uint32_t>(c.record.size());
+    EXPECT_EQ(ops.CheckRecord(c.partition, length >= 2 ? c.record[length - 2] : 0, length),
+              c.expected);
   }
+  EXPECT_EQ(kWx2040ProgrammerOps.CheckRecord(16, 67, 16384), 0);  // exactly the OEM partition
+  EXPECT_EQ(kWx2050ProgrammerOps.CheckRecord(28, 254, 26), 0);     // the shortest XP2 record
   const Bytes record = MakeRecord(100, 3);
   EXPECT_EQ(programmer::ProgramPartition(Wx2040, nullptr, 2, record.data(), 100), 7);
   EXPECT_EQ(programmer::ErasePartition(Wx2040, nullptr, 2), 7);
@@ -265,6 +276,64 @@ TEST(PartitionOps, EraseLoopEndsOnAnyOtherReply) {
     EXPECT_EQ(programmer::RunEraseLoop(&fake.link, 0x4000, 0x2000, 95), c.expected);
     EXPECT_EQ(fake.progress, c.loopProgress);
   }
+}
+
+// An instrument that never finishes, however each single call is answered in time, is given up
+// on: each operation has a deadline from its size and a cap on replies that move nothing.
+TEST(PartitionOps, OperationsEndAtTheirDeadlineOrAfterTooManyIdleReplies) {
+  const Bytes oem = MakeRecord(7794, 67);  // one block of 8192: 60 s + 5 s + 8 x 100 ms
+  const struct {
+    const char* name;
+    int64_t stepMs;           // the clock's move at every look
+    const char* loopReply;    // what the instrument repeats once the setup is done
+    bool erase;
+    bool onePieces;           // the link takes the data a byte at a time
+    int32_t expected;
+  } cases[] = {
+      {"progress replies every 9 s, for ever", 9000, "prog:", false, false, kProgDeadlinePassed},
+      {"chatter at once, for ever", 0, "junk", false, false, kProgTooManyReplies},
+      {"progress beyond the count, at once", 0, "prog:", false, false, kProgTooManyReplies},
+      {"data a byte at a time", 1000, "OK", false, true, kProgDeadlinePassed},
+      {"erase: RtnOk at once, for ever", 0, "RtnOk", true, false, kProgTooManyReplies},
+      {"erase: a block every 9 s, for ever", 9000, "eras:", true, false, kProgDeadlinePassed},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeDeadlineClock clock(c.stepMs);
+    FakeLink fake;
+    if (c.erase) {
+      fake.QueueOk(4);
+    } else {
+      QueueSetup(fake, Checksum(oem));
+    }
+    // Far more than any cap or deadline allows; an empty queue would end the run with 2.
+    for (int i = 0; i < 20000; ++i) fake.replies.emplace_back(c.loopReply);
+    if (c.onePieces) fake.writtenCount = [](size_t, uint32_t) { return 1u; };
+    const int32_t rc = c.erase ? programmer::ErasePartition(Wx2040, &fake.link, 16)
+                               : programmer::ProgramPartition(Wx2040, &fake.link, 16, oem.data(), 7794);
+    EXPECT_EQ(rc, c.expected);
+    EXPECT_GT(fake.replies.size(), 19000u) << "given up long before the instrument stopped";
+  }
+}
+
+// The allowance covers a real full partition, and the simulator's default timing (300 ms erase
+// and 500 ms program per block) many times over.
+TEST(PartitionOps, DeadlinesFollowTheSize) {
+  FakeDeadlineClock clock;
+  EXPECT_EQ(StartOperationBudget(7794, 1).deadlineMs, 65800);  // the OEM record
+  EXPECT_EQ(StartOperationBudget(0x100000, 16).deadlineMs, 60000 + 16 * 5000 + 1024 * 100);
+  EXPECT_EQ(StartOperationBudget(0, 128).deadlineMs, 60000 + 128 * 5000);  // erasing COMM
+  EXPECT_GT(StartOperationBudget(0x28000, 40).deadlineMs, 40 * 800 * 4);    // XP2 in the simulator
+  OperationBudget budget = StartOperationBudget(1, 1);
+  EXPECT_FALSE(BudgetExpired(&budget));
+  clock.nowMs = budget.deadlineMs + 1;
+  EXPECT_TRUE(BudgetExpired(&budget));
+  EXPECT_FALSE(BudgetExpired(nullptr));
+  for (uint32_t i = 0; i < kMaxIdleReplies; ++i) ASSERT_FALSE(CountIdleReply(&budget, 4));
+  EXPECT_TRUE(CountIdleReply(&budget, 4));
+  OperationBudget bytes = StartOperationBudget(1, 1);
+  EXPECT_FALSE(CountIdleReply(&bytes, kMaxIdleReplyBytes));
+  EXPECT_TRUE(CountIdleReply(&bytes, 1));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Opening a firmware file: what the selection leaves in the front end and in the selection
 // record for accepted, rejected and unreadable files, and when the device list is refreshed.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <ostream>
 
@@ -121,13 +123,21 @@ TEST_F(FileSelectionTest, UnopenableFileChangesNothingButTheLog) {
   fe.log.clear();
 
   const std::string tooLong = scratch.path() + "/" + std::string(5000, 'a');
-  for (const std::string& path : {scratch.File("missing.fq"), tooLong}) {
+  // Anything but a regular file reached without a link: a FIFO must not block the open, and a
+  // directory is no file too large.
+  const std::string fifo = scratch.File("fifo.fq");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string link = scratch.File("link.fq");
+  ASSERT_EQ(symlink(good.c_str(), link.c_str()), 0);
+  for (const std::string& path : {scratch.File("missing.fq"), tooLong, fifo, link, scratch.path(),
+                                  std::string("/dev/zero")}) {
     fe.events.clear();
     fe.log.clear();
     EXPECT_EQ(Select(path), -1);
     EXPECT_EQ(fe.events, (Events{"line Open File: " + path, "box Error|Can't open file.|error"}));
     EXPECT_EQ(selection.selectedModel, FindModel("WX2050"));
     EXPECT_STREQ(selection.path, good.c_str());
+    EXPECT_TRUE(selection.file.isOpen()) << "the accepted file stays open";
   }
 }
 

@@ -23,28 +23,52 @@ ImagePlanRow Row(const char* name, bool present, bool optional, const char* vers
   return row;
 }
 
-TEST(PlanVerdict, FollowsThePackageChecks) {
-  struct Case {
+ImagePlanRow Checked(ImagePlanRow row, int32_t check, int32_t recordCheck = 0,
+                     bool versioned = true, bool installedRead = true) {
+  row.check = check;
+  row.recordCheck = recordCheck;
+  row.versioned = versioned;
+  row.installedRead = installedRead;
+  return row;
+}
+
+// The verdicts are the driver's own numbers put into words; the rules behind them are tested
+// with the driver.
+TEST(PlanVerdict, WordsForTheDriversVerdicts) {
+  const ImagePlanRow main = Row("MAIN", true, false, "2.10", "2.00", 100, 0x100000);
+  const struct {
     ImagePlanRow row;
-    int32_t flags;
     const char* verdict;
   } cases[] = {
-      {Row("OEM", false, true, "", "", 0, 0x4000), 1, "absent (optional)"},
-      {Row("MAIN", false, false, "", "2.00", 0, 0x100000), 1, "missing"},
-      {Row("1C3", true, false, "01", "01", 0x10000, 0x10000), 1, "ok"},  // exactly maxSize
-      {Row("1C3", true, false, "01", "01", 0x10001, 0x10000), 1, "too large"},
-      {Row("1C3", true, false, "0105", "01", 100, 0x10000), 1, "ok"},     // longer is greater
-      {Row("1C3", true, false, "00", "01", 100, 0x10000), 1, "older than installed"},
-      {Row("1C3", true, false, "00", "01", 100, 0x10000), 0, "ok"},       // no version check
-      {Row("MAIN", true, false, "10.0", "2.00", 100, 0x100000), 1, "older than installed"},
-      {Row("MAIN", true, false, "2.01", "2.00", 100, 0x100000), 1, "ok"},
-      {Row("OEM", true, true, "0001", "", 100, 0x4000), 1, "ok"},         // nothing installed read
-      {Row("X", true, false, "\xC1", "A", 1, 2), 1, "ok"},                // bytes compare unsigned
+      {Checked(Row("OEM", false, true, "", "", 0, 0x4000), 0), "absent (optional)"},
+      {Checked(Row("MAIN", false, false, "", "2.00", 0, 0x100000), 0x101), "missing"},
+      {Checked(main, 0), "ok"},
+      {Checked(main, 0x202), "too large"},
+      {Checked(main, 9), "older than installed"},
+      {Checked(main, 9, 0, true, false), "installed version unreadable"},
+      {Checked(main, 8, 3), "image record too short"},
+      {Checked(main, 8, 6), "image record belongs to another partition"},
   };
-  for (const Case& c : cases) {
-    EXPECT_STREQ(PlanVerdict(c.row, c.flags), c.verdict)
-        << c.row.partitionName << " " << c.row.version << " vs " << c.row.installed;
-  }
+  for (const auto& c : cases) EXPECT_STREQ(PlanVerdict(c.row), c.verdict) << c.row.check;
+}
+
+TEST(PlanVerdict, FailureNoteExplainsOnlyTheFirstFailingRule) {
+  UpdatePlan plan{};
+  plan.ruleCount = 3;
+  plan.rows[0] = Checked(Row("1C3", true, false, "01", "01", 100, 0x10000), 0);
+  plan.rows[1] = Checked(Row("HTTP", true, false, "01", "01", 24, 0x60000), 8, 3);
+  plan.rows[2] = Checked(Row("MAIN", true, false, "2.10", "", 100, 0x100000), 9, 0, true, false);
+  EXPECT_EQ(PlanFailureNote(plan),
+            "The image for HTTP was refused before programming: image record too short "
+            "(programmer error 0x0003). Nothing was programmed.");
+  plan.rows[1].check = 0;
+  EXPECT_EQ(PlanFailureNote(plan),
+            "The installed versions could not be read from the instrument's identification reply.");
+  plan.rows[0].check = 0x101;  // a missing image says enough by its number
+  EXPECT_EQ(PlanFailureNote(plan), "");
+  plan.rows[0].check = 0;
+  plan.rows[2].check = 0;
+  EXPECT_EQ(PlanFailureNote(plan), "");
 }
 
 UpdatePlan SamplePlan() {
@@ -59,7 +83,7 @@ UpdatePlan SamplePlan() {
 }
 
 TEST(PlanText, TableHasAHeadingAndOneLinePerRule) {
-  const std::string table = PlanTable(SamplePlan(), 1);
+  const std::string table = PlanTable(SamplePlan());
   EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 5);
   EXPECT_NE(table.find("1C3"), std::string::npos);
   EXPECT_NE(table.find("1000 / 65536"), std::string::npos);

@@ -2,6 +2,9 @@
 // their order, driver calls, the payload file, progress, and how the device list is used.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
+
 #include <ostream>
 
 #include <memory>
@@ -35,6 +38,7 @@ class UpdateRunTest : public ::testing::Test {
     firmwarePath = scratch.Write("sample.fq", firmwareText);
     selection.header.payloadOffset = static_cast<int32_t>(header.size());
     CopyBounded(selection.path, firmwarePath.c_str());
+    ASSERT_TRUE(selection.file.Open(firmwarePath.c_str()));
     selection.selectedModel = &row;
     tempPath = scratch.File("Flintgate_fw_temp204");
   }
@@ -195,22 +199,55 @@ TEST_F(UpdateRunTest, ModelWithoutUpdaterIsRefusedBeforeAnySearch) {
 TEST_F(UpdateRunTest, UnreadableFirmwareOrTempFolderCannotInitiate) {
   const std::string missingTemp = scratch.File("gone/Flintgate_fw_temp204");
   struct Case {
-    std::string firmware;
+    const char* name;
+    bool fileOpen;
     std::string temp;
-  } cases[] = {{scratch.File("deleted-since-opened.fq"), tempPath},
-               {firmwarePath, missingTemp},
-               {firmwarePath, ""}};
+  } cases[] = {{"no open file", false, tempPath},
+               {"no temporary folder", true, missingTemp},
+               {"no temporary path", true, ""}};
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     RecordingFrontEnd local;
-    CopyBounded(selection.path, c.firmware.c_str());
-    EXPECT_EQ(RunUpdate(&local.ops, &selection, c.temp.c_str()), kRunNoPayload) << c.firmware;
+    if (!c.fileOpen) selection.file.Close();
+    EXPECT_EQ(RunUpdate(&local.ops, &selection, c.temp.c_str()), kRunNoPayload);
     EXPECT_EQ(local.Only("box "), (Events{"box Error|Cannot initiate the update.|error"}));
     EXPECT_EQ(local.LogLines(), (std::vector<std::string>{"Update was cancelled.",
                                                           "Error number: 0x0003", ""}));
     EXPECT_TRUE(local.Only("list ").empty());
     EXPECT_TRUE(local.Only("log Connecting").empty());
+    if (!c.fileOpen) {
+      ASSERT_TRUE(selection.file.Open(firmwarePath.c_str()));
+    }
   }
   EXPECT_TRUE(fe.Only("driver ").empty());
+}
+
+// The payload comes from the file as it was accepted: the descriptor kept since the selection,
+// at the size checked then, whatever the path names by the time Update is pressed.
+TEST_F(UpdateRunTest, PayloadComesFromTheAcceptedFileNotFromThePathAgain) {
+  const std::string grown = firmwareText + "appended after acceptance";
+  struct Case {
+    const char* name;
+    std::function<void()> change;
+  } cases[] = {
+      {"renamed away and replaced by a link to a device",
+       [&] {
+         std::filesystem::rename(firmwarePath, firmwarePath + ".old");
+         std::filesystem::create_symlink("/dev/zero", firmwarePath);
+       }},
+      {"grown since", [&] { scratch.Write("sample.fq", grown); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(firmwarePath);
+    std::filesystem::remove(firmwarePath + ".old");
+    scratch.Write("sample.fq", firmwareText);
+    ASSERT_TRUE(selection.file.Open(firmwarePath.c_str()));
+    c.change();
+    fe.list.Preselect(kResource);
+    ASSERT_EQ(Run(), 0);
+    EXPECT_EQ(driver.payloadSeen, SamplePayload());
+  }
 }
 
 TEST_F(UpdateRunTest, EmptyListAndNoInstrumentGivesInformationBox) {

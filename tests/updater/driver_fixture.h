@@ -95,9 +95,14 @@ class FakeProgrammer {
     current->calls.push_back("close");
     return 0;
   }
+  // The record checks of the family's real programmer (set by DriverTest::Start).
+  static int32_t CheckRecord(int32_t partition, uint32_t blockId, uint32_t length) {
+    return current->family->programmer->CheckRecord(partition, blockId, length);
+  }
+  const UpdaterFamily* family = &kWx2040UpdaterFamily;
 };
 
-inline const ProgrammerOps FakeProgrammer::kOps = {Connect, Program, Erase, Query, Close};
+inline const ProgrammerOps FakeProgrammer::kOps = {Connect, Program, Erase, Query, Close, CheckRecord};
 
 // A context of the test's own (not the family's static one), the link slots on a FakeLink, a
 // fake clock, and a private folder for payload files.
@@ -122,6 +127,7 @@ class DriverTest : public testing::Test {
   void Start(const UpdaterFamily& family, bool fakeProgrammer = true) {
     ASSERT_EQ(updater::Init(family, &context, RecordProgress, this), 0);
     if (fakeProgrammer) context.programmer = &FakeProgrammer::kOps;
+    if (FakeProgrammer::current != nullptr) FakeProgrammer::current->family = &family;
   }
 
   std::string WritePayload(const std::vector<Bytes>& records, const char* name = "payload") {

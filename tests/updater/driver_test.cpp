@@ -306,6 +306,69 @@ TEST_F(DriverTest, SupplementNeverDisplacesWhatThePackageHolds) {
   }
 }
 
+// An identification reply without its commas and hyphens carries no installed versions: where
+// versions are checked that refuses the package, and it never counts as an old main version.
+TEST_F(DriverTest, UnreadableInstalledVersionsAreNeverOlderThanEverything) {
+  const struct {
+    const char* identity;
+    int32_t flags;
+    int32_t expected;
+    size_t programmed;
+  } cases[] = {
+      {"WRITER,WX2040,SN1", 1, 9, 0},
+      {"WRITER WX2040 SN1 2.00 0 01 02 03 0105", 1, 9, 0},
+      {"WRITER,WX2040,SN1,2.10-0-01-02-03", 1, 9, 0},  // HTTP's sub-field alone is missing
+      {"WRITER,WX2040,SN1", 0, 0, 5},                  // no version check: installed as asked
+  };
+  auto package = Wx2040Package();
+  package.erase(package.begin());  // no OEM image of its own
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.identity);
+    FakeProgrammer programmer;
+    programmer.identity = c.identity;
+    const std::string payload = WritePayload(package);
+    const uintmax_t size = FileSize(payload);
+    Start(Wx2040);
+    EXPECT_EQ(updater::Update(&context, payload.c_str(), c.flags), c.expected);
+    EXPECT_EQ(programmer.programmed.size(), c.programmed);
+    EXPECT_EQ(FileSize(payload), size) << "an unread main version is no old one";
+  }
+  FakeProgrammer programmer;
+  programmer.identity = "WRITER,WX2040,SN1,2.10-0-01-02-03";
+  Start(Wx2040);
+  const std::string payload = WritePayload(package);
+  ASSERT_EQ(updater::Update(&context, payload.c_str(), 1), 9);
+  EXPECT_TRUE(context.rules[3].installedRead);
+  EXPECT_EQ(context.rules[3].check, 0);
+  EXPECT_FALSE(context.rules[4].installedRead);
+  EXPECT_EQ(context.rules[4].check, 9);
+}
+
+TEST_F(DriverTest, AFailedOemAppendIsReported) {
+  FakeProgrammer programmer;
+  programmer.identity = "WRITER,WX2040,SN1,2.00-0-01-02-03-0105";
+  Start(Wx2040);
+  // /dev/full opens for update and seeks, but every write fails for want of space.
+  EXPECT_EQ(updater::Update(&context, "/dev/full", 1), 7);
+  EXPECT_EQ(programmer.Count("program"), 0u);
+}
+
+// The transfer reads every image before it programs the first: a payload cut short after the
+// checks must not leave the instrument with some images new and some old.
+TEST_F(DriverTest, EveryImageIsReadBeforeTheFirstIsProgrammed) {
+  FakeProgrammer programmer;
+  programmer.identity = kIdn2040;
+  const auto full = Wx2040Package();
+  const std::string payload = WritePayload({full[3], full[5], full[4], full[2], full[1]});  // rule order
+  Start(Wx2040);
+  ParseImageIndex(&context.index, payload.c_str());
+  ASSERT_EQ(CheckPackage(Wx2040, context.programmer, &context.index, kIdn2040, 1, context.rules), 0);
+  // Cut the file inside HTTP, the last record: the four images before it could still be read.
+  std::filesystem::resize_file(payload, static_cast<uintmax_t>(context.rules[4].entry->offset + 10));
+  EXPECT_EQ(updater::TransferImages(&context, payload.c_str()), 5);
+  EXPECT_EQ(programmer.Count("program"), 0u);
+}
+
 TEST_F(DriverTest, OverallProgressIsWeightedByTheImages) {
   Start(Wx2040, false);
   const ImageRule* rules = kWx2040UpdaterFamily.rules.data();

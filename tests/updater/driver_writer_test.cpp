@@ -9,6 +9,7 @@
 #include "programmer/command_frame.h"
 #include "programmer/partition_ops.h"
 #include "tests/updater/driver_fixture.h"
+#include "util/endian.h"
 
 namespace fg::test {
 namespace {
@@ -123,6 +124,51 @@ TEST_F(DriverTest, Wx2040UpdateWithTheOemSupplement) {
   EXPECT_EQ(writer.flash[67], Bytes(kOemRecord, kOemRecord + kOemRecordSize));
   EXPECT_EQ(overall.back(), 100);
   EXPECT_EQ(FakeClock::nowMs / 1000, 4) << "one writer-mode wait: the second connect finds WRITER";
+}
+
+// A record of `length` bytes (16 at least) with a version newer than any installed one, whose
+// trailer, and so its block id, sits at its end.
+Bytes ShortRecord(uint8_t blockId, uint32_t length) {
+  Bytes r(length, '9');
+  StoreBe32(&r[8], length - 6);
+  r[length - 2] = blockId;
+  return r;
+}
+
+bool AnyCommandFrame(const FakeLink& fake) {
+  for (const Bytes& w : fake.writes)
+    if (DecodeCommandFrame(w.data(), w.size(), nullptr, nullptr, nullptr)) return true;
+  return false;
+}
+
+// The fifth image in rule order is one the programmer refuses: the package is refused before
+// the first frame goes out, so nothing is erased or programmed.
+TEST_F(DriverTest, ARecordTheProgrammerRefusesStopsThePackageBeforeTheFirstFrame) {
+  const struct {
+    const UpdaterFamily* family;
+    const char* identity;
+    std::vector<Bytes> package;
+  } cases[] = {
+      {&kWx2040UpdaterFamily, "WRITER,WX2040,SN1,2.10-0-01-02-03-0105",
+       {Record(3, 100, "01"), Record(4, 100, "02"), Record(6, 100, "03"),
+        Record(14, 6000, "2.10"), ShortRecord(8, 24)}},
+      {&kWx2050UpdaterFamily, "WRITER,WX2050,SN2,1.00-0-01",
+       {Record(254, 500, "02"), Record(4, 500, "1.05"), ShortRecord(75, 24)}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.family->name);
+    fake.writes.clear();
+    FakeWriter writer(fake);
+    writer.writerMode = true;
+    writer.writerIdentity = c.identity;
+    const std::string payload = WritePayload(c.package);
+    Start(*c.family, false);
+    ASSERT_EQ(updater::Connect(&context, "USB0::0x2E5B::0x3A01::SN1::INSTR"), 0);
+    EXPECT_EQ(updater::Update(&context, payload.c_str(), kUpdateCheckVersions), 8);
+    EXPECT_EQ(context.programmerError, 3) << "the record is shorter than 26 bytes";
+    EXPECT_TRUE(writer.flash.empty());
+    EXPECT_FALSE(AnyCommandFrame(fake)) << "not even a reset went out";
+  }
 }
 
 TEST_F(DriverTest, InstrumentRefusalStopsTheTransfer) {

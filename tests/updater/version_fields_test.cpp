@@ -38,17 +38,27 @@ TEST(VersionFields, ExtractorsTakeTheirSubFieldOfTheFourthField) {
         {ExtractVersionField5, c.field5}};
     for (const auto& [extract, text] : expected) {
       std::memset(out, 'Z', sizeof out);
-      extract(out, c.reply);
+      const bool read = extract(out, c.reply);
       EXPECT_STREQ(out, text);
+      EXPECT_EQ(read, text[0] != '\0') << text;
     }
   }
+}
+
+TEST(VersionFields, AnEmptySubFieldIsNotRead) {
+  char out[kVersionTextSize];
+  EXPECT_FALSE(ExtractVersionField2(out, "A,B,C,2.10-0--02"));  // starts with the next hyphen
+  EXPECT_STREQ(out, "-0");
+  EXPECT_FALSE(ExtractVersionField0(out, "A,B,C,\r\n"));
+  EXPECT_FALSE(ExtractVersionField0(out, "A,B,C,,2.10"));
+  EXPECT_FALSE(ExtractVersionField0(out, nullptr));
+  EXPECT_TRUE(ExtractVersionField0(out, "A,B,C,1-2-3"));
 }
 
 TEST(VersionFields, VersionsOrderAsUnsignedText) {
   EXPECT_LT(CompareVersionText("10.0", "2.00"), 0);  // text order, not numeric
   EXPECT_GT(CompareVersionText("0105", "01"), 0);
   EXPECT_EQ(CompareVersionText("2.00", "2.00"), 0);
-  EXPECT_LT(CompareVersionText("", "0"), 0);          // an unread version is below every other
   EXPECT_GT(CompareVersionText("\x80", "A"), 0);      // bytes above 0x7F are large, not negative
   EXPECT_LT(CompareVersionText("2.00", "2.01"), 0);
 }
