@@ -133,8 +133,9 @@ std::vector<BusEntry> ListBusDevices(const std::string& folder) {
     struct stat info {};
     if (::lstat(entry.socketPath.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode)) continue;
     // A device that crashed leaves its socket behind; only a listening one is on the bus. The
-    // device sees this probe as a connection that ends before it asks for a session.
-    int fd = ConnectUnix(entry.socketPath);
+    // device sees this probe as a connection that ends before it asks for a session. A stopped
+    // device whose backlog is full (EAGAIN) is still there: listed, and busy when opened.
+    int fd = ConnectUnix(entry.socketPath, Deadline::After(kProbeConnectMs));
     if (fd < 0) {
       if (errno == ECONNREFUSED || errno == ENOENT) continue;
     } else {
