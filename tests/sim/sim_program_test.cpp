@@ -244,5 +244,17 @@ TEST(SimProgram, StoppedInstrumentHoldsUpNoSearchAndNoOtherInstrument) {
   EXPECT_EQ(live.Stop(SIGTERM), 0) << live.output();
 }
 
+// A serial that could name a path is refused before anything is written for it.
+TEST(SimProgram, RefusedSerialWritesNothingOutsideTheStateFolder) {
+  fg::testing::TempBusFolder bus;
+  const std::filesystem::path state = std::filesystem::path(bus.path()) / "state";
+  std::filesystem::create_directory(state);
+  Child sim({FG_SIM_PATH, "--fast", "--bus", bus.path(), "--state", state.string(), "WX2040:../x"});
+  EXPECT_EQ(sim.Wait(), 2) << sim.output();
+  EXPECT_NE(sim.output().find("invalid serial"), std::string::npos) << sim.output();
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(bus.path()) / "x"));
+  EXPECT_TRUE(std::filesystem::is_empty(state));
+}
+
 }  // namespace
 }  // namespace fg
