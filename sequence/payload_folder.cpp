@@ -150,7 +150,9 @@ void RemovePayloadFolderFromSignal() {
   for (SignalSlot& slot : g_slots) {
     uint32_t word = slot.word.load();
     // Another thread is writing this slot; it has the signals blocked and finishes at once.
-    for (int spins = 0; KindOf(word) == kWriting && spins < 1000000; ++spins) word = slot.word.load();
+    for (int spins = 0; KindOf(word) == kWriting && spins < 1000000; ++spins) {
+      word = slot.word.load();
+    }
     if (KindOf(word) != kReady) continue;
     if (!slot.word.compare_exchange_strong(word, With(word, kWriting))) continue;
     EmptySlot(slot);

@@ -122,19 +122,22 @@ TEST(PayloadFolderSignalTest, TerminatingSignalRemovesEveryRunsFolder) {
       std::ofstream(f.path) << "payload";
       paths += f.path + "\n";
     }
-    if (::write(fds[1], paths.data(), paths.size()) != static_cast<ssize_t>(paths.size())) ::_exit(4);
+    if (::write(fds[1], paths.data(), paths.size()) != static_cast<ssize_t>(paths.size()))
+      ::_exit(4);
     ::raise(SIGTERM);
     ::_exit(5);
   });
   ::close(fds[1]);
   std::string paths;
   char buffer[1024];
-  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) paths.append(buffer, static_cast<size_t>(n));
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+    paths.append(buffer, static_cast<size_t>(n));
   ::close(fds[0]);
   ASSERT_TRUE(WIFSIGNALED(status)) << WEXITSTATUS(status);
   EXPECT_EQ(WTERMSIG(status), SIGTERM);
   size_t count = 0;
-  for (size_t start = 0, end; (end = paths.find('\n', start)) != std::string::npos; start = end + 1) {
+  for (size_t start = 0, end; (end = paths.find('\n', start)) != std::string::npos;
+       start = end + 1) {
     const fs::path folder = fs::path(paths.substr(start, end - start)).parent_path();
     EXPECT_FALSE(fs::exists(folder)) << folder;
     ++count;

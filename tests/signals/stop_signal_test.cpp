@@ -45,7 +45,8 @@ class StopSignalTest : public E2eTest {
   static std::string Drain(int fd) {
     std::string text;
     char buffer[4096];
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+      text.append(buffer, static_cast<size_t>(n));
     return text;
   }
 
@@ -78,7 +79,8 @@ class StopSignalTest : public E2eTest {
     for (const auto& [block, bytes] : RecordsOf(firmware)) {
       for (const PartitionInfo& row : kWx2040PartitionTable) {
         if (row.firstBlock != static_cast<uint32_t>(block)) continue;
-        if (std::find(begun.begin(), begun.end(), row.name) != begun.end()) expected[row.name] = bytes;
+        if (std::find(begun.begin(), begun.end(), row.name) != begun.end())
+          expected[row.name] = bytes;
       }
     }
     EXPECT_EQ(expected.size(), begun.size());

@@ -64,7 +64,8 @@ Child Start(const std::vector<std::string>& argv, const std::vector<std::string>
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
     bool replaced = false;
-    for (const std::string& mine : env) replaced |= entry.compare(0, mine.find('=') + 1, mine, 0, mine.find('=') + 1) == 0;
+    for (const std::string& mine : env)
+      replaced |= entry.compare(0, mine.find('=') + 1, mine, 0, mine.find('=') + 1) == 0;
     if (!replaced) all.push_back(entry);
   }
   std::vector<char*> args, envp;
@@ -75,10 +76,12 @@ Child Start(const std::vector<std::string>& argv, const std::vector<std::string>
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
   Child child;
-  if (posix_spawn(&child.pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0) child.pid = -1;
+  if (posix_spawn(&child.pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0)
+    child.pid = -1;
   posix_spawn_file_actions_destroy(&actions);
   return child;
 }
@@ -129,7 +132,8 @@ class Lane {
     for (int seed : {1, 2}) {
       const fs::path file = root_ / ("fw" + std::to_string(seed) + ".fq");
       const Child make = Start({FG_SIM_PATH, "make-firmware", model_.name, file.string(), "--seed",
-                                std::to_string(seed)}, {}, root_ / "make.out");
+                                std::to_string(seed)},
+                               {}, root_ / "make.out");
       ASSERT_EQ(Wait(make, 60), 0) << ReadFile(root_ / "make.out");
       files_.push_back(file);
       images_.push_back(Images(file));
@@ -160,13 +164,13 @@ class Lane {
     // spares the 4 s of the switch; the writer of a WX2050 is found only under its own product
     // id, so the resource is always named.
     const std::string resource = std::string("USB0::0x2E5B::") +
-                                 (draw.normalStart ? model_.normalProduct : "0x3A01") + "::" +
-                                 model_.serial + "::INSTR";
-    const Child cli = Start({FG_CLI_PATH, "update", files_[static_cast<size_t>(file)].string(),
-                             "--device", resource, "--yes", "--json", "--quiet"},
-                            {"FLINTGATE_SIMBUS=" + (root_ / "bus").string(),
-                             "TMPDIR=" + (root_ / "tmp").string()},
-                            root_ / "cli.out");
+                                 (draw.normalStart ? model_.normalProduct : "0x3A01") +
+                                 "::" + model_.serial + "::INSTR";
+    const Child cli = Start(
+        {FG_CLI_PATH, "update", files_[static_cast<size_t>(file)].string(), "--device", resource,
+         "--yes", "--json", "--quiet"},
+        {"FLINTGATE_SIMBUS=" + (root_ / "bus").string(), "TMPDIR=" + (root_ / "tmp").string()},
+        root_ / "cli.out");
     const int status = Wait(cli, kRunDeadlineSeconds);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     *longest = std::max(*longest, seconds);
@@ -176,17 +180,23 @@ class Lane {
       failures->push_back(what + "the run exceeded its deadline of " +
                           std::to_string(kRunDeadlineSeconds) + " s");
     } else if (status != 0 && status != 1) {
-      failures->push_back(what + "exit status " + std::to_string(status) + ": " + ReadFile(root_ / "cli.out"));
+      failures->push_back(what + "exit status " + std::to_string(status) + ": " +
+                          ReadFile(root_ / "cli.out"));
     }
-    if (!fs::is_empty(root_ / "tmp")) failures->push_back(what + "a payload folder was left behind");
+    if (!fs::is_empty(root_ / "tmp"))
+      failures->push_back(what + "a payload folder was left behind");
     Check(file, status, what, failures);
   }
 
  private:
   Child StartSim(const std::string& fault, bool normalStart) {
     fs::remove(root_ / "sim.out");
-    std::vector<std::string> argv = {FG_SIM_PATH, std::string(model_.name) + ":" + model_.serial,
-                                     "--fast", "--bus", (root_ / "bus").string(), "--state",
+    std::vector<std::string> argv = {FG_SIM_PATH,
+                                     std::string(model_.name) + ":" + model_.serial,
+                                     "--fast",
+                                     "--bus",
+                                     (root_ / "bus").string(),
+                                     "--state",
                                      (root_ / "state").string()};
     if (!normalStart) {
       argv.push_back("--fault");
@@ -222,9 +232,11 @@ class Lane {
     std::vector<std::pair<uint32_t, std::string>> records;
     for (int32_t i = 0; i < index.imageCount; ++i) {
       const ImageIndexEntry& e = index.images[i];
-      records.emplace_back(e.blockId, bytes.substr(static_cast<size_t>(header.payloadOffset) + e.offset, e.length));
+      records.emplace_back(
+          e.blockId, bytes.substr(static_cast<size_t>(header.payloadOffset) + e.offset, e.length));
     }
-    records.emplace_back(kOemBlockId, std::string(reinterpret_cast<const char*>(kOemRecord), kOemRecordSize));
+    records.emplace_back(kOemBlockId,
+                         std::string(reinterpret_cast<const char*>(kOemRecord), kOemRecordSize));
     std::map<std::string, std::set<std::string>> images;
     for (const auto& [block, record] : records) {
       for (const PartitionInfo& row : model_.partitions) {
@@ -256,15 +268,18 @@ class Lane {
         failures->push_back(what + "completed, but " + name + " lacks its new image");
       }
     }
-    if (neither.size() > 1) failures->push_back(what + std::to_string(neither.size()) + " partitions hold neither image");
+    if (neither.size() > 1)
+      failures->push_back(what + std::to_string(neither.size()) + " partitions hold neither image");
     if (neither.size() == 1) {
       // The one partition cut short must be the one in progress, as both logs have it.
       const std::string trace = ReadFile(root_ / "sim.out");
       const size_t at = trace.rfind("-- programming ");
-      const std::string begun = at == std::string::npos ? "" : trace.substr(at + 15, trace.find(':', at) - at - 15);
+      const std::string begun =
+          at == std::string::npos ? "" : trace.substr(at + 15, trace.find(':', at) - at - 15);
       std::string planned;
       try {
-        const auto result = nlohmann::json::parse(ReadFile(root_ / "cli.out").substr(ReadFile(root_ / "cli.out").find('{')));
+        const auto result = nlohmann::json::parse(
+            ReadFile(root_ / "cli.out").substr(ReadFile(root_ / "cli.out").find('{')));
         for (const auto& image : result.at("images")) {
           if (image.at("present").get<bool>() && !image.at("programmed").get<bool>()) {
             planned = image.at("partition").get<std::string>();
@@ -276,8 +291,9 @@ class Lane {
       std::string file = begun;
       std::replace(file.begin(), file.end(), ' ', '_');
       if (neither[0] != file + ".bin" || begun != planned) {
-        failures->push_back(what + neither[0] + " holds neither image, but the trace's last programming was '" +
-                            begun + "' and the plan's first unprogrammed image '" + planned + "'");
+        failures->push_back(what + neither[0] +
+                            " holds neither image, but the trace's last programming was '" + begun +
+                            "' and the plan's first unprogrammed image '" + planned + "'");
       }
     }
     flash_ = now;
@@ -293,9 +309,18 @@ class Lane {
 // The faults drawn from; N is an image's turn (1 to 6).
 const char* const kFaults[] = {
     "",  // none
-    "final:program-ng@N", "final:erase-ng@N", "final:rtn-ng@N", "final:latest@N",
-    "wrong-checksum@N", "reply:CmdData@N=NG", "reply:CmdSize@N=NG", "reply:CmdSetupEnd@N=NG",
-    "long-reply:CmdReset@N", "unplug:CmdProgram@N", "unplug:CmdData@N", "unplug-after:BYTES",
+    "final:program-ng@N",
+    "final:erase-ng@N",
+    "final:rtn-ng@N",
+    "final:latest@N",
+    "wrong-checksum@N",
+    "reply:CmdData@N=NG",
+    "reply:CmdSize@N=NG",
+    "reply:CmdSetupEnd@N=NG",
+    "long-reply:CmdReset@N",
+    "unplug:CmdProgram@N",
+    "unplug:CmdData@N",
+    "unplug-after:BYTES",
 };
 
 std::string DrawFault(std::mt19937_64& random) {
@@ -355,11 +380,13 @@ TEST(Soak, EveryPartitionHoldsItsOldOrItsNewImage) {
     for (const std::string& f : lane) ADD_FAILURE() << f;
     failed += lane.size();
   }
-  std::printf("soak: %llu updates in %.1f s, longest run %.2f s (deadline %.0f s), %zu failures, seed %llu\n",
-              static_cast<unsigned long long>(updates),
-              std::chrono::duration<double>(Clock::now() - start).count(),
-              *std::max_element(longest.begin(), longest.end()), kRunDeadlineSeconds, failed,
-              static_cast<unsigned long long>(seed));
+  std::printf(
+      "soak: %llu updates in %.1f s, longest run %.2f s (deadline %.0f s), %zu failures, seed "
+      "%llu\n",
+      static_cast<unsigned long long>(updates),
+      std::chrono::duration<double>(Clock::now() - start).count(),
+      *std::max_element(longest.begin(), longest.end()), kRunDeadlineSeconds, failed,
+      static_cast<unsigned long long>(seed));
   std::error_code ignored;
   if (failed == 0 && std::getenv("SOAK_KEEP") == nullptr) fs::remove_all(root, ignored);
 }

@@ -62,7 +62,9 @@ namespace {
 
 constexpr int kMaxLinksFollowed = 16;
 
-bool OwnedByRootOrUs(const struct stat& info) { return info.st_uid == 0 || info.st_uid == ::geteuid(); }
+bool OwnedByRootOrUs(const struct stat& info) {
+  return info.st_uid == 0 || info.st_uid == ::geteuid();
+}
 
 // A directory the bus path goes through: nobody but root or us can rename what is in it.
 bool SafeAncestor(const struct stat& info) {
@@ -120,7 +122,8 @@ int WalkToFolder(std::string path, const std::string& shown, std::string* proble
         return -1;
       }
       const bool last = i + 1 == parts.size();
-      const int next = ::openat(fd, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      const int next =
+          ::openat(fd, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
       if (next >= 0) {
         ::close(fd);
         fd = next;
@@ -173,7 +176,8 @@ std::unique_ptr<BusFolder> BusFolder::Open(const std::string& path, std::string*
   std::unique_ptr<BusFolder> folder(new BusFolder(path, fd));
   struct stat info {};
   if (::fstat(fd, &info) != 0) {
-    *problem = "The simulated bus folder " + path + " cannot be read (" + std::strerror(errno) + ").";
+    *problem =
+        "The simulated bus folder " + path + " cannot be read (" + std::strerror(errno) + ").";
     return nullptr;
   }
   if (info.st_uid != ::geteuid()) {
