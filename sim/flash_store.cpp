@@ -133,9 +133,13 @@ FlashStore::FlashStore(const SimFamily& family)
 }
 
 bool FlashStore::Bind(const std::string& folder, std::string* error) {
-  // The parent (the --state folder) is made private too when this creates it.
-  const std::filesystem::path parent = std::filesystem::path(folder).parent_path();
-  if (!parent.empty()) ::mkdir(parent.c_str(), 0700);
+  // The folders above it (the --state folder) are made private too when this creates them.
+  std::vector<std::filesystem::path> missing;
+  for (std::filesystem::path p = std::filesystem::path(folder).parent_path();
+       !p.empty() && p != p.root_path() && ::access(p.c_str(), F_OK) != 0; p = p.parent_path()) {
+    missing.push_back(p);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) ::mkdir(it->c_str(), 0700);
   FolderFd fd(OpenPrivateFolder(folder, error));
   if (fd.get() < 0) return false;
 

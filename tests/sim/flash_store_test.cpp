@@ -123,11 +123,11 @@ TEST_F(StateFolder, IsPrivateAndFollowsNoLinks) {
   const fs::path outside = fs::path(folder_) / "outside";
   { std::ofstream(outside) << "not flash"; }
 
-  const fs::path serial = fs::path(folder_) / "state" / "SN1";
+  const fs::path serial = fs::path(folder_) / "state" / "deeper" / "SN1";
   FlashStore flash(kWx2040SimFamily);
   std::string error;
   ASSERT_TRUE(flash.Bind(serial.string(), &error)) << error;
-  for (const fs::path& made : {serial.parent_path(), serial}) {
+  for (const fs::path& made : {serial.parent_path().parent_path(), serial.parent_path(), serial}) {
     EXPECT_EQ(fs::status(made).permissions() & fs::perms::all, fs::perms::owner_all) << made;
   }
 
