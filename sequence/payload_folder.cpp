@@ -18,7 +18,7 @@ namespace fg {
 namespace {
 
 constexpr size_t kPathCapacity = 4096;
-constexpr int32_t kSlotCount = 16;
+constexpr int32_t kSlotCount = 64;  // runs at once; their paths are static storage
 
 // A slot's word: a generation counter above a two-bit kind, so that an owner never releases a
 // slot that a signal emptied and somebody else took since.

@@ -16,7 +16,7 @@ struct PayloadFolder {
 };
 
 // Creates a fresh folder (mode 0700, under a name nobody could have prepared). False when it
-// cannot be created, or when as many folders as the list holds (16) exist already.
+// cannot be created, or when as many folders as the list holds (64) exist already.
 bool CreatePayloadFolder(PayloadFolder* folder);
 // Removes the payload file and the folder, unless a signal removed them first. Idempotent.
 void RemovePayloadFolder(PayloadFolder* folder);
