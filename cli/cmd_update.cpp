@@ -13,6 +13,7 @@
 #include "sequence/file_selection.h"
 #include "sequence/payload_folder.h"
 #include "sequence/plan_report.h"
+#include "sequence/stop_signals.h"
 #include "sequence/update_run.h"
 #include "updater/update_plan.h"
 #include "util/bounded_text.h"
@@ -94,7 +95,7 @@ int RunUpdateCommand(const UpdateArgs& args) {
                  kResourceNameCapacity - 1);
     return kExitUsage;
   }
-  RemovePayloadFolderOnTerminatingSignals();
+  InstallStopSignals();  // deferred while programming; SIGPIPE ignored
 
   const int32_t flags = (args.allowDowngrade ? 0 : kUpdateCheckVersions) |
                         (args.dryRun ? kUpdateDryRun : 0);
@@ -128,6 +129,11 @@ int RunUpdateCommand(const UpdateArgs& args) {
       PrintJson(result);
     }
     RemovePayloadFolder();
+    // A closed output (a pipe into `head`) never stopped the run; say so, keep its status.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+      std::fprintf(stderr, "flintgate-cli: the standard output could not be written; the run "
+                           "went on to its end regardless\n");
+    }
     return exitStatus;
   };
 

@@ -1,41 +1,64 @@
 #include "sequence/payload_folder.h"
 
+#include <pthread.h>
+#include <signal.h>
+#include <stdlib.h>
 #include <unistd.h>
 
-#include <csignal>
-#include <cstdlib>
+#include <atomic>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
 
+#include "sequence/stop_signals.h"
 #include "util/bounded_text.h"
 
 namespace fg {
 
 namespace {
 
-// Fixed buffers so that the signal-safe removal needs nothing but unlink and rmdir.
 constexpr size_t kPathCapacity = 4096;
+constexpr int32_t kSlotCount = 64;  // runs at once; their paths are static storage
 
-struct PayloadFolder {
-  std::mutex mutex;
-  std::string path;             // the payload path, empty while no folder exists
-  char folderText[kPathCapacity] = {};
-  char fileText[kPathCapacity] = {};
-  bool atexitInstalled = false;
+// A slot's word: a generation counter above a two-bit kind, so that an owner never releases a
+// slot that a signal emptied and somebody else took since.
+constexpr uint32_t kFree = 0;
+constexpr uint32_t kWriting = 1;  // its paths are being written or removed: not to be read
+constexpr uint32_t kReady = 2;
+constexpr uint32_t KindOf(uint32_t word) { return word & 3u; }
+constexpr uint32_t With(uint32_t word, uint32_t kind) { return (word & ~3u) | kind; }
+constexpr uint32_t NextGeneration(uint32_t word) { return (word & ~3u) + 4u; }
+
+// Plain static storage, constant-initialised: nothing is made on first use.
+struct SignalSlot {
+  std::atomic<uint32_t> word;
+  char folder[kPathCapacity];
+  char file[kPathCapacity];
+};
+SignalSlot g_slots[kSlotCount];
+static_assert(std::atomic<uint32_t>::is_always_lock_free);
+
+// Blocks the stop signals on this thread while it writes a slot, so that their handler never
+// meets a slot of its own thread half-written. Other threads' handlers wait for it briefly.
+class StopSignalsBlocked {
+ public:
+  StopSignalsBlocked() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : kStopSignals) sigaddset(&set, s);
+    pthread_sigmask(SIG_BLOCK, &set, &previous_);
+  }
+  ~StopSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+
+ private:
+  sigset_t previous_;
 };
 
-PayloadFolder& State() {
-  static PayloadFolder* state = new PayloadFolder;  // never destroyed: atexit still needs it
-  return *state;
-}
-
-void RemoveAtExit() { RemovePayloadFolder(); }
-
-void OnTerminatingSignal(int signal) {
-  RemovePayloadFolderFromSignal();
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);
+void EmptySlot(SignalSlot& slot) {
+  if (slot.file[0] != '\0') unlink(slot.file);
+  if (slot.folder[0] != '\0') rmdir(slot.folder);
+  slot.file[0] = '\0';
+  slot.folder[0] = '\0';
 }
 
 std::string TempDirectory() {
@@ -45,45 +68,98 @@ std::string TempDirectory() {
   return dir.string();
 }
 
+// The process's own folder.
+struct ProcessFolder {
+  std::mutex mutex;
+  PayloadFolder folder;
+  bool atexitInstalled = false;
+};
+
+ProcessFolder& Process() {
+  static ProcessFolder* state = new ProcessFolder;  // never destroyed: atexit still needs it
+  return *state;
+}
+
+void RemoveAtExit() { RemovePayloadFolder(); }
+
 }  // namespace
 
-const std::string& PayloadTempPath() {
-  PayloadFolder& s = State();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  if (!s.path.empty()) return s.path;
-
+bool CreatePayloadFolder(PayloadFolder* folder) {
+  *folder = PayloadFolder{};
   std::string pattern = TempDirectory() + "/flintgate-XXXXXX";
   std::string file = pattern + "/" + kPayloadFileName;
-  if (file.size() >= kPathCapacity) return s.path;
-  // mkdtemp creates the folder with mode 0700 under a name nobody could have prepared.
-  if (mkdtemp(pattern.data()) == nullptr) return s.path;
+  if (file.size() >= kPathCapacity) return false;
 
-  CopyBounded(s.folderText, pattern.c_str());
-  s.path = pattern + "/" + kPayloadFileName;
-  CopyBounded(s.fileText, s.path.c_str());
-  if (!s.atexitInstalled) {
-    s.atexitInstalled = std::atexit(RemoveAtExit) == 0;
+  StopSignalsBlocked blocked;
+  for (int32_t i = 0; i < kSlotCount; ++i) {
+    SignalSlot& slot = g_slots[i];
+    uint32_t word = slot.word.load();
+    if (KindOf(word) != kFree) continue;
+    const uint32_t writing = With(NextGeneration(word), kWriting);
+    if (!slot.word.compare_exchange_strong(word, writing)) continue;
+    // mkdtemp creates the folder with mode 0700 under a name nobody could have prepared.
+    if (mkdtemp(pattern.data()) == nullptr) {
+      slot.word.store(With(writing, kFree));
+      return false;
+    }
+    file = pattern + "/" + kPayloadFileName;
+    CopyBounded(slot.folder, pattern.c_str());
+    CopyBounded(slot.file, file.c_str());
+    folder->path = file;
+    folder->slot = i;
+    folder->tag = With(writing, kReady);
+    slot.word.store(folder->tag);
+    return true;
   }
-  return s.path;
+  return false;
+}
+
+void RemovePayloadFolder(PayloadFolder* folder) {
+  if (folder->slot >= 0 && folder->slot < kSlotCount) {
+    StopSignalsBlocked blocked;
+    SignalSlot& slot = g_slots[folder->slot];
+    uint32_t expected = folder->tag;
+    // Fails when a signal removed the folder already.
+    if (slot.word.compare_exchange_strong(expected, With(folder->tag, kWriting))) {
+      EmptySlot(slot);
+      slot.word.store(With(folder->tag, kFree));
+    }
+  }
+  *folder = PayloadFolder{};
+}
+
+const std::string& PayloadTempPath() {
+  ProcessFolder& s = Process();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  // A folder that a signal removed is made again.
+  if (s.folder.slot >= 0 && g_slots[s.folder.slot].word.load() != s.folder.tag) {
+    s.folder = PayloadFolder{};
+  }
+  if (!s.folder.path.empty() || !CreatePayloadFolder(&s.folder)) return s.folder.path;
+  if (!s.atexitInstalled) s.atexitInstalled = std::atexit(RemoveAtExit) == 0;
+  return s.folder.path;
 }
 
 void RemovePayloadFolder() {
-  PayloadFolder& s = State();
+  ProcessFolder& s = Process();
   std::lock_guard<std::mutex> lock(s.mutex);
-  RemovePayloadFolderFromSignal();
-  s.path.clear();
+  RemovePayloadFolder(&s.folder);
 }
 
 void RemovePayloadFolderFromSignal() {
-  PayloadFolder& s = State();
-  if (s.fileText[0] != '\0') unlink(s.fileText);
-  if (s.folderText[0] != '\0') rmdir(s.folderText);
-  s.fileText[0] = '\0';
-  s.folderText[0] = '\0';
+  for (SignalSlot& slot : g_slots) {
+    uint32_t word = slot.word.load();
+    // Another thread is writing this slot; it has the signals blocked and finishes at once.
+    for (int spins = 0; KindOf(word) == kWriting && spins < 1000000; ++spins) {
+      word = slot.word.load();
+    }
+    if (KindOf(word) != kReady) continue;
+    if (!slot.word.compare_exchange_strong(word, With(word, kWriting))) continue;
+    EmptySlot(slot);
+    slot.word.store(With(word, kFree));
+  }
 }
 
-void RemovePayloadFolderOnTerminatingSignals() {
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, OnTerminatingSignal);
-}
+void RemovePayloadFolderOnTerminatingSignals() { InstallStopSignals(); }
 
 }  // namespace fg

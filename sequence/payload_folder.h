@@ -1,25 +1,40 @@
-// The private folder of this run of the program, holding the temporary payload file.
+// The private folders that hold the temporary payload file of a run.
 #pragma once
+#include <cstdint>
 #include <string>
 
 namespace fg {
 
 inline constexpr const char* kPayloadFileName = "Flintgate_fw_temp204";
 
-// Creates (once per process) an owner-only folder in the system's temporary directory and returns
-// the payload path inside it; the folder is removed at exit. Empty when it cannot be created.
-// After RemovePayloadFolder the next call creates a fresh folder.
-const std::string& PayloadTempPath();
+// One payload folder: an owner-only folder in the system's temporary directory and the payload
+// path inside it. While it exists it is also listed for RemovePayloadFolderFromSignal.
+struct PayloadFolder {
+  std::string path;   // the payload path; empty when there is no folder
+  int32_t slot = -1;  // its entry in the signal-safe list
+  uint32_t tag = 0;
+};
 
-// Removes the payload file and the folder now (also done at exit).
+// Creates a fresh folder (mode 0700, under a name nobody could have prepared). False when it
+// cannot be created, or when as many folders as the list holds (64) exist already.
+bool CreatePayloadFolder(PayloadFolder* folder);
+// Removes the payload file and the folder, unless a signal removed them first. Idempotent.
+void RemovePayloadFolder(PayloadFolder* folder);
+
+// The process's own folder (the window's and the single-instrument CLI's), made on first use
+// and removed at exit. Empty when it cannot be created. After RemovePayloadFolder() the next
+// call creates a fresh folder.
+const std::string& PayloadTempPath();
+// Removes the process's own folder now.
 void RemovePayloadFolder();
 
-// The same, safe to call from a signal handler (no allocation, no locks): for front ends that
-// clean up on SIGINT or SIGTERM before they end.
+// Removes every payload file and folder that exists now. Async-signal-safe: it reads only
+// preformatted paths from a fixed table of lock-free slots and calls nothing but unlink and
+// rmdir; it allocates nothing, on first use included.
 void RemovePayloadFolderFromSignal();
 
-// Makes SIGINT, SIGTERM and SIGHUP remove the payload file and folder before they end the
-// program as they would have: an interrupted program must not leave its payload behind.
+// Installs the stop signals of sequence/stop_signals.h: INT, TERM and HUP remove the payload
+// folders before they end the program, or wait for the image in progress.
 void RemovePayloadFolderOnTerminatingSignals();
 
 }  // namespace fg

@@ -9,11 +9,13 @@
 //
 // State folder: one file per partition, named after it (PartitionFileName), holding exactly its
 // content, and the file "versions" holding the version run of the identification reply and a
-// line feed.
+// line feed. The folder is opened once, without following a link, and kept private (0700); every
+// file is read and written relative to that descriptor and never through a link.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "sim/sim_family.h"
@@ -30,8 +32,9 @@ class FlashStore {
  public:
   explicit FlashStore(const SimFamily& family);
 
-  // Mirrors the store into `folder` (created when missing): loads the files that exist there,
-  // then writes the whole state. False with *error set when a file is unusable.
+  // Mirrors the store into `folder` (created 0700 when missing, as is its parent): loads the
+  // files that exist there, then writes the whole state. False with *error set when the folder
+  // is a link or another user's, or a file is unusable (a link, not a file, too large).
   bool Bind(const std::string& folder, std::string* error);
   const std::string& Folder() const { return folder_; }
 
@@ -55,10 +58,25 @@ class FlashStore {
   void Save(uint32_t row);
   void SaveVersions();
 
+  // The state folder's descriptor, closed with the store; the store moves, never copies.
+  class FolderFd {
+   public:
+    FolderFd() = default;
+    explicit FolderFd(int fd) : fd_(fd) {}
+    FolderFd(FolderFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    FolderFd& operator=(FolderFd&& other) noexcept;
+    ~FolderFd();
+    int get() const { return fd_; }
+
+   private:
+    int fd_ = -1;
+  };
+
   const SimFamily* family_;
   std::vector<std::vector<uint8_t>> contents_;
   std::vector<std::string> versions_;
   std::string folder_;
+  FolderFd folderFd_;
 };
 
 }  // namespace fg::sim

@@ -19,6 +19,7 @@
 #include "sim/firmware_maker.h"
 #include "sim/flash_store.h"
 #include "sim/sim_instrument.h"
+#include "visa/simbus/simbus_folder.h"
 
 namespace {
 
@@ -203,6 +204,11 @@ int RunInstruments(const RunOptions& options) {
     setup.faults = faults;
     if (!options.quiet) setup.trace = PrintTrace;
 
+    // The serial names the instrument's state folder: checked before anything is written.
+    if (!fg::simbus::IsValidSimSerial(setup.serial)) {
+      return Fail("invalid serial \"" + setup.serial +
+                  "\": use 1 to 64 letters, digits, '.', '_' or '-'");
+    }
     FlashStore flash(*family);
     std::string error;
     if (!options.state.empty() &&

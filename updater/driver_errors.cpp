@@ -15,6 +15,7 @@ const char* DriverErrorText(int32_t code) {
     case kDriverProgramFailed: return "the identification query or programming an image failed";
     case kDriverOlderImage:
       return "an image is older than the installed one, or the installed versions cannot be read";
+    case kDriverStopped: return "stopped on request between two images";
     case 0x100 + kDriverMissingImage:
     case 0x200 + kDriverMissingImage: return "a required image is missing from the package";
     case 0x100 + kDriverOversizeImage:

@@ -14,6 +14,7 @@ inline constexpr int32_t kDriverNoMemory = 6;        // no buffer for an image
 inline constexpr int32_t kDriverOemAppendFailed = 7; // the OEM record cannot be appended
 inline constexpr int32_t kDriverProgramFailed = 8;   // identity query or an image's programming
 inline constexpr int32_t kDriverOlderImage = 9;      // an image older than the installed one
+inline constexpr int32_t kDriverStopped = 0x20;      // stopped on request between two images
 inline constexpr int32_t kDriverMissingImage = 1;    // + family base: a required image is missing
 inline constexpr int32_t kDriverOversizeImage = 2;   // + family base: an image exceeds maxSize
 

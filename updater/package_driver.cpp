@@ -10,6 +10,7 @@
 #include "updater/driver_errors.h"
 #include "util/bounded_text.h"
 #include "util/endian.h"
+#include "util/stop_request.h"
 
 namespace fg {
 
@@ -216,9 +217,15 @@ int32_t TransferImages(UpdaterContext* context, const char* payloadPath) {
   }
 
   int32_t result = 0;
+  // Stop signals and close attempts wait for the image in progress, then end the run here.
+  const ProgrammingScope programming;
   for (size_t i = 0; i < family.rules.size() && result == 0; ++i) {
     RuleState& state = context->rules[i];
     if (state.entry == nullptr) continue;
+    if (StopRequested()) {
+      result = kDriverStopped;
+      break;
+    }
     const ImageRule& rule = family.rules[i];
     context->currentRule = &rule;
     const int32_t rc = context->programmer->ProgramPartition(

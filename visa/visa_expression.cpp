@@ -107,9 +107,12 @@ class Compiler {
     char c = Peek();
     ++pos_;
     if (c == '(') {
+      // Each group is one level of recursion: bounded, so no expression exhausts the stack.
+      if (++depth_ > kMaxExpressionDepth) return false;
       Fragment inner;
       if (!Alternation(&inner) || AtEnd() || Peek() != ')') return false;
       ++pos_;
+      --depth_;
       *out = std::move(inner);
       return true;
     }
@@ -172,6 +175,7 @@ class Compiler {
   const std::string& text_;
   std::vector<State>* states_;
   size_t pos_ = 0;
+  size_t depth_ = 0;  // groups open at pos_
 };
 
 void AddWithClosure(const std::vector<State>& states, int s, std::vector<char>* in,
@@ -199,7 +203,7 @@ void AddWithClosure(const std::vector<State>& states, int s, std::vector<char>* 
 SearchExpression::~SearchExpression() = default;
 
 std::unique_ptr<SearchExpression> SearchExpression::Compile(const std::string& expression) {
-  if (expression.empty()) return nullptr;
+  if (expression.empty() || expression.size() > kMaxExpressionLength) return nullptr;
   std::unique_ptr<SearchExpression> compiled(new SearchExpression);
   Compiler compiler(expression, &compiled->states_);
   if (!compiler.Run(&compiled->start_)) return nullptr;

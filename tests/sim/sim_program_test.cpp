@@ -76,6 +76,25 @@ class Child {
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
+  // Like Wait, but kills the child when it has not ended within `timeoutMs`: -1 then.
+  int WaitWithin(int timeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int status = 0;
+    while (::waitpid(pid_, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > end) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+        return -1;
+      }
+      ReadSome(20);
+    }
+    while (ReadSome(0)) {
+    }
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  pid_t pid() const { return pid_; }
   const std::string& output() const { return output_; }
 
  private:
@@ -195,6 +214,46 @@ TEST(SimProgram, RunsInstrumentsUntilSigtermAndCleansUp) {
   EXPECT_EQ(again.output().find("<-"), std::string::npos);  // --quiet
   std::error_code ignored;
   std::filesystem::remove_all(state, ignored);
+}
+
+// A stopped instrument (SIGSTOP) keeps its socket listening but accepts nothing: its backlog
+// fills with every search's probe. Searches and the other instrument must not wait for it.
+TEST(SimProgram, StoppedInstrumentHoldsUpNoSearchAndNoOtherInstrument) {
+  fg::testing::TempBusFolder bus;
+  Child frozen({FG_SIM_PATH, "--fast", "--quiet", "--bus", bus.path(), "WX2040:FROZEN"});
+  Child live({FG_SIM_PATH, "--fast", "--quiet", "--bus", bus.path(), "WX2040:LIVE"});
+  ASSERT_TRUE(frozen.WaitFor("Ctrl-C stops")) << frozen.output();
+  ASSERT_TRUE(live.WaitFor("Ctrl-C stops")) << live.output();
+  ASSERT_EQ(::kill(frozen.pid(), SIGSTOP), 0);
+
+  // More searches than the listening backlog holds, each well within a second or two.
+  for (int i = 0; i < 24; ++i) {
+    Child list({FG_CLI_PATH, "list"});
+    ASSERT_EQ(list.WaitWithin(5000), 0) << "search " << i << ": " << list.output();
+    EXPECT_NE(list.output().find("USB0::0x2E5B::0x3A01::LIVE::INSTR"), std::string::npos)
+        << list.output();
+  }
+  EXPECT_EQ(Ask("USB0::0x2E5B::0x3A01::LIVE::INSTR", "*IDN?\n"),
+            "VANDRELL,WX2040,LIVE,2.00-01-01-01-01-0100\n");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Ask("USB0::0x2E5B::0x3A01::FROZEN::INSTR", "*IDN?\n"), "<cannot open>");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+
+  ::kill(frozen.pid(), SIGCONT);
+  EXPECT_EQ(frozen.Stop(SIGTERM), 0) << frozen.output();
+  EXPECT_EQ(live.Stop(SIGTERM), 0) << live.output();
+}
+
+// A serial that could name a path is refused before anything is written for it.
+TEST(SimProgram, RefusedSerialWritesNothingOutsideTheStateFolder) {
+  fg::testing::TempBusFolder bus;
+  const std::filesystem::path state = std::filesystem::path(bus.path()) / "state";
+  std::filesystem::create_directory(state);
+  Child sim({FG_SIM_PATH, "--fast", "--bus", bus.path(), "--state", state.string(), "WX2040:../x"});
+  EXPECT_EQ(sim.Wait(), 2) << sim.output();
+  EXPECT_NE(sim.output().find("invalid serial"), std::string::npos) << sim.output();
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(bus.path()) / "x"));
+  EXPECT_TRUE(std::filesystem::is_empty(state));
 }
 
 }  // namespace

@@ -90,6 +90,78 @@ TEST(BusFolderRuleTest, OnlyAPrivateDirectoryOfOurOwnIsSafe) {
   }
 }
 
+// The whole path counts, not its last component: what the path goes through must be closed to
+// others too, a link is judged by its owner, and "x/." is x.
+TEST(BusFolderRuleTest, EveryDirectoryOnThePathIsJudged) {
+  TempBusFolder bus;
+  const std::string open = bus.path() + "/open";      // writable by everybody, not sticky
+  const std::string sticky = bus.path() + "/sticky";  // as /tmp is
+  for (const std::string& dir : {open, sticky}) {
+    ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir((dir + "/bus").c_str(), 0700), 0);
+  }
+  ASSERT_EQ(::chmod(open.c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(sticky.c_str(), 01777), 0);
+  const std::string real = bus.path() + "/real";
+  ASSERT_EQ(::mkdir(real.c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir((real + "/bus").c_str(), 0700), 0);
+  ASSERT_EQ(::symlink(real.c_str(), (bus.path() + "/ours").c_str()), 0);
+
+  struct Row {
+    std::string path;
+    bool safe;
+    const char* mentions;
+  };
+  const Row rows[] = {
+      {open + "/bus", false, "others may write to"},
+      {sticky + "/bus", true, ""},
+      {bus.path() + "/ours/bus", true, ""},  // a link of our own on the way
+      {bus.path() + "/ours/.", false, "link"},
+      {bus.path() + "/ours/", false, "link"},
+      {real + "/bus/.", true, ""},
+      {real + "/bus/../bus", true, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path);
+    std::string problem;
+    EXPECT_EQ(simbus::CheckBusFolder(row.path, &problem), row.safe) << problem;
+    if (!row.safe) {
+      EXPECT_NE(problem.find(row.mentions), std::string::npos) << problem;
+    }
+  }
+
+  if (::geteuid() != 0) return;  // the rest needs root to give a link away
+  const std::string theirs = bus.path() + "/theirs";
+  ASSERT_EQ(::symlink(real.c_str(), theirs.c_str()), 0);
+  ASSERT_EQ(::lchown(theirs.c_str(), 65534, 65534), 0);
+  std::string problem;
+  EXPECT_FALSE(simbus::CheckBusFolder(theirs + "/bus", &problem));
+  EXPECT_NE(problem.find("belongs to another user"), std::string::npos) << problem;
+}
+
+// Once open, the folder is the one that was checked: renaming it away and planting another
+// under its name changes nothing for the open folder.
+TEST(BusFolderRuleTest, OpenFolderStaysTheCheckedOne) {
+  TempBusFolder bus;
+  const std::string path = bus.path() + "/bus";
+  ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
+  std::string problem;
+  auto folder = simbus::BusFolder::Open(path, &problem);
+  ASSERT_NE(folder, nullptr) << problem;
+  RecordingHandler handler;
+  std::string error;
+  auto device =
+      simbus::SimBusDevice::Attach(path, {0x2E5B, 0x3A01, "CHECKED", 0}, &handler, &error);
+  ASSERT_NE(device, nullptr) << error;
+
+  ASSERT_EQ(::rename(path.c_str(), (bus.path() + "/moved").c_str()), 0);
+  ASSERT_EQ(::mkdir(path.c_str(), 0777), 0);
+  const auto entries = simbus::ListBusDevices(*folder);
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].identity.serial, "CHECKED");
+  EXPECT_FALSE(simbus::CheckBusFolder(path, &problem));  // the planted one is judged anew
+}
+
 TEST(BusFolderRuleTest, FolderOfAnotherUserIsNotSafe) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a folder away";
   TempBusFolder bus;
@@ -183,16 +255,19 @@ TEST(BusDeviceListTest, LeftoverSocketOfAGoneDeviceIsSkippedAndReplaced) {
   ::close(fd);
   // Files that are not devices are ignored too.
   ::close(::open((bus.path() + "/usbtmc-notes.txt").c_str(), O_CREAT | O_WRONLY, 0600));
-  EXPECT_TRUE(simbus::ListBusDevices(bus.path()).empty());
+  std::string problem;
+  const auto folder = simbus::BusFolder::Open(bus.path(), &problem);
+  ASSERT_NE(folder, nullptr) << problem;
+  EXPECT_TRUE(simbus::ListBusDevices(*folder).empty());
 
   RecordingHandler handler;
   std::string error;
   auto device = simbus::SimBusDevice::Attach(bus.path(), identity, &handler, &error);
   ASSERT_NE(device, nullptr) << error;
-  auto entries = simbus::ListBusDevices(bus.path());
+  auto entries = simbus::ListBusDevices(*folder);
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].identity.serial, "CRASHED");
-  EXPECT_EQ(entries[0].socketPath, path);
+  EXPECT_EQ(bus.path() + "/" + entries[0].socketName, path);
   // The probe of the listing is not a session.
   EXPECT_EQ(handler.Events(), std::vector<std::string>{});
 

@@ -72,6 +72,24 @@ TEST(SearchExpression, MalformedExpressionsAreRefused) {
   }
 }
 
+// The compiler descends once per group: depth and length are bounded before that can exhaust the
+// stack of the host process (the exported viFindRsrc compiles what any client passes).
+TEST(SearchExpression, DeepOrLongExpressionsAreRefused) {
+  const auto nested = [](size_t depth) {
+    return std::string(depth, '(') + "A" + std::string(depth, ')');
+  };
+  EXPECT_NE(SearchExpression::Compile(nested(kMaxExpressionDepth)), nullptr);
+  EXPECT_EQ(SearchExpression::Compile(nested(kMaxExpressionDepth + 1)), nullptr);
+  EXPECT_EQ(SearchExpression::Compile(nested(20000)), nullptr);
+  // Groups side by side are not nesting.
+  std::string flat;
+  for (int i = 0; i < 100; ++i) flat += "(A)";
+  EXPECT_NE(SearchExpression::Compile(flat), nullptr);
+
+  EXPECT_NE(SearchExpression::Compile(std::string(kMaxExpressionLength, '?')), nullptr);
+  EXPECT_EQ(SearchExpression::Compile(std::string(kMaxExpressionLength + 1, '?')), nullptr);
+}
+
 // Nested repetitions that make backtracking matchers exponential stay fast here.
 TEST(SearchExpression, PathologicalPatternOnLongName) {
   std::unique_ptr<SearchExpression> e = SearchExpression::Compile("(A*)*(A*)*(A*)*B");

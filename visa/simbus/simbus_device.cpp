@@ -51,9 +51,11 @@ struct QueuedReply {
 
 class SimBusDeviceImpl final : public SimBusDevice {
  public:
-  SimBusDeviceImpl(std::string path, const SimDeviceIdentity& identity, SimDeviceHandler* handler,
-                   int listenFd, int wakeRead, int wakeWrite)
-      : path_(std::move(path)),
+  SimBusDeviceImpl(std::unique_ptr<BusFolder> folder, std::string name,
+                   const SimDeviceIdentity& identity, SimDeviceHandler* handler, int listenFd,
+                   int wakeRead, int wakeWrite)
+      : folder_(std::move(folder)),
+        name_(std::move(name)),
         identity_(identity),
         handler_(handler),
         listenFd_(listenFd),
@@ -81,7 +83,7 @@ class SimBusDeviceImpl final : public SimBusDevice {
   void Detach() override {
     if (detached_.exchange(true)) return;
     // Gone from searches at once; the thread closes the sessions.
-    ::unlink(path_.c_str());
+    ::unlinkat(folder_->fd(), name_.c_str(), 0);
     Wake();
     if (std::this_thread::get_id() != thread_.get_id() && thread_.joinable()) thread_.join();
   }
@@ -315,7 +317,8 @@ class SimBusDeviceImpl final : public SimBusDevice {
            IoResult::kOk;
   }
 
-  const std::string path_;
+  const std::unique_ptr<BusFolder> folder_;  // the checked folder the socket lives in
+  const std::string name_;
   const SimDeviceIdentity identity_;
   SimDeviceHandler* const handler_;
   const int listenFd_;
@@ -329,8 +332,11 @@ class SimBusDeviceImpl final : public SimBusDevice {
   std::thread thread_;
 };
 
-// Binds a listening socket at path, replacing a leftover of a device that is gone.
-int Listen(const std::string& path, std::string* error) {
+// Binds a listening socket named `name` in the folder, replacing a leftover of a device that is
+// gone.
+int Listen(const BusFolder& folder, const std::string& name, std::string* error) {
+  const std::string path = folder.EntryPath(name);
+  const std::string shown = folder.path() + "/" + name;  // for messages
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     *error = std::string("cannot create a socket: ") + std::strerror(errno);
@@ -344,26 +350,27 @@ int Listen(const std::string& path, std::string* error) {
   };
   if (bindOnce() != 0) {
     if (errno != EADDRINUSE) {
-      *error = "cannot bind " + path + ": " + std::strerror(errno);
+      *error = "cannot bind " + shown + ": " + std::strerror(errno);
       ::close(fd);
       return -1;
     }
-    int probe = ConnectUnix(path);
-    if (probe >= 0) {
-      ::close(probe);
+    int probe = ConnectUnix(path, Deadline::After(kProbeConnectMs));
+    // A twin that is stopped (its backlog full) still holds the name.
+    if (probe >= 0 || errno == EAGAIN || errno == ETIMEDOUT) {
+      if (probe >= 0) ::close(probe);
       ::close(fd);
-      *error = "a device with this identity is already on the bus (" + path + ")";
+      *error = "a device with this identity is already on the bus (" + shown + ")";
       return -1;
     }
-    ::unlink(path.c_str());
+    ::unlinkat(folder.fd(), name.c_str(), 0);
     if (bindOnce() != 0) {
-      *error = "cannot bind " + path + ": " + std::strerror(errno);
+      *error = "cannot bind " + shown + ": " + std::strerror(errno);
       ::close(fd);
       return -1;
     }
   }
   if (::listen(fd, kListenBacklog) != 0) {
-    *error = "cannot listen on " + path + ": " + std::strerror(errno);
+    *error = "cannot listen on " + shown + ": " + std::strerror(errno);
     ::close(fd);
     return -1;
   }
@@ -387,25 +394,27 @@ std::unique_ptr<SimBusDevice> SimBusDevice::Attach(const std::string& busFolder,
     return nullptr;
   }
   std::string problem;
-  if (!CheckBusFolder(busFolder, &problem)) {
+  std::unique_ptr<BusFolder> folder = BusFolder::Open(busFolder, &problem);
+  if (!folder) {
     *error = problem;
     return nullptr;
   }
-  const std::string path = busFolder + "/" + DeviceSocketName(identity);
-  if (!FitsSocketAddress(path)) {
-    *error = "the socket path " + path + " is too long; use a shorter bus folder";
+  const std::string name = DeviceSocketName(identity);
+  if (folder->EntryPath(name).empty()) {
+    *error = "the socket name " + name + " is too long for a socket address; use a shorter serial";
     return nullptr;
   }
-  int listenFd = Listen(path, error);
+  int listenFd = Listen(*folder, name, error);
   if (listenFd < 0) return nullptr;
   int wake[2];
   if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
     *error = std::string("cannot create a pipe: ") + std::strerror(errno);
     ::close(listenFd);
-    ::unlink(path.c_str());
+    ::unlinkat(folder->fd(), name.c_str(), 0);
     return nullptr;
   }
-  return std::make_unique<SimBusDeviceImpl>(path, identity, handler, listenFd, wake[0], wake[1]);
+  return std::make_unique<SimBusDeviceImpl>(std::move(folder), name, identity, handler, listenFd,
+                                            wake[0], wake[1]);
 }
 
 }  // namespace fg::simbus

@@ -1,6 +1,7 @@
 #include "visa/simbus/simbus_folder.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,28 +58,150 @@ std::string Octal(mode_t mode) {
 
 }  // namespace
 
-bool CheckBusFolder(const std::string& folder, std::string* problem) {
-  struct stat info {};
-  if (::lstat(folder.c_str(), &info) != 0) {
-    *problem =
-        "The simulated bus folder " + folder + " cannot be read (" + std::strerror(errno) + ").";
-    return false;
+namespace {
+
+constexpr int kMaxLinksFollowed = 16;
+
+bool OwnedByRootOrUs(const struct stat& info) {
+  return info.st_uid == 0 || info.st_uid == ::geteuid();
+}
+
+// A directory the bus path goes through: nobody but root or us can rename what is in it.
+bool SafeAncestor(const struct stat& info) {
+  if (!OwnedByRootOrUs(info)) return false;
+  return (info.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (info.st_mode & S_ISVTX) != 0;
+}
+
+std::vector<std::string> Components(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    std::string part = path.substr(start, end - start);
+    if (!part.empty() && part != ".") parts.push_back(std::move(part));
+    start = end + 1;
   }
-  if (S_ISLNK(info.st_mode) || !S_ISDIR(info.st_mode)) {
-    *problem = "The simulated bus folder " + folder + " is not a directory.";
-    return false;
+  return parts;
+}
+
+std::string Joined(const std::vector<std::string>& parts, size_t count) {
+  std::string path;
+  for (size_t i = 0; i < count; ++i) path += "/" + parts[i];
+  return path.empty() ? "/" : path;
+}
+
+// Walks `path` from the root, one openat(O_NOFOLLOW) per component, checking every directory on
+// the way; the last one is returned open (or -1 with *problem set). `shown` is the path as the
+// caller gave it, for the messages.
+int WalkToFolder(std::string path, const std::string& shown, std::string* problem) {
+  const std::string prefix = "The simulated bus folder " + shown;
+  if (path.empty() || path[0] != '/') {
+    char cwd[4096];
+    if (::getcwd(cwd, sizeof cwd) == nullptr) {
+      *problem = prefix + " cannot be read (" + std::strerror(errno) + ").";
+      return -1;
+    }
+    path = std::string(cwd) + "/" + path;
+  }
+  for (int links = 0; links <= kMaxLinksFollowed; ++links) {
+    const std::vector<std::string> parts = Components(path);
+    int fd = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0) {
+      *problem = prefix + " cannot be read (" + std::strerror(errno) + ").";
+      if (fd >= 0) ::close(fd);
+      return -1;
+    }
+    bool restarted = false;
+    for (size_t i = 0; i < parts.size() && !restarted; ++i) {
+      if (!SafeAncestor(info)) {
+        *problem = prefix + " lies in " + Joined(parts, i) +
+                   ", which belongs to another user or others may write to.";
+        ::close(fd);
+        return -1;
+      }
+      const bool last = i + 1 == parts.size();
+      const int next =
+          ::openat(fd, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (next >= 0) {
+        ::close(fd);
+        fd = next;
+        if (::fstat(fd, &info) != 0) {
+          *problem = prefix + " cannot be read (" + std::strerror(errno) + ").";
+          ::close(fd);
+          return -1;
+        }
+        continue;
+      }
+      const int error = errno;
+      struct stat entry {};
+      const bool isLink = (error == ELOOP || error == ENOTDIR) &&
+                          ::fstatat(fd, parts[i].c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+                          S_ISLNK(entry.st_mode);
+      if (!isLink || last) {
+        *problem = isLink || error == ENOTDIR
+                       ? prefix + " is not a directory" + (isLink ? " (it is a link)." : ".")
+                       : prefix + " cannot be read (" + std::strerror(error) + ").";
+        ::close(fd);
+        return -1;
+      }
+      // A link on the way, in a directory checked above: followed when it is root's or ours.
+      char target[4096];
+      const ssize_t n = ::readlinkat(fd, parts[i].c_str(), target, sizeof target - 1);
+      ::close(fd);
+      if (!OwnedByRootOrUs(entry) || n <= 0) {
+        *problem = prefix + " goes through the link " + Joined(parts, i + 1) +
+                   ", which belongs to another user.";
+        return -1;
+      }
+      target[n] = '\0';
+      std::string rest;
+      for (size_t j = i + 1; j < parts.size(); ++j) rest += "/" + parts[j];
+      path = (target[0] == '/' ? std::string(target) : Joined(parts, i) + "/" + target) + rest;
+      restarted = true;
+    }
+    if (restarted) continue;
+    return fd;
+  }
+  *problem = prefix + " goes through too many links.";
+  return -1;
+}
+
+}  // namespace
+
+std::unique_ptr<BusFolder> BusFolder::Open(const std::string& path, std::string* problem) {
+  const int fd = WalkToFolder(path, path, problem);
+  if (fd < 0) return nullptr;
+  std::unique_ptr<BusFolder> folder(new BusFolder(path, fd));
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    *problem =
+        "The simulated bus folder " + path + " cannot be read (" + std::strerror(errno) + ").";
+    return nullptr;
   }
   if (info.st_uid != ::geteuid()) {
-    *problem = "The simulated bus folder " + folder + " belongs to another user (uid " +
+    *problem = "The simulated bus folder " + path + " belongs to another user (uid " +
                std::to_string(info.st_uid) + ").";
-    return false;
+    return nullptr;
   }
   if ((info.st_mode & 0077) != 0 || (info.st_mode & 0700) != 0700) {
-    *problem = "The simulated bus folder " + folder + " has mode " + Octal(info.st_mode) +
+    *problem = "The simulated bus folder " + path + " has mode " + Octal(info.st_mode) +
                " instead of 0700.";
-    return false;
+    return nullptr;
   }
-  return true;
+  return folder;
+}
+
+BusFolder::~BusFolder() { ::close(fd_); }
+
+std::string BusFolder::EntryPath(const std::string& name) const {
+  const std::string path = "/proc/self/fd/" + std::to_string(fd_) + "/" + name;
+  return FitsSocketAddress(path) ? path : std::string();
+}
+
+bool CheckBusFolder(const std::string& folder, std::string* problem) {
+  return BusFolder::Open(folder, problem) != nullptr;
 }
 
 bool IsValidSimSerial(const std::string& serial) {
@@ -121,32 +244,39 @@ bool ParseDeviceSocketName(const std::string& fileName, SimDeviceIdentity* ident
   return true;
 }
 
-std::vector<BusEntry> ListBusDevices(const std::string& folder) {
-  std::vector<std::pair<std::string, BusEntry>> found;
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return {};
+std::vector<BusEntry> ListBusDevices(const BusFolder& folder) {
+  std::vector<BusEntry> entries;
+  // The listing reads its own descriptor of the very folder that was checked.
+  const int listing = ::openat(folder.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return entries;
+  DIR* dir = ::fdopendir(listing);
+  if (dir == nullptr) {
+    ::close(listing);
+    return entries;
+  }
   while (dirent* item = ::readdir(dir)) {
     BusEntry entry;
-    const std::string name = item->d_name;
-    if (!ParseDeviceSocketName(name, &entry.identity)) continue;
-    entry.socketPath = folder + "/" + name;
+    entry.socketName = item->d_name;
+    if (!ParseDeviceSocketName(entry.socketName, &entry.identity)) continue;
     struct stat info {};
-    if (::lstat(entry.socketPath.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode)) continue;
+    if (::fstatat(folder.fd(), item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISSOCK(info.st_mode)) {
+      continue;
+    }
     // A device that crashed leaves its socket behind; only a listening one is on the bus. The
-    // device sees this probe as a connection that ends before it asks for a session.
-    int fd = ConnectUnix(entry.socketPath);
+    // device sees this probe as a connection that ends before it asks for a session. A stopped
+    // device whose backlog is full (EAGAIN) is still there: listed, and busy when opened.
+    int fd = ConnectUnix(folder.EntryPath(entry.socketName), Deadline::After(kProbeConnectMs));
     if (fd < 0) {
-      if (errno == ECONNREFUSED || errno == ENOENT) continue;
+      if (errno == ECONNREFUSED || errno == ENOENT || errno == ENAMETOOLONG) continue;
     } else {
       ::close(fd);
     }
-    found.emplace_back(name, std::move(entry));
+    entries.push_back(std::move(entry));
   }
   ::closedir(dir);
-  std::sort(found.begin(), found.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
-  std::vector<BusEntry> entries;
-  for (auto& item : found) entries.push_back(std::move(item.second));
+  std::sort(entries.begin(), entries.end(),
+            [](const BusEntry& a, const BusEntry& b) { return a.socketName < b.socketName; });
   return entries;
 }
 

@@ -21,10 +21,16 @@ constexpr uint32_t kMinOpenWaitMs = 200;
 ViStatus SimBusTransport::Connect(const std::string& socketPath, uint8_t interfaceNumber,
                                   uint32_t openTimeoutMs,
                                   std::unique_ptr<SimBusTransport>* transport) {
-  int fd = ConnectUnix(socketPath);
-  if (fd < 0) return VI_ERROR_RSRC_NFOUND;
-  std::unique_ptr<SimBusTransport> created(new SimBusTransport(fd, interfaceNumber));
+  // The connect and the handshake share the open timeout: a device that is stopped, wedged or
+  // not accepting (its backlog full) fails the open instead of holding it.
   const Deadline deadline = Deadline::After(std::max(openTimeoutMs, kMinOpenWaitMs));
+  int fd = ConnectUnix(socketPath, deadline);
+  if (fd < 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return VI_ERROR_RSRC_BUSY;
+    if (errno == ETIMEDOUT) return VI_ERROR_TMO;
+    return VI_ERROR_RSRC_NFOUND;
+  }
+  std::unique_ptr<SimBusTransport> created(new SimBusTransport(fd, interfaceNumber));
   ViStatus status = created->SendFrame(kFrameOpen, nullptr, 0, deadline);
   if (status == VI_SUCCESS) status = created->PumpUntil(kFrameOpenReply, deadline);
   if (status == VI_ERROR_CONN_LOST) return VI_ERROR_RSRC_NFOUND;  // left before answering

@@ -16,7 +16,8 @@ class SimBusTransport final : public usbtmc::BulkTransport {
  public:
   // Connects to a device socket and asks for a session. VI_SUCCESS with *transport set,
   // VI_ERROR_RSRC_NFOUND when no device listens there, VI_ERROR_RSRC_BUSY when the device
-  // refused the session, VI_ERROR_TMO when it did not answer within openTimeoutMs.
+  // refused the session or accepts no connection (its backlog is full), VI_ERROR_TMO when it
+  // did not answer within openTimeoutMs (the connect included).
   static ViStatus Connect(const std::string& socketPath, uint8_t interfaceNumber,
                           uint32_t openTimeoutMs, std::unique_ptr<SimBusTransport>* transport);
   ~SimBusTransport() override;

@@ -38,9 +38,10 @@ class SimBusProvider final : public Provider {
   const char* Name() const override { return "simbus"; }
 
   void ListResources(std::vector<std::string>* names) override {
-    std::string folder;
-    if (!SafeFolder(&folder, nullptr)) return;
-    for (const simbus::BusEntry& entry : simbus::ListBusDevices(folder)) {
+    std::string problem;
+    const auto folder = SafeFolder(&problem);
+    if (!folder) return;
+    for (const simbus::BusEntry& entry : simbus::ListBusDevices(*folder)) {
       names->push_back(usbtmc::FormatResourceName(AddressOf(entry.identity)));
     }
   }
@@ -49,10 +50,11 @@ class SimBusProvider final : public Provider {
                 std::unique_ptr<InstrSession>* session) override {
     usbtmc::UsbInstrumentAddress wanted;
     if (!usbtmc::ParseResourceName(canonicalName, &wanted)) return VI_ERROR_RSRC_NFOUND;
-    std::string folder;
-    if (!SafeFolder(&folder, nullptr)) return VI_ERROR_RSRC_NFOUND;
+    std::string problem;
+    const auto folder = SafeFolder(&problem);
+    if (!folder) return VI_ERROR_RSRC_NFOUND;
     // Serials compare exactly first; a name typed in another case still finds its device.
-    const std::vector<simbus::BusEntry> entries = simbus::ListBusDevices(folder);
+    const std::vector<simbus::BusEntry> entries = simbus::ListBusDevices(*folder);
     const simbus::BusEntry* match = nullptr;
     for (const simbus::BusEntry& entry : entries) {
       if (usbtmc::SameInstrument(AddressOf(entry.identity), wanted)) match = &entry;
@@ -66,7 +68,8 @@ class SimBusProvider final : public Provider {
 
     std::unique_ptr<simbus::SimBusTransport> transport;
     ViStatus status = simbus::SimBusTransport::Connect(
-        match->socketPath, match->identity.interfaceNumber, openTimeoutMs, &transport);
+        folder->EntryPath(match->socketName), match->identity.interfaceNumber, openTimeoutMs,
+        &transport);
     if (status != VI_SUCCESS) return status;
     auto opened = std::make_unique<usbtmc::UsbtmcSession>(std::move(transport));
     status = opened->Open(openTimeoutMs);
@@ -76,27 +79,29 @@ class SimBusProvider final : public Provider {
   }
 
   void Diagnose(std::vector<Diagnostic>* out) override {
-    std::string folder, problem;
-    if (SafeFolder(&folder, &problem)) return;
+    std::string problem;
+    if (SafeFolder(&problem)) return;
     out->push_back(Diagnostic{Name(), problem + " Simulated instruments in it are ignored.",
                               "Make it a folder of your own that only you can enter (chmod 700 " +
-                                  folder + "), or set FLINTGATE_SIMBUS to such a folder."});
+                                  simbus::DefaultBusFolder() +
+                                  "), in a folder others cannot write to, or set "
+                                  "FLINTGATE_SIMBUS to such a folder."});
   }
 
   std::string Describe() override {
-    std::string folder, problem;
-    if (!SafeFolder(&folder, &problem)) return "bus folder " + folder + " ignored: " + problem;
-    const size_t count = simbus::ListBusDevices(folder).size();
-    return "bus folder " + folder + ", " + std::to_string(count) +
+    std::string problem;
+    const auto folder = SafeFolder(&problem);
+    if (!folder) return "bus folder " + simbus::DefaultBusFolder() + " ignored: " + problem;
+    const size_t count = simbus::ListBusDevices(*folder).size();
+    return "bus folder " + folder->path() + ", " + std::to_string(count) +
            (count == 1 ? " simulated instrument" : " simulated instruments");
   }
 
  private:
-  // The folder is looked up on every call: FLINTGATE_SIMBUS may change between searches.
-  static bool SafeFolder(std::string* folder, std::string* problem) {
-    *folder = simbus::DefaultBusFolder();
-    std::string ignored;
-    return simbus::CheckBusFolder(*folder, problem != nullptr ? problem : &ignored);
+  // The folder is looked up and opened on every call: FLINTGATE_SIMBUS may change between
+  // searches. Within one call everything goes through the descriptor opened here.
+  static std::unique_ptr<simbus::BusFolder> SafeFolder(std::string* problem) {
+    return simbus::BusFolder::Open(simbus::DefaultBusFolder(), problem);
   }
 };
 

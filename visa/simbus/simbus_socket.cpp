@@ -1,5 +1,6 @@
 #include "visa/simbus/simbus_socket.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -90,24 +91,39 @@ bool FitsSocketAddress(const std::string& path) {
   return !path.empty() && path.size() < sizeof(sockaddr_un{}.sun_path);
 }
 
-int ConnectUnix(const std::string& path) {
+int ConnectUnix(const std::string& path, const Deadline& deadline) {
   if (!FitsSocketAddress(path)) {
     errno = ENAMETOOLONG;
     return -1;
   }
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return -1;
+  auto fail = [fd](int error) {
+    ::close(fd);
+    errno = error;
+    return -1;
+  };
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  for (;;) {
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
-    if (errno == EINTR) continue;
-    int saved = errno;
-    ::close(fd);
-    errno = saved;
-    return -1;
+  int rc;
+  do {
+    rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  } while (rc != 0 && errno == EINTR);
+  // A full backlog gives EAGAIN at once on Linux; EINPROGRESS is waited for against the deadline.
+  if (rc != 0 && errno != EINPROGRESS) return fail(errno);
+  if (rc != 0) {
+    const IoResult ready = WaitFor(fd, POLLOUT, deadline);
+    if (ready == IoResult::kTimeout) return fail(ETIMEDOUT);
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return fail(errno);
+    if (error != 0) return fail(error);
+    if (ready != IoResult::kOk) return fail(ECONNREFUSED);
   }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return fail(errno);
+  return fd;
 }
 
 }  // namespace fg::simbus

@@ -29,10 +29,15 @@ IoResult SendAll(int fd, const uint8_t* data, size_t size, const Deadline& deadl
 IoResult ReceiveSome(int fd, uint8_t* buffer, size_t capacity, const Deadline& deadline,
                      size_t* received);
 
+// How long a probe (is anybody listening?) may take to connect.
+inline constexpr uint32_t kProbeConnectMs = 200;
+
 // True when `path` fits a Unix socket address.
 bool FitsSocketAddress(const std::string& path);
-// Connects to the socket at `path`. Returns the descriptor, or -1 with errno set
-// (ECONNREFUSED: nobody listens there, the file is a leftover).
-int ConnectUnix(const std::string& path);
+// Connects to the socket at `path` without blocking past the deadline: a device that is stopped
+// or wedged never holds its caller. Returns the descriptor (blocking mode, as the helpers above
+// expect any), or -1 with errno set: ECONNREFUSED or ENOENT nobody listens there (the file is a
+// leftover); EAGAIN the device's backlog is full, it is not accepting (busy); ETIMEDOUT.
+int ConnectUnix(const std::string& path, const Deadline& deadline);
 
 }  // namespace fg::simbus

@@ -1,0 +1,395 @@
+// Soak: updates of simulated WX2040 and WX2050 instruments (--fast, flash kept in --state),
+// each with a fault drawn at random from a seeded generator. After every update each partition
+// holds exactly its old or its new image, but for at most the one partition whose programming
+// the fault interrupted, which the instrument's trace names as the last one begun and the CLI's
+// plan as the first present image not programmed; no payload folder is left; no run exceeded
+// its deadline.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "firmware/firmware_header.h"
+#include "firmware/image_index.h"
+#include "firmware/image_record.h"
+#include "programmer/partition_tables.h"
+#include "sim/flash_store.h"
+
+extern char** environ;
+
+namespace fg {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// Far above what a --fast update takes (about half a second), far below the I/O timeouts that a
+// hang would run into.
+constexpr double kRunDeadlineSeconds = 15.0;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+uint64_t EnvNumber(const char* name, uint64_t fallback) {
+  const char* text = std::getenv(name);
+  return text != nullptr && text[0] != '\0' ? std::strtoull(text, nullptr, 10) : fallback;
+}
+
+struct Child {
+  pid_t pid = -1;
+};
+
+// Starts argv with `env` added to this process's environment, its output into `out`.
+Child Start(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+            const fs::path& out) {
+  std::vector<std::string> all(env);
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    bool replaced = false;
+    for (const std::string& mine : env)
+      replaced |= entry.compare(0, mine.find('=') + 1, mine, 0, mine.find('=') + 1) == 0;
+    if (!replaced) all.push_back(entry);
+  }
+  std::vector<char*> args, envp;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  for (const std::string& e : all) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  Child child;
+  if (posix_spawn(&child.pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0)
+    child.pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return child;
+}
+
+// Waits at most `seconds`; the exit status, 128 + signal, or -1 when it had to be killed.
+int Wait(Child child, double seconds) {
+  const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+  int status = 0;
+  while (waitpid(child.pid, &status, WNOHANG) == 0) {
+    if (Clock::now() > end) {
+      kill(child.pid, SIGKILL);
+      waitpid(child.pid, nullptr, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+struct Model {
+  const char* name;
+  const char* serial;
+  const char* normalProduct;  // the product id of the normal firmware, "0x3A01"
+  std::span<const PartitionInfo> partitions;
+};
+
+// One update of the soak: which package, which fault, and whether the instrument starts in its
+// normal firmware (the switch into the writer, with its 4 s wait) or already in the writer.
+struct Draw {
+  int file;
+  std::string fault;
+  bool normalStart;
+};
+
+// One instrument and what the soak knows of it: its firmware files, the bytes each partition may
+// receive from them, and what its flash held after the last update.
+class Lane {
+ public:
+  Lane(const Model& model, const fs::path& root) : model_(model), root_(root / model.serial) {
+    for (const char* sub : {"", "/bus", "/state", "/tmp"}) {
+      fs::create_directories(root_.string() + sub);
+      fs::permissions(root_.string() + sub, fs::perms::owner_all, fs::perm_options::replace);
+    }
+  }
+
+  void Prepare() {
+    // Two packages with the same versions and different bytes: every update changes the flash.
+    for (int seed : {1, 2}) {
+      const fs::path file = root_ / ("fw" + std::to_string(seed) + ".fq");
+      const Child make = Start({FG_SIM_PATH, "make-firmware", model_.name, file.string(), "--seed",
+                                std::to_string(seed)},
+                               {}, root_ / "make.out");
+      ASSERT_EQ(Wait(make, 60), 0) << ReadFile(root_ / "make.out");
+      files_.push_back(file);
+      images_.push_back(Images(file));
+    }
+    // The instrument's flash before the first update: whatever the simulator starts with.
+    const Child sim = StartSim("", false);
+    ASSERT_TRUE(WaitOnBus()) << ReadFile(root_ / "sim.out");
+    kill(sim.pid, SIGTERM);
+    ASSERT_EQ(Wait(sim, 30), 0);
+    flash_ = ReadFlash();
+  }
+
+  // One update as drawn; adds what went wrong to `failures`.
+  void Update(const Draw& draw, double* longest, std::vector<std::string>* failures) {
+    const int file = draw.file;
+    const std::string what = std::string(model_.serial) + " fw" + std::to_string(file + 1) +
+                             (draw.normalStart ? " from normal mode" : "") + " fault '" +
+                             draw.fault + "': ";
+    const Child sim = StartSim(draw.fault, draw.normalStart);
+    if (!WaitOnBus()) {
+      failures->push_back(what + "the simulator did not start: " + ReadFile(root_ / "sim.out"));
+      kill(sim.pid, SIGKILL);
+      Wait(sim, 5);
+      return;
+    }
+    const auto start = Clock::now();
+    // Mostly the instrument is in writer mode already, as a failed update leaves it, which
+    // spares the 4 s of the switch; the writer of a WX2050 is found only under its own product
+    // id, so the resource is always named.
+    const std::string resource = std::string("USB0::0x2E5B::") +
+                                 (draw.normalStart ? model_.normalProduct : "0x3A01") +
+                                 "::" + model_.serial + "::INSTR";
+    const Child cli = Start(
+        {FG_CLI_PATH, "update", files_[static_cast<size_t>(file)].string(), "--device", resource,
+         "--yes", "--json", "--quiet"},
+        {"FLINTGATE_SIMBUS=" + (root_ / "bus").string(), "TMPDIR=" + (root_ / "tmp").string()},
+        root_ / "cli.out");
+    const int status = Wait(cli, kRunDeadlineSeconds);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    *longest = std::max(*longest, seconds);
+    kill(sim.pid, SIGTERM);
+    if (Wait(sim, 30) != 0) failures->push_back(what + "the simulator did not stop cleanly");
+    if (status < 0) {
+      failures->push_back(what + "the run exceeded its deadline of " +
+                          std::to_string(kRunDeadlineSeconds) + " s");
+    } else if (status != 0 && status != 1) {
+      failures->push_back(what + "exit status " + std::to_string(status) + ": " +
+                          ReadFile(root_ / "cli.out"));
+    }
+    if (!fs::is_empty(root_ / "tmp"))
+      failures->push_back(what + "a payload folder was left behind");
+    Check(file, status, what, failures);
+  }
+
+ private:
+  Child StartSim(const std::string& fault, bool normalStart) {
+    fs::remove(root_ / "sim.out");
+    std::vector<std::string> argv = {FG_SIM_PATH,
+                                     std::string(model_.name) + ":" + model_.serial,
+                                     "--fast",
+                                     "--bus",
+                                     (root_ / "bus").string(),
+                                     "--state",
+                                     (root_ / "state").string()};
+    if (!normalStart) {
+      argv.push_back("--fault");
+      argv.push_back("start-writer");
+    }
+    if (!fault.empty()) {
+      argv.push_back("--fault");
+      argv.push_back(fault);
+    }
+    return Start(argv, {}, root_ / "sim.out");
+  }
+
+  bool WaitOnBus() const {
+    const auto end = Clock::now() + std::chrono::seconds(20);
+    while (ReadFile(root_ / "sim.out").find("on the bus") == std::string::npos) {
+      if (Clock::now() > end) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+  }
+
+  // The bytes each partition holds once a record of the package was programmed into it (the
+  // WX2040's driver may add its built-in OEM record).
+  std::map<std::string, std::set<std::string>> Images(const fs::path& firmware) const {
+    std::FILE* f = std::fopen(firmware.c_str(), "rb");
+    FirmwareHeader header{};
+    ParseFirmwareHeader(&header, f);
+    ImageIndex index{};
+    index.capacity = kImageIndexMaxCapacity;
+    ParseImageIndexStream(&index, f, header.payloadOffset);
+    std::fclose(f);
+    const std::string bytes = ReadFile(firmware);
+    std::vector<std::pair<uint32_t, std::string>> records;
+    for (int32_t i = 0; i < index.imageCount; ++i) {
+      const ImageIndexEntry& e = index.images[i];
+      records.emplace_back(
+          e.blockId, bytes.substr(static_cast<size_t>(header.payloadOffset) + e.offset, e.length));
+    }
+    records.emplace_back(kOemBlockId,
+                         std::string(reinterpret_cast<const char*>(kOemRecord), kOemRecordSize));
+    std::map<std::string, std::set<std::string>> images;
+    for (const auto& [block, record] : records) {
+      for (const PartitionInfo& row : model_.partitions) {
+        if (row.firstBlock != block) continue;
+        images[sim::PartitionFileName(row)].insert(block == 0 ? record.substr(8) : record);
+      }
+    }
+    return images;
+  }
+
+  std::map<std::string, std::string> ReadFlash() const {
+    std::map<std::string, std::string> flash;
+    for (const PartitionInfo& row : model_.partitions) {
+      const std::string name = sim::PartitionFileName(row);
+      flash[name] = ReadFile(root_ / "state" / model_.serial / name);
+    }
+    return flash;
+  }
+
+  void Check(int file, int status, const std::string& what, std::vector<std::string>* failures) {
+    const std::map<std::string, std::string> now = ReadFlash();
+    const auto& images = images_[static_cast<size_t>(file)];
+    std::vector<std::string> neither;
+    for (const auto& [name, content] : now) {
+      const auto it = images.find(name);
+      const bool isNew = it != images.end() && it->second.count(content) != 0;
+      if (content != flash_.at(name) && !isNew) neither.push_back(name);
+      if (status == 0 && it != images.end() && !isNew && name != "OEM.bin") {
+        failures->push_back(what + "completed, but " + name + " lacks its new image");
+      }
+    }
+    if (neither.size() > 1)
+      failures->push_back(what + std::to_string(neither.size()) + " partitions hold neither image");
+    if (neither.size() == 1) {
+      // The one partition cut short must be the one in progress, as both logs have it.
+      const std::string trace = ReadFile(root_ / "sim.out");
+      const size_t at = trace.rfind("-- programming ");
+      const std::string begun =
+          at == std::string::npos ? "" : trace.substr(at + 15, trace.find(':', at) - at - 15);
+      std::string planned;
+      try {
+        const auto result = nlohmann::json::parse(
+            ReadFile(root_ / "cli.out").substr(ReadFile(root_ / "cli.out").find('{')));
+        for (const auto& image : result.at("images")) {
+          if (image.at("present").get<bool>() && !image.at("programmed").get<bool>()) {
+            planned = image.at("partition").get<std::string>();
+            break;
+          }
+        }
+      } catch (const std::exception&) {
+      }
+      std::string file = begun;
+      std::replace(file.begin(), file.end(), ' ', '_');
+      if (neither[0] != file + ".bin" || begun != planned) {
+        failures->push_back(what + neither[0] +
+                            " holds neither image, but the trace's last programming was '" + begun +
+                            "' and the plan's first unprogrammed image '" + planned + "'");
+      }
+    }
+    flash_ = now;
+  }
+
+  Model model_;
+  fs::path root_;
+  std::vector<fs::path> files_;
+  std::vector<std::map<std::string, std::set<std::string>>> images_;
+  std::map<std::string, std::string> flash_;
+};
+
+// The faults drawn from; N is an image's turn (1 to 6).
+const char* const kFaults[] = {
+    "",  // none
+    "final:program-ng@N",
+    "final:erase-ng@N",
+    "final:rtn-ng@N",
+    "final:latest@N",
+    "wrong-checksum@N",
+    "reply:CmdData@N=NG",
+    "reply:CmdSize@N=NG",
+    "reply:CmdSetupEnd@N=NG",
+    "long-reply:CmdReset@N",
+    "unplug:CmdProgram@N",
+    "unplug:CmdData@N",
+    "unplug-after:BYTES",
+};
+
+std::string DrawFault(std::mt19937_64& random) {
+  std::string fault = kFaults[random() % std::size(kFaults)];
+  if (const size_t n = fault.find("@N"); n != std::string::npos) {
+    fault.replace(n + 1, 1, std::to_string(1 + random() % 6));
+  }
+  if (const size_t b = fault.find("BYTES"); b != std::string::npos) {
+    fault.replace(b, 5, std::to_string(1 + random() % 1200000));
+  }
+  return fault;
+}
+
+TEST(Soak, EveryPartitionHoldsItsOldOrItsNewImage) {
+  const uint64_t updates = EnvNumber("SOAK_UPDATES", 200);
+  const uint64_t seed = EnvNumber("SOAK_SEED", static_cast<uint64_t>(std::random_device{}()));
+  std::printf("soak: %llu updates, seed %llu (SOAK_SEED=%llu repeats it)\n",
+              static_cast<unsigned long long>(updates), static_cast<unsigned long long>(seed),
+              static_cast<unsigned long long>(seed));
+  std::fflush(stdout);
+
+  std::string pattern = (fs::temp_directory_path() / "fg-soak-XXXXXX").string();
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  const fs::path root = pattern;
+  // One lane per family, side by side: the updates wait on sockets far more than they compute.
+  std::vector<Lane> lanes;
+  lanes.emplace_back(Model{"WX2040", "SOAK2040", "0x3A01", kWx2040PartitionTable}, root);
+  lanes.emplace_back(Model{"WX2050", "SOAK2050", "0x3A02", kWx2050PartitionTable}, root);
+  for (Lane& lane : lanes) {
+    lane.Prepare();
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+
+  // Every draw is made up front, so a seed gives the same updates whatever the timing.
+  std::mt19937_64 random(seed);
+  std::vector<std::vector<Draw>> plans(lanes.size());
+  for (uint64_t i = 0; i < updates; ++i) {
+    Draw draw;
+    draw.file = static_cast<int>(random() % 2);
+    draw.fault = DrawFault(random);
+    draw.normalStart = random() % 20 == 0;
+    plans[i % lanes.size()].push_back(std::move(draw));
+  }
+  std::vector<std::vector<std::string>> failures(lanes.size());
+  std::vector<double> longest(lanes.size(), 0.0);
+  const auto start = Clock::now();
+  std::vector<std::thread> threads;
+  for (size_t l = 0; l < lanes.size(); ++l) {
+    threads.emplace_back([&, l] {
+      for (const Draw& draw : plans[l]) lanes[l].Update(draw, &longest[l], &failures[l]);
+    });
+  }
+  for (std::thread& t : threads) t.join();
+
+  size_t failed = 0;
+  for (const auto& lane : failures) {
+    for (const std::string& f : lane) ADD_FAILURE() << f;
+    failed += lane.size();
+  }
+  std::printf(
+      "soak: %llu updates in %.1f s, longest run %.2f s (deadline %.0f s), %zu failures, seed "
+      "%llu\n",
+      static_cast<unsigned long long>(updates),
+      std::chrono::duration<double>(Clock::now() - start).count(),
+      *std::max_element(longest.begin(), longest.end()), kRunDeadlineSeconds, failed,
+      static_cast<unsigned long long>(seed));
+  std::error_code ignored;
+  if (failed == 0 && std::getenv("SOAK_KEEP") == nullptr) fs::remove_all(root, ignored);
+}
+
+}  // namespace
+}  // namespace fg
