@@ -108,7 +108,8 @@ class HandleTable {
     return objects_.count(handle) != 0;
   }
 
-  // Removes an object and, for a resource manager, everything opened through it.
+  // Removes an object and everything opened through it: a resource manager's find lists and
+  // sessions, and their events.
   std::vector<std::shared_ptr<Object>> Remove(ViObject handle) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::shared_ptr<Object>> removed;
@@ -116,12 +117,18 @@ class HandleTable {
     if (it == objects_.end()) return removed;
     removed.push_back(it->second);
     objects_.erase(it);
-    for (auto child = objects_.begin(); child != objects_.end();) {
-      if (child->second->parent == handle) {
-        removed.push_back(child->second);
-        child = objects_.erase(child);
-      } else {
-        ++child;
+    std::vector<ViObject> parents{handle};
+    while (!parents.empty()) {
+      const ViObject parent = parents.back();
+      parents.pop_back();
+      for (auto child = objects_.begin(); child != objects_.end();) {
+        if (child->second->parent == parent) {
+          parents.push_back(child->first);
+          removed.push_back(child->second);
+          child = objects_.erase(child);
+        } else {
+          ++child;
+        }
       }
     }
     return removed;

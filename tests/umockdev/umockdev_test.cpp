@@ -141,7 +141,13 @@ TEST_F(Umockdev, Plain) {
   ASSERT_EQ(viWaitOnEvent(vi, VI_EVENT_SERVICE_REQ, 2000, &type, &event), VI_SUCCESS);
   EXPECT_EQ(type, VI_EVENT_SERVICE_REQ);
   EXPECT_EQ(viClose(event), VI_SUCCESS);
-  EXPECT_EQ(viClose(vi), VI_SUCCESS);
+  // An event left open closes with its resource manager, as the session does.
+  ASSERT_EQ(Write(vi, "SRQ\n"), VI_SUCCESS);
+  ASSERT_EQ(viWaitOnEvent(vi, VI_EVENT_SERVICE_REQ, 2000, &type, &event), VI_SUCCESS);
+  EXPECT_EQ(viClose(rm_), VI_SUCCESS);
+  rm_ = VI_NULL;
+  EXPECT_EQ(viClose(event), VI_ERROR_INV_OBJECT);
+  EXPECT_EQ(viClose(vi), VI_ERROR_INV_OBJECT);
 
   const std::string log = DeviceLog();
   EXPECT_NE(log.find("tag wrapped"), std::string::npos) << log;
