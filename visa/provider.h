@@ -54,6 +54,9 @@ class InstrSession {
     *statusByte = 0;
     return VI_ERROR_NSUP_OPER;
   }
+  // bInterfaceProtocol of the USBTMC interface (VI_ATTR_USB_PROTOCOL): 1 for USB488, 0 for plain
+  // USBTMC.
+  virtual int16_t UsbProtocol() const { return 1; }
   // The instrument's own names (USB string descriptors), empty when it gives none.
   virtual std::string ManufacturerName() const { return {}; }
   virtual std::string ModelName() const { return {}; }

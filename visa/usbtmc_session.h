@@ -41,6 +41,7 @@ class UsbtmcSession final : public visa::InstrSession {
   // A TRIGGER transfer on the bulk-OUT pipe.
   ViStatus AssertTrigger(uint32_t timeoutMs) override;
   bool CanSignalServiceRequest() const override { return transport_->InterruptInAddress() != 0; }
+  int16_t UsbProtocol() const override { return transport_->InterfaceProtocol(); }
   ViStatus WaitServiceRequest(uint8_t* statusByte, uint32_t timeoutMs) override;
 
   // The device's manufacturer and product strings, as the transport's owner read them.

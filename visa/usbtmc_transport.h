@@ -48,6 +48,8 @@ class BulkTransport {
   // The interrupt-IN pipe of a USB488 interface, for service requests and status bytes. 0 when
   // the interface has none; then InterruptIn is never called.
   virtual uint8_t InterruptInAddress() const { return 0; }
+  // bInterfaceProtocol: 1 for a USB488 interface, 0 for plain USBTMC.
+  virtual uint8_t InterfaceProtocol() const { return 1; }
   // Receives one interrupt-IN packet: at most `capacity` bytes.
   virtual ViStatus InterruptIn(uint8_t* buffer, size_t capacity, size_t* received,
                                uint32_t timeoutMs) {

@@ -24,8 +24,6 @@ constexpr ViVersion kImplementationVersion = (2u << 20) | (4u << 8);  // 2.4.0
 constexpr const char* kManufacturerName = "Flintgate";
 // VI_ATTR_RSRC_MANF_ID: VXIplug&play assigns none to this layer; 0x3FFF is the unassigned id.
 constexpr ViUInt16 kManufacturerId = 0x3FFF;
-// VI_ATTR_USB_PROTOCOL of a USBTMC-USB488 interface (bInterfaceProtocol 1).
-constexpr ViInt16 kUsb488Protocol = 1;
 // How many queued service requests viDiscardEvents drops at most in one call.
 constexpr int kMaxDiscardedEvents = 64;
 
@@ -72,6 +70,7 @@ struct Session : Object {
   std::string manufacturerName;
   std::string modelName;
   bool canSignalServiceRequest = false;
+  ViInt16 usbProtocol = 1;
   ReadBuffer readBuffer;  // guarded by `io`
 };
 
@@ -218,8 +217,8 @@ ViStatus GetSessionAttribute(const Session& s, ViAttr attr, void* out) {
     case VI_ATTR_RSRC_MANF_ID: return Store<ViUInt16>(out, kManufacturerId);
     case VI_ATTR_MANF_NAME: return StoreText(out, s.manufacturerName);
     case VI_ATTR_MODEL_NAME: return StoreText(out, s.modelName);
-    case VI_ATTR_USB_PROTOCOL: return Store<ViInt16>(out, kUsb488Protocol);
-    case VI_ATTR_4882_COMPLIANT: return Store<ViBoolean>(out, VI_TRUE);
+    case VI_ATTR_USB_PROTOCOL: return Store<ViInt16>(out, s.usbProtocol);
+    case VI_ATTR_4882_COMPLIANT: return Store<ViBoolean>(out, s.usbProtocol == 1 ? VI_TRUE : VI_FALSE);
     case VI_ATTR_IO_PROT: return Store<ViUInt16>(out, VI_PROT_NORMAL);
     case VI_ATTR_SUPPRESS_END_EN: return Store<ViBoolean>(out, s.suppressEnd ? VI_TRUE : VI_FALSE);
     case VI_ATTR_RD_BUF_OPER_MODE: return Store<ViUInt16>(out, s.readBufferMode.load());
@@ -458,6 +457,7 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
   session->manufacturerName = session->instr->ManufacturerName();
   session->modelName = session->instr->ModelName();
   session->canSignalServiceRequest = session->instr->CanSignalServiceRequest();
+  session->usbProtocol = session->instr->UsbProtocol();
   session->parent = sesn;
   ViObject handle = Handles().Add(session);
   session->handle = handle;

@@ -116,6 +116,9 @@ TEST_F(Umockdev, Plain) {
   EXPECT_STREQ(text, "VANDRELL");
   ASSERT_EQ(viGetAttribute(vi, VI_ATTR_MODEL_NAME, text), VI_SUCCESS);
   EXPECT_STREQ(text, "WX2040");
+  ViInt16 protocol = 0;
+  ASSERT_EQ(viGetAttribute(vi, VI_ATTR_USB_PROTOCOL, &protocol), VI_SUCCESS);
+  EXPECT_EQ(protocol, 1);  // the descriptor's USB488 interface
 
   // *IDN? through the bulk pipes, then enough queries for the bTag to wrap past 255.
   EXPECT_EQ(Query(vi, "*IDN?\n"), kIdentity);

@@ -17,6 +17,7 @@ std::vector<UsbtmcInterface> FindUsbtmcInterfaces(const libusb_config_descriptor
       UsbtmcInterface candidate;
       candidate.number = setting.bInterfaceNumber;
       candidate.altSetting = setting.bAlternateSetting;
+      candidate.protocol = setting.bInterfaceProtocol;
       for (int e = 0; e < setting.bNumEndpoints && setting.endpoint != nullptr; ++e) {
         const libusb_endpoint_descriptor& endpoint = setting.endpoint[e];
         const uint8_t type = endpoint.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK;

@@ -17,6 +17,7 @@ struct UsbtmcInterface {
   uint8_t bulkOutAddress = 0;
   uint16_t bulkInMaxPacket = 0;
   uint8_t interruptInAddress = 0;  // 0 when the interface has no interrupt-IN pipe
+  uint8_t protocol = 0;            // bInterfaceProtocol: 1 for USB488
 };
 
 // Every alternate setting of class 0xFE, subclass 0x03 with a bulk-IN and a bulk-OUT endpoint

@@ -157,6 +157,11 @@ class VendorSession : public InstrSession {
     if (event != VI_NULL) api.viClose(event);
     return ReadStatusByte(statusByte, timeoutMs);
   }
+  int16_t UsbProtocol() const override {
+    ViInt16 protocol = 1;
+    return library_->api.viGetAttribute(vi_, VI_ATTR_USB_PROTOCOL, &protocol) >= VI_SUCCESS ? protocol
+                                                                                            : 1;
+  }
   std::string ManufacturerName() const override { return TextAttribute(VI_ATTR_MANF_NAME); }
   std::string ModelName() const override { return TextAttribute(VI_ATTR_MODEL_NAME); }
 
