@@ -117,6 +117,34 @@ std::string HexId(uint16_t id) {
   return text;
 }
 
+// WAV:DATA? takes 1 to kMaxWaveformSamples decimal samples.
+constexpr uint32_t kMaxWaveformSamples = 1u << 20;
+
+bool ParseSampleCount(std::string_view text, uint32_t* count) {
+  if (text.empty() || text.size() > 7) return false;
+  uint32_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<uint32_t>(c - '0');
+  }
+  if (value == 0 || value > kMaxWaveformSamples) return false;
+  *count = value;
+  return true;
+}
+
+// "#<digits of n><n>" + n bytes + "\n"; sample i is (i * 7) mod 65536.
+std::string WaveformBlock(uint32_t count) {
+  const std::string length = std::to_string(count * 2u);
+  std::string block = "#" + std::to_string(length.size()) + length;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint16_t sample = static_cast<uint16_t>(i * 7u);
+    block.push_back(static_cast<char>(sample & 0xFF));
+    block.push_back(static_cast<char>(sample >> 8));
+  }
+  block.push_back('\n');
+  return block;
+}
+
 }  // namespace
 
 SimTiming FastTiming() {
@@ -303,6 +331,12 @@ void InstrumentEngine::OnClear(uint64_t /*nowMs*/) {
   data_.clear();
 }
 
+void InstrumentEngine::OnTrigger(uint64_t /*nowMs*/) {
+  if (!onBus_) return;
+  ++triggers_;
+  Trace("-- trigger " + std::to_string(triggers_));
+}
+
 void InstrumentEngine::OnMessageOut(uint64_t nowMs, const uint8_t* data, size_t size,
                                     bool endOfMessage) {
   if (!onBus_) return;
@@ -401,6 +435,18 @@ void InstrumentEngine::HandleText(uint64_t nowMs, std::string_view line) {
     const uint32_t delay =
         setup_.faults.returnLate ? kLateReturnDelayMs : setup_.timing.restartDelayMs;
     Schedule(nowMs + delay, Event{EventKind::kJoin, {}, FirmwareMode::kWriter});
+    return;
+  }
+  if (header == "WAV:DATA?") {
+    // A waveform read-back for clients of binary block transfers: `count` 16-bit samples of
+    // a ramp, little-endian, as an IEEE 488.2 definite-length block.
+    uint32_t count = 0;
+    if (!ParseSampleCount(argument, &count)) {
+      Trace("-- (bad sample count)");
+      return;
+    }
+    Trace("-- waveform data, " + std::to_string(count) + " samples");
+    Reply(nowMs, 0, WaveformBlock(count));
     return;
   }
   Trace("-- (ignored)");

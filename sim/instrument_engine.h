@@ -73,6 +73,8 @@ class InstrumentEngine {
   void OnMessageOut(uint64_t nowMs, const uint8_t* data, size_t size, bool endOfMessage);
   // The host cleared the device: partial input is dropped and the writer's sequence restarts.
   void OnClear(uint64_t nowMs);
+  // A USB488 TRIGGER: counted and traced; the instruments start nothing on it.
+  void OnTrigger(uint64_t nowMs);
 
   // Removes the next action that is due at nowMs and moves the engine's state along with it
   // (joining the bus completes a restart). With allowBusChanges false only replies are taken.
@@ -89,6 +91,7 @@ class InstrumentEngine {
   FirmwareMode Mode() const { return mode_; }
   bool OnBus() const { return onBus_; }
   uint32_t OpenSessions() const { return sessions_; }
+  uint32_t Triggers() const { return triggers_; }
   const std::string& DisplayText() const { return display_; }
   const FlashStore& Flash() const { return flash_; }
   const std::string& Serial() const { return setup_.serial; }
@@ -157,6 +160,7 @@ class InstrumentEngine {
   FirmwareMode mode_ = FirmwareMode::kNormal;
   bool onBus_ = false;
   uint32_t sessions_ = 0;
+  uint32_t triggers_ = 0;
   std::string display_;
   uint32_t arrivals_[kSimCommandCount] = {};
 

@@ -15,6 +15,7 @@ class SimInstrument::Handler final : public simbus::SimDeviceHandler {
     owner_->MessageOut(generation_, data, size, endOfMessage);
   }
   void OnClear() override { owner_->Clear(generation_); }
+  void OnTrigger() override { owner_->Trigger(generation_); }
 
  private:
   SimInstrument* const owner_;
@@ -171,6 +172,12 @@ void SimInstrument::Clear(uint32_t generation) {
   if (generation != generation_) return;
   engine_.OnClear(NowMs());
   changed_.notify_all();
+}
+
+void SimInstrument::Trigger(uint32_t generation) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (generation != generation_) return;
+  engine_.OnTrigger(NowMs());
 }
 
 std::string SimInstrument::ResourceName() const {

@@ -62,6 +62,7 @@ class SimInstrument {
   void SessionClosed(uint32_t generation);
   void MessageOut(uint32_t generation, const uint8_t* data, size_t size, bool endOfMessage);
   void Clear(uint32_t generation);
+  void Trigger(uint32_t generation);
 
   const std::string busFolder_;
   mutable std::mutex mutex_;

@@ -32,6 +32,34 @@ class InstrSession {
   virtual ViStatus Read(uint8_t* data, uint32_t count, uint32_t* received, uint32_t timeoutMs) = 0;
   // Device clear: drops pending input and output on both sides.
   virtual ViStatus Clear(uint32_t timeoutMs) = 0;
+
+  // The instrument's status byte (USB488 READ_STATUS_BYTE, or the vendor library's viReadSTB).
+  // VI_ERROR_NSUP_OPER when the session cannot ask for it.
+  virtual ViStatus ReadStatusByte(uint8_t* statusByte, uint32_t timeoutMs) {
+    (void)timeoutMs;
+    *statusByte = 0;
+    return VI_ERROR_NSUP_OPER;
+  }
+  // A software trigger (USB488 TRIGGER). VI_ERROR_NSUP_OPER when the session cannot send one.
+  virtual ViStatus AssertTrigger(uint32_t timeoutMs) {
+    (void)timeoutMs;
+    return VI_ERROR_NSUP_OPER;
+  }
+  // Whether the instrument can signal service requests (an interrupt-IN pipe).
+  virtual bool CanSignalServiceRequest() const { return false; }
+  // Waits for the next service request: VI_SUCCESS with its status byte, VI_ERROR_TMO,
+  // VI_ERROR_IO or VI_ERROR_CONN_LOST. Only called when CanSignalServiceRequest().
+  virtual ViStatus WaitServiceRequest(uint8_t* statusByte, uint32_t timeoutMs) {
+    (void)timeoutMs;
+    *statusByte = 0;
+    return VI_ERROR_NSUP_OPER;
+  }
+  // bInterfaceProtocol of the USBTMC interface (VI_ATTR_USB_PROTOCOL): 1 for USB488, 0 for plain
+  // USBTMC.
+  virtual int16_t UsbProtocol() const { return 1; }
+  // The instrument's own names (USB string descriptors), empty when it gives none.
+  virtual std::string ManufacturerName() const { return {}; }
+  virtual std::string ModelName() const { return {}; }
 };
 
 class Provider {

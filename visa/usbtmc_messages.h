@@ -13,6 +13,8 @@ inline constexpr uint8_t kRequestDevDepMsgIn = 2;  // host -> device: "send me u
 inline constexpr uint8_t kDevDepMsgIn = 2;         // device -> host: reply bytes
 inline constexpr uint8_t kVendorSpecificOut = 126;
 inline constexpr uint8_t kRequestVendorSpecificIn = 127;
+// USB488 subclass: host -> device, a header only (no payload): "trigger now", as GPIB GET.
+inline constexpr uint8_t kTrigger = 128;
 
 inline constexpr size_t kBulkHeaderSize = 12;
 // bmTransferAttributes bit 0 of a DEV_DEP_MSG_OUT / DEV_DEP_MSG_IN: last transfer of a message.
@@ -58,6 +60,8 @@ inline constexpr uint8_t kCheckAbortBulkInStatus = 4;
 inline constexpr uint8_t kInitiateClear = 5;
 inline constexpr uint8_t kCheckClearStatus = 6;
 inline constexpr uint8_t kGetCapabilities = 7;
+// USB488 subclass requests, to the interface.
+inline constexpr uint8_t kReadStatusByte = 128;
 
 // bmRequestType of the class requests: device-to-host, class, to the endpoint or the interface.
 inline constexpr uint8_t kRequestTypeClassEndpointIn = 0xA2;
@@ -77,6 +81,22 @@ inline constexpr uint16_t kCheckAbortReplyLength = 8;  // status, bmAbort, 0, 0,
 inline constexpr uint16_t kInitiateClearReplyLength = 1;  // status
 inline constexpr uint16_t kCheckClearReplyLength = 2;     // status, bmClear
 inline constexpr uint16_t kGetCapabilitiesReplyLength = 0x18;
+// READ_STATUS_BYTE: status, bTag, status byte (0 when it comes on the interrupt-IN pipe).
+inline constexpr uint16_t kReadStatusByteReplyLength = 3;
+
+// bTag of READ_STATUS_BYTE (wValue): 2..127, its own sequence beside the bulk bTags.
+constexpr uint8_t NextStatusTag(uint8_t tag) {
+  return tag < 2 || tag >= 127 ? uint8_t{2} : uint8_t(tag + 1);
+}
+
+// A USB488 interrupt-IN notification: 2 bytes, bNotify1 and bNotify2.
+//   bNotify1 0x81: a service request, bNotify2 the status byte.
+//   bNotify1 0x80 | bTag: the status byte asked for by READ_STATUS_BYTE with that bTag.
+inline constexpr size_t kNotificationSize = 2;
+inline constexpr uint8_t kNotifyServiceRequest = 0x81;
+constexpr bool IsStatusNotification(uint8_t notify1, uint8_t tag) {
+  return notify1 == static_cast<uint8_t>(0x80 | tag);
+}
 
 // The 8-byte setup packet of a control transfer.
 //   byte 0 bmRequestType, byte 1 bRequest, bytes 2-3 wValue, 4-5 wIndex, 6-7 wLength.

@@ -10,6 +10,7 @@ namespace fg::usbtmc {
 namespace {
 using visa::VI_ERROR_IO;
 using visa::VI_ERROR_TMO;
+using visa::VI_TMO_INFINITE;
 using visa::VI_SUCCESS;
 using visa::VI_SUCCESS_MAX_CNT;
 using visa::VI_TMO_IMMEDIATE;
@@ -25,6 +26,14 @@ constexpr uint16_t kFallbackPacketSize = 64;
 
 size_t RoundUp(size_t value, size_t multiple) {
   return (value + multiple - 1) / multiple * multiple;
+}
+
+// Milliseconds left until `deadline`; VI_TMO_INFINITE stays infinite.
+uint32_t Remaining(std::chrono::steady_clock::time_point deadline, uint32_t timeoutMs) {
+  if (timeoutMs == VI_TMO_INFINITE) return VI_TMO_INFINITE;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return left.count() <= 0 ? 0 : static_cast<uint32_t>(left.count());
 }
 }  // namespace
 
@@ -287,6 +296,71 @@ ViStatus UsbtmcSession::Clear(uint32_t timeoutMs) {
   }
   // The clear leaves the bulk-OUT data toggle undefined until the halt is cleared.
   return transport_->ClearHalt(Pipe::kBulkOut, controlTimeout);
+}
+
+ViStatus UsbtmcSession::ReadStatusByte(uint8_t* statusByte, uint32_t timeoutMs) {
+  *statusByte = 0;
+  const uint32_t controlTimeout =
+      timeoutMs == VI_TMO_IMMEDIATE ? kControlTimeoutMs : std::min(timeoutMs, kControlTimeoutMs);
+  statusTag_ = NextStatusTag(statusTag_);
+  ControlSetup request;
+  request.requestType = kRequestTypeClassInterfaceIn;
+  request.request = kReadStatusByte;
+  request.value = statusTag_;
+  request.index = transport_->InterfaceNumber();
+  request.length = kReadStatusByteReplyLength;
+  uint8_t reply[kReadStatusByteReplyLength] = {};
+  size_t n = 0;
+  ViStatus status = transport_->ControlIn(request, reply, &n, controlTimeout);
+  if (status != VI_SUCCESS) return status;
+  if (n < kReadStatusByteReplyLength || reply[0] != kStatusSuccess || reply[1] != statusTag_) {
+    return VI_ERROR_IO;
+  }
+  if (transport_->InterruptInAddress() == 0) {
+    *statusByte = reply[2];
+    return VI_SUCCESS;
+  }
+  return AwaitNotification(static_cast<uint8_t>(0x80 | statusTag_), statusByte, timeoutMs);
+}
+
+ViStatus UsbtmcSession::AwaitNotification(uint8_t wanted, uint8_t* value, uint32_t timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    uint8_t packet[kNotificationSize] = {};
+    size_t n = 0;
+    ViStatus status =
+        transport_->InterruptIn(packet, sizeof packet, &n, Remaining(deadline, timeoutMs));
+    if (status != VI_SUCCESS) return status;
+    if (n < kNotificationSize) continue;  // not a USB488 notification
+    if (packet[0] == wanted) {
+      *value = packet[1];
+      return VI_SUCCESS;
+    }
+    if (packet[0] == kNotifyServiceRequest) serviceRequests_.push_back(packet[1]);
+    // A status byte of an earlier request that gave up waiting is stale: dropped.
+  }
+}
+
+ViStatus UsbtmcSession::WaitServiceRequest(uint8_t* statusByte, uint32_t timeoutMs) {
+  *statusByte = 0;
+  if (transport_->InterruptInAddress() == 0) return visa::VI_ERROR_NSUP_OPER;
+  if (!serviceRequests_.empty()) {
+    *statusByte = serviceRequests_.front();
+    serviceRequests_.pop_front();
+    return VI_SUCCESS;
+  }
+  return AwaitNotification(kNotifyServiceRequest, statusByte, timeoutMs);
+}
+
+ViStatus UsbtmcSession::AssertTrigger(uint32_t timeoutMs) {
+  const uint8_t tag = TakeTag();
+  out_.assign(kBulkHeaderSize, 0);
+  BulkHeader header;
+  header.msgId = kTrigger;
+  header.tag = tag;
+  EncodeBulkHeader(header, out_.data());
+  size_t sent = 0;
+  return SendTransfer(tag, &sent, timeoutMs);
 }
 
 }  // namespace fg::usbtmc

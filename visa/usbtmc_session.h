@@ -4,7 +4,9 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "visa/provider.h"
@@ -33,6 +35,22 @@ class UsbtmcSession final : public visa::InstrSession {
                  uint32_t timeoutMs) override;
   ViStatus Read(uint8_t* data, uint32_t count, uint32_t* received, uint32_t timeoutMs) override;
   ViStatus Clear(uint32_t timeoutMs) override;
+  // READ_STATUS_BYTE; with an interrupt-IN pipe the byte arrives there, tagged with the
+  // request's bTag. Service requests met on the way are kept for WaitServiceRequest.
+  ViStatus ReadStatusByte(uint8_t* statusByte, uint32_t timeoutMs) override;
+  // A TRIGGER transfer on the bulk-OUT pipe.
+  ViStatus AssertTrigger(uint32_t timeoutMs) override;
+  bool CanSignalServiceRequest() const override { return transport_->InterruptInAddress() != 0; }
+  int16_t UsbProtocol() const override { return transport_->InterfaceProtocol(); }
+  ViStatus WaitServiceRequest(uint8_t* statusByte, uint32_t timeoutMs) override;
+
+  // The device's manufacturer and product strings, as the transport's owner read them.
+  void SetDeviceNames(std::string manufacturer, std::string model) {
+    manufacturer_ = std::move(manufacturer);
+    model_ = std::move(model);
+  }
+  std::string ManufacturerName() const override { return manufacturer_; }
+  std::string ModelName() const override { return model_; }
 
   // The bTag the next transfer will carry (1..255).
   uint8_t NextTagValue() const { return nextTag_; }
@@ -56,11 +74,18 @@ class UsbtmcSession final : public visa::InstrSession {
   // Reads and discards bulk-IN data until a short transfer or a quiet pipe.
   void DrainBulkIn();
   size_t InCapacity(uint32_t want) const;
+  // Reads interrupt-IN notifications until one with bNotify1 `wanted` arrives (its bNotify2 to
+  // *value), keeping service requests that come first.
+  ViStatus AwaitNotification(uint8_t wanted, uint8_t* value, uint32_t timeoutMs);
 
   std::unique_ptr<BulkTransport> transport_;
   uint8_t nextTag_ = 1;
+  uint8_t statusTag_ = 1;  // the last READ_STATUS_BYTE bTag (2..127 once used)
+  std::deque<uint8_t> serviceRequests_;  // status bytes of service requests not yet waited for
   std::vector<uint8_t> out_;  // one outgoing transfer
   std::vector<uint8_t> in_;   // one incoming transfer
+  std::string manufacturer_;
+  std::string model_;
 };
 
 }  // namespace fg::usbtmc

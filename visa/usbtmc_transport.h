@@ -44,6 +44,21 @@ class BulkTransport {
   virtual uint8_t BulkInAddress() const = 0;
   virtual uint8_t BulkOutAddress() const = 0;
   virtual uint8_t InterfaceNumber() const = 0;
+
+  // The interrupt-IN pipe of a USB488 interface, for service requests and status bytes. 0 when
+  // the interface has none; then InterruptIn is never called.
+  virtual uint8_t InterruptInAddress() const { return 0; }
+  // bInterfaceProtocol: 1 for a USB488 interface, 0 for plain USBTMC.
+  virtual uint8_t InterfaceProtocol() const { return 1; }
+  // Receives one interrupt-IN packet: at most `capacity` bytes.
+  virtual ViStatus InterruptIn(uint8_t* buffer, size_t capacity, size_t* received,
+                               uint32_t timeoutMs) {
+    (void)buffer;
+    (void)capacity;
+    (void)timeoutMs;
+    *received = 0;
+    return visa::VI_ERROR_NSUP_OPER;
+  }
 };
 
 }  // namespace fg::usbtmc

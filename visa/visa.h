@@ -47,15 +47,39 @@ ViStatus viSetBuf(ViSession vi, ViUInt16 mask, ViUInt32 size);
 
 // Reads at most `cnt` bytes: VI_SUCCESS when the message ended, VI_SUCCESS_MAX_CNT when `cnt`
 // filled first (the rest stays for the next read), VI_ERROR_TMO, VI_ERROR_IO, VI_ERROR_CONN_LOST.
+// With VI_ATTR_TERMCHAR_EN the read also ends after VI_ATTR_TERMCHAR (VI_SUCCESS_TERM_CHAR);
+// with VI_ATTR_SUPPRESS_END_EN the message's end does not end it.
 // *retCnt (when not VI_NULL) receives the bytes read in every case.
 ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt);
 // Writes `cnt` bytes as one message, EOM on the last byte.
 ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt);
-// Device clear.
+// Device clear; also drops what the session's read buffer held.
 ViStatus viClear(ViSession vi);
+// VI_READ_BUF_DISCARD drops the bytes held back after a termination character; VI_READ_BUF
+// also reads and drops the rest of their message. Writes are unbuffered: nothing to flush.
+ViStatus viFlush(ViSession vi, ViUInt16 mask);
+// The instrument's status byte (USB488 READ_STATUS_BYTE).
+ViStatus viReadSTB(ViSession vi, ViPUInt16 status);
+// A software trigger (USB488 TRIGGER); `protocol` must be VI_TRIG_PROT_DEFAULT.
+ViStatus viAssertTrigger(ViSession vi, ViUInt16 protocol);
 
-// This layer raises no events: there is nothing to disable or discard.
+// Locks among the sessions of this process (see visa/resource_locks.h). While a session holds a
+// lock, other sessions' reads, writes, clears, triggers and status reads of the resource fail
+// with VI_ERROR_RSRC_LOCKED. `accessKey` (VI_FIND_BUFLEN bytes) receives a shared lock's key.
+ViStatus viLock(ViSession vi, ViAccessMode lockType, ViUInt32 timeout, ViConstKeyId requestedKey,
+                ViKeyId accessKey);
+ViStatus viUnlock(ViSession vi);
+
+// Events: service requests (VI_EVENT_SERVICE_REQ) with the VI_QUEUE mechanism, on instruments
+// with an interrupt-IN pipe. Elsewhere viEnableEvent answers VI_ERROR_INV_EVENT (the resource
+// does not support the event), and handlers (VI_HNDLR) VI_ERROR_HNDLR_NINSTALLED.
+ViStatus viEnableEvent(ViSession vi, ViEventType eventType, ViUInt16 mechanism,
+                       ViEventFilter context);
 ViStatus viDisableEvent(ViSession vi, ViEventType eventType, ViUInt16 mechanism);
 ViStatus viDiscardEvents(ViSession vi, ViEventType eventType, ViUInt16 mechanism);
+// Waits for a queued event; *outContext (when not VI_NULL) receives an event object to close
+// with viClose, whose VI_ATTR_EVENT_TYPE names the event.
+ViStatus viWaitOnEvent(ViSession vi, ViEventType inEventType, ViUInt32 timeout,
+                       ViPEventType outEventType, ViPEvent outContext);
 
 }  // namespace fg::visa

@@ -36,8 +36,13 @@ using ViPBuf = unsigned char*;
 using ViPUInt32 = ViUInt32*;
 using ViPUInt16 = ViUInt16*;
 using ViPSession = ViSession*;
-using ViPFindList = ViFindList*;
+using ViPEventType = ViEventType*;
+using ViPEvent = ViEvent*;
+using ViEventFilter = ViUInt32;
+using ViKeyId = char*;
+using ViConstKeyId = const char*;
 using ViAddr = void*;
+using ViPFindList = ViFindList*;
 
 static_assert(sizeof(ViSession) == 4 && sizeof(ViStatus) == 4 && sizeof(ViBoolean) == 2);
 static_assert(sizeof(ViAttrState) == sizeof(void*));
@@ -225,6 +230,21 @@ inline constexpr ViAttr VI_ATTR_USB_SERIAL_NUM = 0xBFFF01A0u;
 inline constexpr ViAttr VI_ATTR_USB_INTFC_NUM = 0x3FFF01A1u;
 inline constexpr ViAttr VI_ATTR_USB_PROTOCOL = 0x3FFF01A7u;
 inline constexpr ViAttr VI_ATTR_USB_MAX_INTR_SIZE = 0x3FFF01AFu;
+inline constexpr ViAttr VI_ATTR_4882_COMPLIANT = 0x3FFF019Fu;
+inline constexpr ViAttr VI_ATTR_EVENT_TYPE = 0x3FFF4010u;
+inline constexpr ViAttr VI_ATTR_STATUS = 0x3FFF4025u;
+inline constexpr ViAttr VI_ATTR_RECV_INTR_SIZE = 0x3FFF41B0u;
+
+// Values of VI_ATTR_RD_BUF_OPER_MODE and VI_ATTR_WR_BUF_OPER_MODE.
+inline constexpr ViUInt16 VI_FLUSH_ON_ACCESS = 1;
+inline constexpr ViUInt16 VI_FLUSH_WHEN_FULL = 2;
+inline constexpr ViUInt16 VI_FLUSH_DISABLE = 4;
+
+// Trigger protocol of viAssertTrigger.
+inline constexpr ViUInt16 VI_TRIG_PROT_DEFAULT = 0;
+
+// The default length of an event queue (VI_ATTR_MAX_QUEUE_LENGTH).
+inline constexpr ViUInt32 VI_DEFAULT_QUEUE_LENGTH = 50;
 
 // Values of VI_ATTR_IO_PROT.
 inline constexpr ViUInt16 VI_PROT_NORMAL = 1;

@@ -45,6 +45,7 @@ TEST(UsbtmcInterfaceScanTest, FindsOnlyUsbtmcInterfacesWithBothBulkPipes) {
   std::vector<libusb_interface_descriptor> i1 = {Setting(1, 0, 0xFE, 0x03, inOnly)};
   std::vector<libusb_interface_descriptor> i2 = {Setting(2, 0, 0xFE, 0x01, full),
                                                  Setting(2, 1, 0xFE, 0x03, full)};
+  i2[1].bInterfaceProtocol = 1;  // USB488
   std::vector<libusb_interface_descriptor> i3 = {Setting(3, 0, 0xFE, 0x03, fullSpeed),
                                                  Setting(3, 1, 0xFE, 0x03, full)};
   std::vector<libusb_interface> interfaces(4);
@@ -64,11 +65,15 @@ TEST(UsbtmcInterfaceScanTest, FindsOnlyUsbtmcInterfacesWithBothBulkPipes) {
   EXPECT_EQ(found[0].bulkInAddress, 0x81);
   EXPECT_EQ(found[0].bulkOutAddress, 0x02);
   EXPECT_EQ(found[0].bulkInMaxPacket, 512);
+  EXPECT_EQ(found[0].interruptInAddress, 0x83);
+  EXPECT_EQ(found[0].protocol, 1);
   EXPECT_EQ(found[1].number, 3);
   EXPECT_EQ(found[1].altSetting, 0);
   EXPECT_EQ(found[1].bulkInAddress, 0x86);
   EXPECT_EQ(found[1].bulkOutAddress, 0x05);
   EXPECT_EQ(found[1].bulkInMaxPacket, 64);
+  EXPECT_EQ(found[1].interruptInAddress, 0);
+  EXPECT_EQ(found[1].protocol, 0);
 }
 
 TEST(UsbtmcProviderTest, MachineWithoutUsbSaysSoWithoutProblems) {

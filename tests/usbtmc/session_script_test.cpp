@@ -325,3 +325,51 @@ TEST(SessionOpenTest, RefusedHandshakeIsBusy) {
 
 }  // namespace
 }  // namespace fg
+
+namespace fg {
+namespace {
+
+// The USB488 requests on the wire: READ_STATUS_BYTE with its own bTag sequence (2..127) on the
+// control pipe, and TRIGGER as a bare header in the bulk-OUT sequence.
+
+Bytes StatusRequest(uint8_t tag) { return fg::testing::Setup(0xA1, 128, tag, 0, 3); }
+
+TEST_F(SessionScriptTest, StatusByteAndTriggerRequests) {
+  auto readStatus = [this] {
+    return std::async(std::launch::async, [this] {
+      uint8_t stb = 0xEE;
+      ViStatus status = session_->ReadStatusByte(&stb, kTimeout);
+      return std::make_pair(status, stb);
+    });
+  };
+  auto first = readStatus();
+  device_.AnswerControl(StatusRequest(2), {0x01, 2, 0x50});
+  EXPECT_EQ(first.get(), std::make_pair(VI_SUCCESS, uint8_t{0x50}));
+  // A reply carrying another bTag is not this request's answer.
+  auto wrong = readStatus();
+  device_.AnswerControl(StatusRequest(3), {0x01, 2, 0x50});
+  EXPECT_EQ(wrong.get().first, VI_ERROR_IO);
+  auto failed = readStatus();
+  device_.AnswerControl(StatusRequest(4), {0x80, 4, 0});
+  EXPECT_EQ(failed.get().first, VI_ERROR_IO);
+  // The status bTag wraps from 127 to 2.
+  for (uint8_t tag = 5; tag <= 127; ++tag) {
+    auto next = readStatus();
+    device_.AnswerControl(StatusRequest(tag), {0x01, tag, tag});
+    ASSERT_EQ(next.get(), std::make_pair(VI_SUCCESS, tag));
+  }
+  auto wrapped = readStatus();
+  device_.AnswerControl(StatusRequest(2), {0x01, 2, 0});
+  EXPECT_EQ(wrapped.get().first, VI_SUCCESS);
+
+  auto trigger = std::async(std::launch::async, [this] { return session_->AssertTrigger(kTimeout); });
+  EXPECT_EQ(device_.ExpectBulkOut(),
+            (Bytes{128, 0x01, 0xFE, 0x00, 0, 0, 0, 0, 0x00, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(trigger.get(), VI_SUCCESS);
+  // The bulk bTags go on after the trigger's.
+  ExpectWorkingExchange(2, "ok");
+  EXPECT_FALSE(session_->CanSignalServiceRequest());  // no interrupt pipe on the bus
+}
+
+}  // namespace
+}  // namespace fg

@@ -60,11 +60,20 @@ TEST(VendorLoader, OurSharedLibraryReachesASimulatedInstrument) {
   std::string query = "*IDN?\n";
   uint32_t count = static_cast<uint32_t>(query.size());
   ASSERT_EQ(VisaWriteSession(session, reinterpret_cast<const uint8_t*>(query.data()), &count), 1);
+  // The status byte and the trigger pass through the library to the bus device: its own bits,
+  // and MAV while the reply waits.
+  ViUInt16 stb = 0;
+  ASSERT_EQ(viReadSTB(session, &stb), VI_SUCCESS);
+  EXPECT_EQ(stb, 0x11);
+  EXPECT_EQ(viAssertTrigger(session, VI_TRIG_PROT_DEFAULT), VI_SUCCESS);
   uint8_t reply[65];
   count = 64;
   ASSERT_EQ(VisaReadSession(session, reply, &count), 1);
   EXPECT_STREQ(reinterpret_cast<char*>(reply), "VANDRELL,WX2040,VEND1,1.00\n");
   EXPECT_EQ(instrument->Received(), "*IDN?\n");
+  ASSERT_EQ(viReadSTB(session, &stb), VI_SUCCESS);
+  EXPECT_EQ(stb, 0x01);
+  EXPECT_EQ(instrument->Triggers(), 1);
   VisaCloseSessions(&rm, &session);
   EXPECT_EQ(OpenHandleCountForTesting(), 0u);
 }
@@ -86,6 +95,8 @@ TEST(VendorLoader, OtherLibraryResourcesAreListedAsItReportsThem) {
   ASSERT_EQ(viWrite(vi, reinterpret_cast<ViConstBuf>("Q"), 1, &n), VI_SUCCESS);
   uint8_t reply[4];
   EXPECT_EQ(viRead(vi, reply, sizeof reply, &n), VI_SUCCESS_MAX_CNT);  // the library's own status
+  ViUInt16 stb = 0;
+  EXPECT_EQ(viReadSTB(vi, &stb), VI_ERROR_NSUP_OPER);  // the library has no viReadSTB
   EXPECT_EQ(std::string(reinterpret_cast<char*>(reply), n), "OTHE");
   EXPECT_EQ(viClose(rm), VI_SUCCESS);
   ResetProvidersForTesting();
@@ -188,7 +199,8 @@ TEST(VendorLoader, OnlyTheSharedLibraryExportsVisaNames) {
       "viOpenDefaultRM", "viFindRsrc",   "viFindNext", "viParseRsrc",    "viParseRsrcEx",
       "viOpen",          "viClose",      "viSetAttribute", "viGetAttribute", "viStatusDesc",
       "viSetBuf",        "viRead",       "viWrite",    "viClear",        "viDisableEvent",
-      "viDiscardEvents"};
+      "viDiscardEvents", "viFlush",      "viReadSTB",  "viAssertTrigger", "viLock",
+      "viUnlock",        "viEnableEvent", "viWaitOnEvent"};
   std::set<std::string> functions;
   for (const std::string& n : exported) {
     if (n.find('@') == std::string::npos && !n.empty() && n[0] != '_') functions.insert(n);

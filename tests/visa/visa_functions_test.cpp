@@ -158,8 +158,9 @@ TEST_F(VisaFunctions, AttributesOfASession) {
   EXPECT_STREQ(text, "INSTR");
 
   EXPECT_EQ(viSetAttribute(vi, VI_ATTR_RSRC_NAME, 0), VI_ERROR_ATTR_READONLY);
-  EXPECT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_ERROR_NSUP_ATTR_STATE);
-  EXPECT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR_EN, VI_FALSE), VI_SUCCESS);
+  EXPECT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR_EN, 2), VI_ERROR_NSUP_ATTR_STATE);
+  EXPECT_EQ(viSetAttribute(vi, VI_ATTR_SEND_END_EN, VI_FALSE), VI_ERROR_NSUP_ATTR_STATE);
+  EXPECT_EQ(viSetAttribute(vi, VI_ATTR_MANF_NAME, 0), VI_ERROR_ATTR_READONLY);
   EXPECT_EQ(viSetAttribute(vi, 0x3FFF0FFFu, 1), VI_ERROR_NSUP_ATTR);
   EXPECT_EQ(viGetAttribute(vi, 0x3FFF0FFFu, &timeout), VI_ERROR_NSUP_ATTR);
   EXPECT_EQ(viGetAttribute(vi, VI_ATTR_TMO_VALUE, nullptr), VI_ERROR_USER_BUF);
@@ -277,11 +278,125 @@ TEST_F(VisaFunctions, ParseStatusTextsAndEvents) {
   EXPECT_EQ(viStatusDesc(rm, 0x12345, desc), VI_WARN_UNKNOWN_STATUS);
   EXPECT_NE(std::strstr(desc, "0x00012345"), nullptr);
 
-  EXPECT_EQ(viDisableEvent(rm, VI_ALL_ENABLED_EVENTS, VI_ALL_MECH), VI_SUCCESS);
-  EXPECT_EQ(viDiscardEvents(rm, VI_EVENT_SERVICE_REQ, VI_QUEUE), VI_SUCCESS);
+  EXPECT_EQ(viDisableEvent(rm, VI_ALL_ENABLED_EVENTS, VI_ALL_MECH), VI_SUCCESS_EVENT_DIS);
+  EXPECT_EQ(viDiscardEvents(rm, VI_EVENT_SERVICE_REQ, VI_QUEUE), VI_SUCCESS_QUEUE_EMPTY);
   EXPECT_EQ(viDisableEvent(rm, 0x1234, VI_QUEUE), VI_ERROR_INV_EVENT);
   EXPECT_EQ(viDiscardEvents(rm, VI_ALL_ENABLED_EVENTS, 0x40), VI_ERROR_INV_MECH);
   EXPECT_EQ(viDisableEvent(0x999, VI_ALL_ENABLED_EVENTS, VI_ALL_MECH), VI_ERROR_INV_OBJECT);
+  EXPECT_EQ(viClose(rm), VI_SUCCESS);
+}
+
+TEST_F(VisaFunctions, TermCharReadsFlushAndClearShareTheSessionBuffer) {
+  first_->AddResource(kDev1);
+  ViSession rm = OpenRm();
+  ViSession vi = VI_NULL;
+  ASSERT_EQ(viOpen(rm, kDev1.c_str(), VI_NULL, 1000, &vi), VI_SUCCESS);
+  ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 50), VI_SUCCESS);
+  ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR, ','), VI_SUCCESS);
+  ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_SUCCESS);
+  ViBoolean enabled = VI_FALSE;
+  ASSERT_EQ(viGetAttribute(vi, VI_ATTR_TERMCHAR_EN, &enabled), VI_SUCCESS);
+  EXPECT_EQ(enabled, VI_TRUE);
+
+  auto read = [&](ViStatus* status) {
+    char buffer[32];
+    ViUInt32 n = 0;
+    *status = viRead(vi, reinterpret_cast<ViPBuf>(buffer), sizeof buffer, &n);
+    return std::string(buffer, n);
+  };
+  ViStatus status = 0;
+  first_->QueueReply(kDev1, "a,b,c");
+  EXPECT_EQ(read(&status), "a,");
+  EXPECT_EQ(status, VI_SUCCESS_TERM_CHAR);
+  EXPECT_EQ(read(&status), "b,");
+  // Discarding drops what the buffer held; the device is not asked.
+  const size_t reads = first_->Events().size();
+  EXPECT_EQ(viFlush(vi, VI_READ_BUF_DISCARD), VI_SUCCESS);
+  EXPECT_EQ(first_->Events().size(), reads);
+  EXPECT_EQ(read(&status), "");
+  EXPECT_EQ(status, VI_ERROR_TMO);
+
+  // A clear drops held bytes too.
+  first_->QueueReply(kDev1, "x,y");
+  EXPECT_EQ(read(&status), "x,");
+  EXPECT_EQ(viClear(vi), VI_SUCCESS);
+  EXPECT_EQ(first_->Events().back().kind, ScriptedEvent::kClear);
+  EXPECT_EQ(read(&status), "");
+
+  EXPECT_EQ(viFlush(vi, 0), VI_ERROR_INV_MASK);
+  EXPECT_EQ(viFlush(vi, VI_READ_BUF | VI_READ_BUF_DISCARD), VI_ERROR_INV_MASK);
+  EXPECT_EQ(viFlush(vi, VI_WRITE_BUF), VI_SUCCESS);
+  EXPECT_EQ(viFlush(rm, VI_WRITE_BUF), VI_ERROR_INV_OBJECT);
+  EXPECT_EQ(viClose(rm), VI_SUCCESS);
+}
+
+// Locks are taken by sessions of different resource managers on one resource: the holder's I/O
+// passes, the other's is refused, and closing the holder gives the lock back.
+TEST_F(VisaFunctions, LocksKeepOtherSessionsOutUntilReleasedOrClosed) {
+  first_->AddResource(kDev1);
+  first_->SetResponder(kDev1, [](const std::string& m) { return "re:" + m; });
+  ViSession rmA = OpenRm(), rmB = OpenRm();
+  ViSession a = VI_NULL, b = VI_NULL;
+  ASSERT_EQ(viOpen(rmA, kDev1.c_str(), VI_NULL, 1000, &a), VI_SUCCESS);
+  ASSERT_EQ(viOpen(rmB, kDev1.c_str(), VI_NULL, 1000, &b), VI_SUCCESS);
+  ViUInt32 n = 0;
+  char reply[16];
+  ASSERT_EQ(viLock(a, VI_EXCLUSIVE_LOCK, 0, nullptr, nullptr), VI_SUCCESS);
+  ViAccessMode state = VI_NO_LOCK;
+  ASSERT_EQ(viGetAttribute(b, VI_ATTR_RSRC_LOCK_STATE, &state), VI_SUCCESS);
+  EXPECT_EQ(state, VI_EXCLUSIVE_LOCK);
+  const size_t before = first_->Events().size();
+  EXPECT_EQ(viWrite(b, Bytes("m"), 1, &n), VI_ERROR_RSRC_LOCKED);
+  EXPECT_EQ(viRead(b, reinterpret_cast<ViPBuf>(reply), sizeof reply, &n), VI_ERROR_RSRC_LOCKED);
+  EXPECT_EQ(viClear(b), VI_ERROR_RSRC_LOCKED);
+  ViUInt16 stb = 0;
+  EXPECT_EQ(viReadSTB(b, &stb), VI_ERROR_RSRC_LOCKED);
+  EXPECT_EQ(first_->Events().size(), before);  // nothing reached the device
+  EXPECT_EQ(viWrite(a, Bytes("m"), 1, &n), VI_SUCCESS);
+  EXPECT_EQ(viRead(a, reinterpret_cast<ViPBuf>(reply), sizeof reply, &n), VI_SUCCESS);
+  EXPECT_EQ(viUnlock(b), VI_ERROR_SESN_NLOCKED);
+
+  // Closing the holder's resource manager releases its lock.
+  EXPECT_EQ(viClose(rmA), VI_SUCCESS);
+  EXPECT_EQ(viWrite(b, Bytes("m"), 1, &n), VI_SUCCESS);
+  char key[VI_FIND_BUFLEN] = {};
+  EXPECT_EQ(viLock(b, VI_SHARED_LOCK, 0, "k1", key), VI_SUCCESS);
+  EXPECT_STREQ(key, "k1");
+  EXPECT_EQ(viLock(b, VI_SHARED_LOCK, 0, "k1", nullptr), VI_ERROR_INV_ACCESS_KEY);
+
+  // A lock asked for at open is held by the new session, and fails the open when taken.
+  ViSession c = VI_NULL;
+  EXPECT_EQ(viOpen(rmB, kDev1.c_str(), VI_EXCLUSIVE_LOCK, 100, &c), VI_ERROR_TMO);
+  EXPECT_EQ(c, VI_NULL);
+  EXPECT_EQ(viUnlock(b), VI_SUCCESS);
+  ASSERT_EQ(viOpen(rmB, kDev1.c_str(), VI_EXCLUSIVE_LOCK, 100, &c), VI_SUCCESS);
+  EXPECT_EQ(viWrite(b, Bytes("m"), 1, &n), VI_ERROR_RSRC_LOCKED);
+  EXPECT_EQ(viClose(rmB), VI_SUCCESS);
+  EXPECT_EQ(first_->OpenSessionCount(), 0u);
+}
+
+// Sessions without status byte, trigger or interrupt pipe say so with the standard statuses.
+TEST_F(VisaFunctions, StatusByteTriggerAndEventsOfAPlainSession) {
+  first_->AddResource(kDev1);
+  ViSession rm = OpenRm();
+  ViSession vi = VI_NULL;
+  ASSERT_EQ(viOpen(rm, kDev1.c_str(), VI_NULL, 1000, &vi), VI_SUCCESS);
+  ViUInt16 stb = 7;
+  EXPECT_EQ(viReadSTB(vi, &stb), VI_ERROR_NSUP_OPER);
+  EXPECT_EQ(stb, 0);
+  EXPECT_EQ(viReadSTB(vi, nullptr), VI_ERROR_USER_BUF);
+  EXPECT_EQ(viAssertTrigger(vi, VI_TRIG_PROT_DEFAULT), VI_ERROR_NSUP_OPER);
+  EXPECT_EQ(viAssertTrigger(vi, 5), VI_ERROR_INV_PROT);
+  EXPECT_EQ(viEnableEvent(vi, VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_NULL), VI_ERROR_INV_EVENT);
+  EXPECT_EQ(viEnableEvent(vi, 0x1234, VI_QUEUE, VI_NULL), VI_ERROR_INV_EVENT);
+  ViEventType type = 1;
+  ViEvent event = 1;
+  EXPECT_EQ(viWaitOnEvent(vi, VI_EVENT_SERVICE_REQ, 10, &type, &event), VI_ERROR_NENABLED);
+  EXPECT_EQ(event, VI_NULL);
+  EXPECT_EQ(viDisableEvent(vi, VI_EVENT_SERVICE_REQ, VI_QUEUE), VI_SUCCESS_EVENT_DIS);
+  char text[VI_FIND_BUFLEN];
+  EXPECT_EQ(viGetAttribute(vi, VI_ATTR_MANF_NAME, text), VI_SUCCESS);
+  EXPECT_STREQ(text, "");
   EXPECT_EQ(viClose(rm), VI_SUCCESS);
 }
 

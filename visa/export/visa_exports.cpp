@@ -80,3 +80,30 @@ FG_EXPORT ViStatus viDisableEvent(ViSession vi, ViEventType eventType, ViUInt16 
 FG_EXPORT ViStatus viDiscardEvents(ViSession vi, ViEventType eventType, ViUInt16 mechanism) {
   return fg::visa::viDiscardEvents(vi, eventType, mechanism);
 }
+
+FG_EXPORT ViStatus viFlush(ViSession vi, ViUInt16 mask) { return fg::visa::viFlush(vi, mask); }
+
+FG_EXPORT ViStatus viReadSTB(ViSession vi, ViPUInt16 status) {
+  return fg::visa::viReadSTB(vi, status);
+}
+
+FG_EXPORT ViStatus viAssertTrigger(ViSession vi, ViUInt16 protocol) {
+  return fg::visa::viAssertTrigger(vi, protocol);
+}
+
+FG_EXPORT ViStatus viLock(ViSession vi, ViAccessMode lockType, ViUInt32 timeout,
+                          ViConstKeyId requestedKey, ViKeyId accessKey) {
+  return fg::visa::viLock(vi, lockType, timeout, requestedKey, accessKey);
+}
+
+FG_EXPORT ViStatus viUnlock(ViSession vi) { return fg::visa::viUnlock(vi); }
+
+FG_EXPORT ViStatus viEnableEvent(ViSession vi, ViEventType eventType, ViUInt16 mechanism,
+                                 ViEventFilter context) {
+  return fg::visa::viEnableEvent(vi, eventType, mechanism, context);
+}
+
+FG_EXPORT ViStatus viWaitOnEvent(ViSession vi, ViEventType inEventType, ViUInt32 timeout,
+                                 ViPEventType outEventType, ViPEvent outContext) {
+  return fg::visa::viWaitOnEvent(vi, inEventType, timeout, outEventType, outContext);
+}

@@ -17,13 +17,16 @@ std::vector<UsbtmcInterface> FindUsbtmcInterfaces(const libusb_config_descriptor
       UsbtmcInterface candidate;
       candidate.number = setting.bInterfaceNumber;
       candidate.altSetting = setting.bAlternateSetting;
+      candidate.protocol = setting.bInterfaceProtocol;
       for (int e = 0; e < setting.bNumEndpoints && setting.endpoint != nullptr; ++e) {
         const libusb_endpoint_descriptor& endpoint = setting.endpoint[e];
-        if ((endpoint.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) != LIBUSB_TRANSFER_TYPE_BULK) {
-          continue;
-        }
+        const uint8_t type = endpoint.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK;
         const bool in =
             (endpoint.bEndpointAddress & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_IN;
+        if (type == LIBUSB_TRANSFER_TYPE_INTERRUPT && in && candidate.interruptInAddress == 0) {
+          candidate.interruptInAddress = endpoint.bEndpointAddress;
+        }
+        if (type != LIBUSB_TRANSFER_TYPE_BULK) continue;
         if (in && candidate.bulkInAddress == 0) {
           candidate.bulkInAddress = endpoint.bEndpointAddress;
           candidate.bulkInMaxPacket = endpoint.wMaxPacketSize & 0x07FF;

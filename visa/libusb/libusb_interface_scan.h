@@ -16,9 +16,12 @@ struct UsbtmcInterface {
   uint8_t bulkInAddress = 0;
   uint8_t bulkOutAddress = 0;
   uint16_t bulkInMaxPacket = 0;
+  uint8_t interruptInAddress = 0;  // 0 when the interface has no interrupt-IN pipe
+  uint8_t protocol = 0;            // bInterfaceProtocol: 1 for USB488
 };
 
-// Every alternate setting of class 0xFE, subclass 0x03 with a bulk-IN and a bulk-OUT endpoint,
+// Every alternate setting of class 0xFE, subclass 0x03 with a bulk-IN and a bulk-OUT endpoint
+// (and the first interrupt-IN endpoint, where it has one),
 // first setting per interface number only, in descriptor order.
 std::vector<UsbtmcInterface> FindUsbtmcInterfaces(const libusb_config_descriptor& config);
 

@@ -224,11 +224,26 @@ class UsbtmcProvider final : public Provider {
       rc = libusb_set_interface_alt_setting(handle, number, seen.interface.altSetting);
       if (rc != LIBUSB_SUCCESS) return usbtmc::StatusFromLibusb(rc);
     }
+    libusb_device_descriptor descriptor{};
+    std::string manufacturer, model;
+    if (libusb_get_device_descriptor(seen.device.get(), &descriptor) == LIBUSB_SUCCESS) {
+      manufacturer = StringDescriptor(handle, descriptor.iManufacturer);
+      model = StringDescriptor(handle, descriptor.iProduct);
+    }
     auto opened = std::make_unique<usbtmc::UsbtmcSession>(std::move(transport));
+    opened->SetDeviceNames(std::move(manufacturer), std::move(model));
     ViStatus status = opened->Open(openTimeoutMs);
     if (status != VI_SUCCESS) return status;
     *session = std::move(opened);
     return VI_SUCCESS;
+  }
+
+  // A string descriptor in ASCII; empty when the device has none or does not give it.
+  static std::string StringDescriptor(libusb_device_handle* handle, uint8_t index) {
+    if (index == 0) return {};
+    unsigned char text[256] = {};
+    int rc = libusb_get_string_descriptor_ascii(handle, index, text, sizeof text - 1);
+    return rc > 0 ? std::string(reinterpret_cast<char*>(text), static_cast<size_t>(rc)) : "";
   }
 
   LibusbContext context_;

@@ -66,6 +66,17 @@ ViStatus LibusbTransport::BulkIn(uint8_t* buffer, size_t capacity, size_t* recei
   return StatusFromLibusb(rc);
 }
 
+ViStatus LibusbTransport::InterruptIn(uint8_t* buffer, size_t capacity, size_t* received,
+                                      uint32_t timeoutMs) {
+  *received = 0;
+  if (interface_.interruptInAddress == 0) return VI_ERROR_NSUP_OPER;
+  int transferred = 0;
+  int rc = libusb_interrupt_transfer(handle_, interface_.interruptInAddress, buffer,
+                                     ClampLength(capacity), &transferred, LibusbTimeout(timeoutMs));
+  *received = transferred > 0 ? static_cast<size_t>(transferred) : 0;
+  return StatusFromLibusb(rc);
+}
+
 ViStatus LibusbTransport::ControlIn(const ControlSetup& setup, uint8_t* reply, size_t* received,
                                     uint32_t timeoutMs) {
   *received = 0;

@@ -35,6 +35,10 @@ class LibusbTransport final : public BulkTransport {
   uint8_t BulkInAddress() const override { return interface_.bulkInAddress; }
   uint8_t BulkOutAddress() const override { return interface_.bulkOutAddress; }
   uint8_t InterfaceNumber() const override { return interface_.number; }
+  uint8_t InterruptInAddress() const override { return interface_.interruptInAddress; }
+  uint8_t InterfaceProtocol() const override { return interface_.protocol; }
+  ViStatus InterruptIn(uint8_t* buffer, size_t capacity, size_t* received,
+                       uint32_t timeoutMs) override;
 
  private:
   LibusbContext context_;

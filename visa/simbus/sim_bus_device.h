@@ -30,6 +30,11 @@ class SimDeviceHandler {
   virtual void OnMessageOut(const uint8_t* data, size_t size, bool endOfMessage) = 0;
   // The host cleared the device (INITIATE_CLEAR): drop partial input.
   virtual void OnClear() {}
+  // READ_STATUS_BYTE: the instrument's status byte. The endpoint adds MAV (bit 4) itself while
+  // a reply waits to be read.
+  virtual uint8_t OnReadStatusByte() { return 0; }
+  // A USB488 TRIGGER transfer arrived.
+  virtual void OnTrigger() {}
 };
 
 class SimBusDevice {

@@ -33,6 +33,8 @@ using namespace fg::usbtmc;
 // A host that stops reading for this long loses its connection rather than stall the device.
 constexpr uint32_t kSendTimeoutMs = 30000;
 constexpr int kListenBacklog = 16;
+// Status byte bit 4, "message available": a reply waits in the output queue.
+constexpr uint8_t kMessageAvailable = 0x10;
 
 struct Connection {
   int fd = -1;
@@ -196,6 +198,8 @@ class SimBusDeviceImpl final : public SimBusDevice {
       if (header.transferSize > transfer.size() - kBulkHeaderSize) return;
       handler_->OnMessageOut(transfer.data() + kBulkHeaderSize, header.transferSize,
                              (header.attributes & kAttrEndOfMessage) != 0);
+    } else if (header.msgId == kTrigger) {
+      handler_->OnTrigger();
     } else if (header.msgId == kRequestDevDepMsgIn) {
       c.requestPending = true;
       c.requestTag = header.tag;
@@ -252,9 +256,30 @@ class SimBusDeviceImpl final : public SimBusDevice {
         break;
       case kGetCapabilities:
         data[0] = kStatusSuccess;
-        StoreLe16(data + 2, 0x0100);  // bcdUSBTMC 1.00; no optional capabilities
+        StoreLe16(data + 2, 0x0100);  // bcdUSBTMC 1.00; no optional USBTMC capabilities
+        StoreLe16(data + 12, 0x0100);  // bcdUSB488 1.00
+        data[14] = 0x05;               // USB488.2 interface that accepts TRIGGER
         length = kGetCapabilitiesReplyLength;
         break;
+      case kReadStatusByte: {
+        // No interrupt-IN pipe here: the status byte comes in the reply itself.
+        const uint8_t tag = static_cast<uint8_t>(setup.value);
+        if (tag < 2 || tag > 127) {
+          data[0] = kStatusFailed;
+        } else {
+          bool available = false;
+          {
+            std::lock_guard<std::mutex> lock(mutex_);
+            available = !replies_.empty();
+          }
+          data[0] = kStatusSuccess;
+          data[2] = static_cast<uint8_t>(handler_->OnReadStatusByte() |
+                                         (available ? kMessageAvailable : 0));
+        }
+        data[1] = tag;
+        length = kReadStatusByteReplyLength;
+        break;
+      }
       default:
         stall = true;
     }

@@ -40,6 +40,11 @@ struct VendorApi {
   ViStatus (*viRead)(ViSession, ViPBuf, ViUInt32, ViPUInt32);
   ViStatus (*viWrite)(ViSession, ViConstBuf, ViUInt32, ViPUInt32);
   ViStatus (*viClear)(ViSession);
+  // Optional: a library without them serves everything else.
+  ViStatus (*viReadSTB)(ViSession, ViPUInt16);
+  ViStatus (*viAssertTrigger)(ViSession, ViUInt16);
+  ViStatus (*viEnableEvent)(ViSession, ViEventType, ViUInt16, ViEventFilter);
+  ViStatus (*viWaitOnEvent)(ViSession, ViEventType, ViUInt32, ViPEventType, ViPEvent);
 };
 
 template <class Fn>
@@ -65,6 +70,15 @@ std::string ResolveAll(void* library, VendorApi* api) {
   Resolve(library, "viRead", &api->viRead, &missing);
   Resolve(library, "viWrite", &api->viWrite, &missing);
   Resolve(library, "viClear", &api->viClear, &missing);
+  std::string optional;  // missing ones only narrow what the sessions offer
+  Resolve(library, "viReadSTB", &api->viReadSTB, &optional);
+  Resolve(library, "viAssertTrigger", &api->viAssertTrigger, &optional);
+  Resolve(library, "viEnableEvent", &api->viEnableEvent, &optional);
+  Resolve(library, "viWaitOnEvent", &api->viWaitOnEvent, &optional);
+  if (api->viEnableEvent == nullptr || api->viWaitOnEvent == nullptr) {
+    api->viEnableEvent = nullptr;
+    api->viWaitOnEvent = nullptr;
+  }
   return missing;
 }
 
@@ -110,8 +124,55 @@ class VendorSession : public InstrSession {
     ApplyTimeout(timeoutMs);
     return library_->api.viClear(vi_);
   }
+  ViStatus ReadStatusByte(uint8_t* statusByte, uint32_t timeoutMs) override {
+    *statusByte = 0;
+    if (library_->api.viReadSTB == nullptr) return VI_ERROR_NSUP_OPER;
+    ApplyTimeout(timeoutMs);
+    ViUInt16 value = 0;
+    ViStatus status = library_->api.viReadSTB(vi_, &value);
+    *statusByte = static_cast<uint8_t>(value);
+    return status;
+  }
+  ViStatus AssertTrigger(uint32_t timeoutMs) override {
+    if (library_->api.viAssertTrigger == nullptr) return VI_ERROR_NSUP_OPER;
+    ApplyTimeout(timeoutMs);
+    return library_->api.viAssertTrigger(vi_, VI_TRIG_PROT_DEFAULT);
+  }
+  bool CanSignalServiceRequest() const override { return library_->api.viWaitOnEvent != nullptr; }
+  // The library's own queue of service requests, enabled on first use; the status byte is read
+  // after each one, as a service request handler would.
+  ViStatus WaitServiceRequest(uint8_t* statusByte, uint32_t timeoutMs) override {
+    *statusByte = 0;
+    const VendorApi& api = library_->api;
+    if (api.viWaitOnEvent == nullptr) return VI_ERROR_NSUP_OPER;
+    if (!serviceRequestsEnabled_) {
+      ViStatus enabled = api.viEnableEvent(vi_, VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_NULL);
+      if (enabled < VI_SUCCESS) return enabled;
+      serviceRequestsEnabled_ = true;
+    }
+    ViEventType type = 0;
+    ViEvent event = VI_NULL;
+    ViStatus status = api.viWaitOnEvent(vi_, VI_EVENT_SERVICE_REQ, timeoutMs, &type, &event);
+    if (status < VI_SUCCESS) return status;
+    if (event != VI_NULL) api.viClose(event);
+    return ReadStatusByte(statusByte, timeoutMs);
+  }
+  int16_t UsbProtocol() const override {
+    ViInt16 protocol = 1;
+    return library_->api.viGetAttribute(vi_, VI_ATTR_USB_PROTOCOL, &protocol) >= VI_SUCCESS ? protocol
+                                                                                            : 1;
+  }
+  std::string ManufacturerName() const override { return TextAttribute(VI_ATTR_MANF_NAME); }
+  std::string ModelName() const override { return TextAttribute(VI_ATTR_MODEL_NAME); }
 
  private:
+  std::string TextAttribute(ViAttr attr) const {
+    ViChar text[VI_FIND_BUFLEN + 1] = {};
+    if (library_->api.viGetAttribute(vi_, attr, text) < VI_SUCCESS) return {};
+    text[VI_FIND_BUFLEN] = '\0';
+    return text;
+  }
+
   // The library keeps the timeout per session; set it only when it changes.
   void ApplyTimeout(uint32_t timeoutMs) {
     if (timeoutApplied_ && timeoutMs == timeoutMs_) return;
@@ -124,6 +185,7 @@ class VendorSession : public InstrSession {
   std::shared_ptr<VendorLibrary> library_;
   ViSession vi_;
   bool timeoutApplied_ = false;
+  bool serviceRequestsEnabled_ = false;
   uint32_t timeoutMs_ = 0;
 };
 

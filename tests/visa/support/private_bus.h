@@ -62,6 +62,15 @@ class EchoInstrument : public simbus::SimDeviceHandler {
     return received_;
   }
 
+  int Triggers() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return triggers_;
+  }
+  void OnTrigger() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++triggers_;
+  }
+  uint8_t OnReadStatusByte() override { return 0x01; }
   bool OnSessionOpened() override { return true; }
   void OnSessionClosed() override {}
   void OnMessageOut(const uint8_t* data, size_t size, bool endOfMessage) override {
@@ -86,6 +95,7 @@ class EchoInstrument : public simbus::SimDeviceHandler {
   std::mutex mutex_;
   std::string pending_;
   std::string received_;
+  int triggers_ = 0;
 };
 
 }  // namespace fg::testing
