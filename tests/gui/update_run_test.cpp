@@ -151,8 +151,9 @@ class UpdateRunTest : public QObject {
     turn.stop();
     turns.push_back(clock.elapsed());  // the run's end: the completed line is in the log
 
-    const std::vector<std::string> expected = {
-        "Connecting ... OK", "Updating ... OK", "--------------- Completed ---------------", ""};
+    const std::vector<std::string> expected = {"Connecting ... OK", kLogWaitingForRestart,
+                                               "Updating ... OK",
+                                               "--------------- Completed ---------------", ""};
     QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
     QCOMPARE(prompts.Of(PromptRecord::Message).size(), size_t(0));
     const auto asked = prompts.Of(PromptRecord::Confirm);
@@ -193,7 +194,8 @@ class UpdateRunTest : public QObject {
     prompts.QueueAnswer(true);
     dlg.OnUpdate();
     const std::vector<std::string> twice = {
-        "Connecting ... OK", "Updating ... OK", "--------------- Completed ---------------", "",
+        "Connecting ... OK", kLogWaitingForRestart, "Updating ... OK",
+        "--------------- Completed ---------------", "",
         "Connecting ... OK", "Updating ... OK", "--------------- Completed ---------------", ""};
     QCOMPARE(Joined(RunLines(dlg)), Joined(twice));
     QCOMPARE(prompts.Of(PromptRecord::Confirm).back().text,
@@ -421,8 +423,9 @@ class UpdateRunTest : public QObject {
     dlg.OnUpdate();
 
     QCOMPARE(prompts.Of(PromptRecord::Message).size(), size_t(0));
-    const std::vector<std::string> expected = {"Connecting ... OK", "Updating ... FAILED",
-                                               "Update was cancelled.", errorLine, ""};
+    const std::vector<std::string> expected = {"Connecting ... OK", kLogWaitingForRestart,
+                                               "Updating ... FAILED", "Update was cancelled.",
+                                               errorLine, ""};
     QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
     QCOMPARE(dlg.controlState(), FileReady);
     QVERIFY(!Exists(dlg.tempPath()));
