@@ -9,9 +9,16 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <thread>
 
+#include "programmer/writer_mode.h"
+
+#include "app/close_signals.h"
 #include "app/dialog_template.h"
+#include "app/stop_request.h"
 #include "app/updater_dlg.h"
 #include "catalog/model_catalog.h"
 #include "gui_test_support.h"
@@ -62,6 +69,17 @@ qint64 LongestGap(const std::vector<qint64>& turns) {
   for (size_t i = 1; i < turns.size(); ++i) longest = std::max(longest, turns[i] - turns[i - 1]);
   return longest;
 }
+
+// Time twenty times as fast for the writer-mode wait, so that its 20 s deadline passes in one.
+struct FastClock {
+  static int64_t Now() {
+    return 20 * std::chrono::duration_cast<std::chrono::milliseconds>(
+                    std::chrono::steady_clock::now().time_since_epoch())
+                    .count();
+  }
+  static void Sleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::microseconds(ms * 50)); }
+};
+constexpr WaitClock kFastClock = {FastClock::Now, FastClock::Sleep};
 
 std::string Joined(const std::vector<std::string>& lines) {
   std::string out;
@@ -349,6 +367,88 @@ class UpdateRunTest : public QObject {
     QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
     QCOMPARE(dlg.controlState(), FileReady);
     QCOMPARE(Bar(dlg)->value(), 0);
+  }
+
+  // An instrument that never comes back as its writer: the window keeps trying until the
+  // deadline, says so, and the run fails with the driver's 4.
+  void writerNeverComesBack() {
+    sim::FaultPlan faults;
+    faults.neverReturn = true;
+    auto instrument = guitest::StartInstrument(bus_, "WX2040", "SIMA", sim::FastTiming(), faults);
+    QVERIFY(instrument != nullptr);
+    QCOMPARE(guitest::WaitForInstruments(Wx2040(), 1, 20000), 1);
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    Open(dlg, prompts, wx2040_);
+    prompts.QueueAnswer(true);
+    const WaitClock* previous = InstallWaitClock(&kFastClock);
+    dlg.OnUpdate();
+    InstallWaitClock(previous);
+
+    const std::vector<std::string> expected = {
+        "Connecting ... OK",     kLogWaitingForRestart, kLogWriterDidNotReturn, "Updating ... FAILED",
+        "Update was cancelled.", "Error number: 0x10004", ""};
+    QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
+    QCOMPARE(prompts.Of(PromptRecord::Message).size(), size_t(0));
+    QCOMPARE(dlg.controlState(), FileReady);
+  }
+
+  // While images are programmed, a close attempt from the window, Esc or a signal is deferred:
+  // the first says so in the log and asks the core to stop between images, a second close or
+  // Esc adds nothing (a second signal within 3 s would end the program at once), and the window
+  // closes once the run has ended, leaving no payload behind.
+  void closeWhileProgrammingWaitsForTheImage_data() {
+    QTest::addColumn<QString>("attempt");
+    QTest::newRow("window close") << "close";
+    QTest::newRow("Esc") << "esc";
+    QTest::newRow("SIGTERM") << "signal";
+  }
+  void closeWhileProgrammingWaitsForTheImage() {
+    QFETCH(QString, attempt);
+    QVERIFY(CloseSignals::Install(qApp) != nullptr);
+    sim::SimTiming slowFlash = sim::FastTiming();
+    slowFlash.programMsPerBlock = 30;
+    sim::FaultPlan inWriter;
+    inWriter.startInWriter = true;
+    auto instrument = guitest::StartInstrument(bus_, "WX2040", "SIMA", slowFlash, inWriter);
+    QVERIFY(instrument != nullptr);
+    QCOMPARE(guitest::WaitForInstruments(Wx2040(), 1, 20000), 1);
+
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    Open(dlg, prompts, wx2040_);
+    prompts.QueueAnswer(true);
+    bool stayedWhileRunning = true;
+    int attempts = 0;
+    QTimer turn;
+    turn.setInterval(0);
+    const int wanted = attempt == QLatin1String("signal") ? 1 : 2;
+    connect(&turn, &QTimer::timeout, this, [&] {
+      if (!dlg.programming() || attempts >= wanted) return;
+      ++attempts;  // a second attempt right after the first
+      if (attempt == QLatin1String("close")) {
+        dlg.close();
+      } else if (attempt == QLatin1String("esc")) {
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+      } else {
+        std::raise(SIGTERM);
+        QTest::qWait(20);  // the notification reaches the window through its event loop
+      }
+      stayedWhileRunning = stayedWhileRunning && dlg.isVisible() && dlg.updateRunning();
+    });
+    turn.start();
+    dlg.OnUpdate();
+    turn.stop();
+
+    QCOMPARE(attempts, wanted);
+    QVERIFY(stayedWhileRunning);
+    const std::vector<std::string> lines = RunLines(dlg);
+    QCOMPARE(std::count(lines.begin(), lines.end(), std::string(kLogFinishingImage)), 1);
+    QVERIFY(StopBetweenImagesRequested());
+    QVERIFY(!dlg.isVisible());
+    QVERIFY(!Exists(dlg.tempPath()));
   }
 
   // Update with no model selected (the button forced on): no box, code 1.
