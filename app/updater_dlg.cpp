@@ -140,6 +140,7 @@ void CUpdaterDlg::SetControlState(ControlState state) {
   m_state = state;
   Control(IDC_CHOOSE_FILE)->setEnabled(false);
   Control(IDC_UPDATE)->setEnabled(false);
+  Control(IDC_UPDATE)->setToolTip(QString());
   m_deviceList->setEnabled(false);
   SetCloseCommandEnabled(false);
   switch (state) {
@@ -150,6 +151,10 @@ void CUpdaterDlg::SetControlState(ControlState state) {
     case FileReady:
       Control(IDC_CHOOSE_FILE)->setEnabled(true);
       Control(IDC_UPDATE)->setEnabled(!NeedsDevicePick());
+      // Says why the button is off when the log is collapsed out of sight.
+      if (NeedsDevicePick()) {
+        Control(IDC_UPDATE)->setToolTip(QString::fromLatin1(kPickInstrumentPlaceholder));
+      }
       m_deviceList->setEnabled(true);
       SetCloseCommandEnabled(true);
       break;
