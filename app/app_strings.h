@@ -15,6 +15,8 @@ inline constexpr const char* kConnectionMethod = "USB Only";
 
 inline constexpr const char* kMoreInfoCollapsed = "More Info >>";
 inline constexpr const char* kMoreInfoExpanded = "More Info <<";
+// Shown in the device list while two or more instruments are listed and none is picked.
+inline constexpr const char* kPickInstrumentPlaceholder = "Pick the instrument to update";
 
 // String resources.
 inline constexpr int32_t IDS_SOCKETS_INIT_FAILED = 103;

@@ -5,12 +5,16 @@
 #include <QProgressBar>
 #include <QStringDecoder>
 
+#include "app/close_signals.h"
 #include "app/device_combo.h"
 #include "app/dialog_template.h"
 #include "app/open_file_filter.h"
 #include "app/pumping_link.h"
 #include "app/updater_dlg.h"
 #include "link/device_search.h"
+#include "programmer/writer_mode.h"
+#include "sequence/run_texts.h"
+#include "util/stop_request.h"
 #include "sequence/update_run.h"
 
 namespace fg::app {
@@ -55,7 +59,14 @@ struct CUpdaterDlg::FrontEnd {
 
   static void InitProgressBar(void* owner) { Dlg(owner)->InitProgressBar(); }
   static void SetProgress(void* owner, int32_t percent) {
-    Dlg(owner)->m_progress->setValue(percent);
+    CUpdaterDlg* d = Dlg(owner);
+    // Progress comes only while images are erased or programmed: from here on a close attempt
+    // or a signal waits for the image in progress.
+    if (d->m_updateRunning && !d->m_programming) {
+      d->m_programming = true;
+      CloseSignals::SetDeferring(true);
+    }
+    d->m_progress->setValue(percent);
   }
   static void PumpMessages(void* owner) { Dlg(owner)->PumpMessages(); }
   static void SetControlState(void* owner, ControlState state) {
@@ -75,6 +86,35 @@ struct CUpdaterDlg::FrontEnd {
     static_cast<QLineEdit*>(Dlg(owner)->Control(IDC_DEVICE))
         ->setText(QString::fromLatin1(text));
   }
+
+  // The device search of the file selection, the drop-down and the run: the search installed
+  // before the window (VISA) on a worker thread, the window handling its events, and nothing
+  // startable meanwhile.
+  static int32_t FindPumped(void* owner, const char* expression, std::vector<std::string>* names) {
+    CUpdaterDlg* d = Dlg(owner);
+    const ControlState saved = d->m_state;
+    d->SetControlState(Busy);
+    d->m_searching = true;
+    const std::string text(expression);
+    const ResourceSearch* below = d->m_previousSearch;  // VISA, unless a test slowed it down
+    const int32_t found = RunPumping(PumpMessages, d, [&text, names, below] {
+      return below->Find(below->owner, text.c_str(), names);
+    });
+    d->m_searching = false;
+    d->SetControlState(saved);
+    return found;
+  }
+
+  static void OnWriterModeEvent(void* owner, WriterModeEvent event) {
+    switch (event) {
+      case WriterModeEvent::kWaitingForRestart:
+        Dlg(owner)->AppendNoteLine(kLogWaitingForRestart);
+        break;
+      case WriterModeEvent::kDidNotReturn:
+        Dlg(owner)->AppendNoteLine(kLogWriterDidNotReturn);
+        break;
+    }
+  }
 };
 
 FrontEndOps CUpdaterDlg::MakeFrontEnd() {
@@ -92,10 +132,13 @@ FrontEndOps CUpdaterDlg::MakeFrontEnd() {
   fe.SetFileFields = FrontEnd::SetFileFields;
   fe.SetDeviceField = FrontEnd::SetDeviceField;
   fe.deviceList = m_deviceList->ops();
+  m_search = {this, FrontEnd::FindPumped};
+  m_previousSearch = InstallResourceSearch(&m_search);
   return fe;
 }
 
 void CUpdaterDlg::OnChooseFile() {
+  if (m_searching || m_updateRunning) return;
   ClearLog();
   const std::string filter = ToQtFilter(BuildCatalogFilter(kModelCatalog));
   std::string path;
@@ -103,36 +146,63 @@ void CUpdaterDlg::OnChooseFile() {
   const int32_t result = SelectFirmwareFile(&m_frontEnd, &m_file, path.c_str());
   // A file that could not be opened changes nothing but the log; every other one has refreshed
   // the device list.
-  if (result != -1) UpdateDeviceListVisibility();
+  if (result == -1) return;
+  UpdateDeviceListVisibility();
+  if (m_file.selectedModel != nullptr && NeedsDevicePick()) AppendLogLine("%s", kLogPickInstrument);
 }
 
 // With two or more instruments of the model attached, the user picks one: the list takes the
-// Device field's place, none selected. With none or one it stays hidden.
+// Device field's place, none selected, and Update waits for the pick. With none or one it stays
+// hidden.
 void CUpdaterDlg::UpdateDeviceListVisibility() {
   if (m_file.selectedModel != nullptr && m_deviceList->count() >= 2) {
     ShowDeviceList();
   } else {
     ShowDeviceField();
   }
+  if (m_state == FileReady) SetControlState(FileReady);
 }
 
 void CUpdaterDlg::RefreshDeviceList() {
   fg::RefreshDeviceList(m_deviceList->ops(), m_file.selectedModel);
 }
 
-void CUpdaterDlg::OnDeviceListDropDown() { RefreshDeviceList(); }
+void CUpdaterDlg::OnDeviceListDropDown() {
+  if (m_searching || m_updateRunning) return;
+  RefreshDeviceList();
+  if (m_state == FileReady) SetControlState(FileReady);
+}
+
+void CUpdaterDlg::OnDevicePicked(int) {
+  if (m_state == FileReady) SetControlState(FileReady);  // Update follows the pick
+}
 
 void CUpdaterDlg::OnUpdate() {
-  // The button is disabled while a run is on; a click delivered by the progress pump anyway
+  // The button is disabled while a run or a search is on; a click delivered by the pump anyway
   // must not start a second run inside the first.
-  if (m_updateRunning) return;
+  if (m_updateRunning || m_searching) return;
   m_updateRunning = true;
+  m_programming = false;
+  ClearStopRequest();  // a stop asked of an earlier run does not carry over
   {
-    // While the instrument erases and programs, the window keeps repainting and answering.
+    // While the instrument restarts, erases and programs, the window keeps repainting and
+    // answering; the log says what the writer-mode switch is waiting for.
     ScopedPumpingLink pumping(FrontEnd::PumpMessages, this);
-    RunUpdate(&m_frontEnd, &m_file, m_tempPath.c_str());
+    const WriterModeObserver observer{this, FrontEnd::OnWriterModeEvent};
+    const WriterModeObserver* previous = InstallWriterModeObserver(&observer);
+    UpdateRunOptions options;
+    options.pickAmongSeveral = true;
+    RunUpdate(&m_frontEnd, &m_file, m_tempPath.c_str(), options);
+    InstallWriterModeObserver(previous);
   }
+  CloseSignals::SetDeferring(false);
+  m_programming = false;
   m_updateRunning = false;
+  UpdateDeviceListVisibility();
+  if (m_closeDeferred) {
+    m_closeDeferred = false;
+    close();
+  }
 }
 
 }  // namespace fg::app

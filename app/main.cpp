@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/close_signals.h"
 #include "app/qt_prompts.h"
 #include "app/updater_app.h"
 #include "flintgate_version.h"
-#include "sequence/payload_folder.h"
 
 namespace {
 
@@ -43,8 +43,9 @@ int main(int argc, char** argv) {
   QApplication qtApp(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Flintgate"));
   QApplication::setDesktopFileName(QStringLiteral("flintgate"));
-  // Ended by a signal (a logout, kill), the window still removes its payload folder.
-  fg::RemovePayloadFolderOnTerminatingSignals();
+  // Ended by a signal (a logout, kill), the window still removes its payload folder; while images
+  // are programmed the signal asks the window to stop between two of them instead.
+  fg::app::CloseSignals::Install(&qtApp);
   fg::app::CUpdaterApp app(fg::app::QtPrompts());
   app.InitInstance();
   return 0;

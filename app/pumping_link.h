@@ -1,17 +1,24 @@
-// Link slots for updates run from the window: a read waits for the instrument (a flash block
-// can take half a second) on a worker thread while the window goes on handling its events.
+// The window's thread never waits for an instrument: every wait of an update run (a read, an
+// open, the writer-mode restart) and every device search runs on a worker thread while the
+// window goes on handling its events.
 #pragma once
+#include <cstdint>
+#include <functional>
 
+#include "programmer/writer_mode.h"
 #include "updater/package_driver.h"
 
 namespace fg::app {
 
 inline constexpr int kPumpIntervalMs = 10;
 
+// Runs work() on a worker thread and calls pump(owner) at least every kPumpIntervalMs until it
+// is done; returns work's result. The caller sees one blocking call.
+int32_t RunPumping(void (*pump)(void*), void* owner, const std::function<int32_t()>& work);
+
 // For the lifetime of the object (one update run) the drivers use the VISA slots, except that
-// each read runs on a worker thread and `pump(owner)` is called at least every
-// `kPumpIntervalMs` until it is done; the driver still sees one blocking read. The previous
-// slots come back afterwards.
+// each open and read runs through RunPumping, and the writer-mode wait sleeps the same way. The
+// previous slots and clock come back afterwards.
 class ScopedPumpingLink {
  public:
   ScopedPumpingLink(void (*pump)(void*), void* owner);
@@ -20,7 +27,8 @@ class ScopedPumpingLink {
   ScopedPumpingLink& operator=(const ScopedPumpingLink&) = delete;
 
  private:
-  const DriverLinkSlots* previous_;
+  const DriverLinkSlots* previousSlots_;
+  const WaitClock* previousClock_;
 };
 
 }  // namespace fg::app

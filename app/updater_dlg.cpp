@@ -14,11 +14,14 @@
 
 #include "app/app_icon.h"
 #include "app/app_strings.h"
+#include "app/close_signals.h"
 #include "app/device_combo.h"
 #include "app/dialog_controls.h"
 #include "app/dialog_template.h"
 #include "app/help_viewer.h"
 #include "sequence/payload_folder.h"
+#include "sequence/run_texts.h"
+#include "util/stop_request.h"
 
 namespace fg::app {
 namespace {
@@ -60,7 +63,7 @@ CUpdaterDlg::CUpdaterDlg(const PromptOps* prompts, QWidget* parent)
   OnInitDialog();
 }
 
-CUpdaterDlg::~CUpdaterDlg() = default;
+CUpdaterDlg::~CUpdaterDlg() { InstallResourceSearch(m_previousSearch); }
 
 void CUpdaterDlg::BuildControls() {
   const DialogTemplate& t = kMainDialogTemplate;
@@ -96,6 +99,11 @@ void CUpdaterDlg::BuildControls() {
   connect(static_cast<QPushButton*>(Control(IDC_UPDATE)), &QPushButton::clicked, this,
           &CUpdaterDlg::OnUpdate);
   connect(m_deviceList, &DeviceCombo::dropDownOpening, this, &CUpdaterDlg::OnDeviceListDropDown);
+  connect(m_deviceList, &QComboBox::currentIndexChanged, this, &CUpdaterDlg::OnDevicePicked);
+  m_deviceList->setPlaceholderText(QString::fromLatin1(kPickInstrumentPlaceholder));
+  if (CloseSignals* closeSignals = CloseSignals::Instance()) {
+    connect(closeSignals, &CloseSignals::closeRequested, this, &CUpdaterDlg::OnCloseSignal);
+  }
 }
 
 void CUpdaterDlg::OnInitDialog() {
@@ -132,6 +140,7 @@ void CUpdaterDlg::SetControlState(ControlState state) {
   m_state = state;
   Control(IDC_CHOOSE_FILE)->setEnabled(false);
   Control(IDC_UPDATE)->setEnabled(false);
+  Control(IDC_UPDATE)->setToolTip(QString());
   m_deviceList->setEnabled(false);
   SetCloseCommandEnabled(false);
   switch (state) {
@@ -141,7 +150,11 @@ void CUpdaterDlg::SetControlState(ControlState state) {
       break;
     case FileReady:
       Control(IDC_CHOOSE_FILE)->setEnabled(true);
-      Control(IDC_UPDATE)->setEnabled(true);
+      Control(IDC_UPDATE)->setEnabled(!NeedsDevicePick());
+      // Says why the button is off when the log is collapsed out of sight.
+      if (NeedsDevicePick()) {
+        Control(IDC_UPDATE)->setToolTip(QString::fromLatin1(kPickInstrumentPlaceholder));
+      }
       m_deviceList->setEnabled(true);
       SetCloseCommandEnabled(true);
       break;
@@ -149,6 +162,10 @@ void CUpdaterDlg::SetControlState(ControlState state) {
     default:
       break;
   }
+}
+
+bool CUpdaterDlg::NeedsDevicePick() const {
+  return m_deviceList->count() >= 2 && m_deviceList->currentIndex() < 0;
 }
 
 void CUpdaterDlg::SetCloseCommandEnabled(bool enabled) {
@@ -217,6 +234,13 @@ void CUpdaterDlg::ClearLog() {
   static_cast<QPlainTextEdit*>(Control(IDC_LOG))->setPlainText(QString());
 }
 
+void CUpdaterDlg::AppendNoteLine(const char* text) {
+  const size_t lastBreak = m_logText.rfind("\r\n");
+  const size_t at = lastBreak == std::string::npos ? 0 : lastBreak + 2;
+  m_logText.insert(at, std::string(text) + "\r\n");
+  AppendLogText(std::string());
+}
+
 void CUpdaterDlg::AppendLogText(const std::string& text) {
   m_logText += text;
   auto* log = static_cast<QPlainTextEdit*>(Control(IDC_LOG));
@@ -259,21 +283,37 @@ void CUpdaterDlg::DeleteTempFile() {
   if (!m_tempPath.empty()) std::remove(m_tempPath.c_str());
 }
 
+bool CUpdaterDlg::HoldClose(bool fromSignal) {
+  if (m_state != Busy && !m_updateRunning) return false;
+  // Once the images are being written, stopping between two of them is safe; the window closes
+  // when the run has stopped. Before that, and for a second attempt, Busy simply refuses.
+  if (m_updateRunning && (m_programming || fromSignal) && !m_closeDeferred) {
+    m_closeDeferred = true;
+    AppendNoteLine(kLogFinishingImage);
+    (void)RequestStopBetweenImages();  // recorded while the driver programs; it checks before each image
+  }
+  return true;
+}
+
 void CUpdaterDlg::done(int result) {
   // Esc and every other Cancel or OK end the dialog through here; while the driver is
   // programming, an event handled by the progress pump must not end the window under it.
-  if (m_state == Busy || m_updateRunning) return;
+  if (HoldClose(false)) return;
   DeleteTempFile();
   QDialog::done(result);
 }
 
 void CUpdaterDlg::closeEvent(QCloseEvent* event) {
-  if (m_state == Busy || m_updateRunning) {
+  if (HoldClose(false)) {
     event->ignore();
     return;
   }
   DeleteTempFile();
   QDialog::closeEvent(event);
+}
+
+void CUpdaterDlg::OnCloseSignal() {
+  if (!HoldClose(true)) close();
 }
 
 }  // namespace fg::app

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/prompts.h"
+#include "link/device_search.h"
 #include "sequence/file_selection.h"
 #include "sequence/front_end.h"
 
@@ -80,6 +81,10 @@ class CUpdaterDlg : public QDialog {
   HelpWindow* helpWindow() const { return m_helpWindow; }
   // True while an update run is inside OnUpdate.
   bool updateRunning() const { return m_updateRunning; }
+  // True while the run's images are erased or programmed (from the first progress report on).
+  bool programming() const { return m_programming; }
+  // True when two or more instruments are listed and none is picked: Update waits for a pick.
+  bool NeedsDevicePick() const;
 
  public slots:
   void OnMoreInfo();
@@ -87,11 +92,16 @@ class CUpdaterDlg : public QDialog {
   void OnChooseFile();
   void OnUpdate();
   void OnDeviceListDropDown();
+  // The device list's selection changed (a pick, a search): Update is possible with a pick.
+  void OnDevicePicked(int index);
+  // SIGINT, SIGTERM or SIGHUP while images are programmed: a close attempt as from the window.
+  void OnCloseSignal();
   // Ends the dialog unless an update is running; a Cancel (Esc) is refused the same way.
   void done(int result) override;
 
  protected:
-  // The close request: refused in Busy, otherwise the temporary file is deleted first.
+  // The close request: refused in Busy, otherwise the temporary file is deleted first. While
+  // images are erased or programmed the first one is deferred until the run stopped.
   void closeEvent(QCloseEvent* event) override;
 
  private:
@@ -105,6 +115,10 @@ class CUpdaterDlg : public QDialog {
   void AppendLogText(const std::string& text);
   void DeleteTempFile();
   void UpdateDeviceListVisibility();
+  // A line put above the log's unfinished last line ("Updating ... "), which stays last.
+  void AppendNoteLine(const char* text);
+  // True when a close attempt must leave the window open; defers it while images are programmed.
+  bool HoldClose(bool fromSignal);
 
   // Members of the window, in the order of the original dialog class.
   DeviceCombo* m_deviceList = nullptr;
@@ -120,6 +134,11 @@ class CUpdaterDlg : public QDialog {
   ControlState m_state = NoFile;
   bool m_moreInfo = false;
   bool m_updateRunning = false;
+  bool m_programming = false;
+  bool m_closeDeferred = false;  // a close attempt waits for the run to stop
+  bool m_searching = false;      // VISA searches off the window's thread
+  ResourceSearch m_search{};
+  const ResourceSearch* m_previousSearch = nullptr;
   std::string m_logText;
   HelpWindow* m_helpWindow = nullptr;
 };

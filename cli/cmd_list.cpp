@@ -1,5 +1,6 @@
 // flintgate-cli list [--model NAME] [--all] [--json]: the instruments each catalogue model's search
-// expression finds (the same search the window runs), with the provider that owns each one.
+// expression finds (the same search the window runs: an instrument's first USBTMC interface), with
+// the provider that owns each one. --all adds every other USB resource, further interfaces too.
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -31,9 +32,19 @@ struct Found {
   std::string provider;
 };
 
+// The instruments a model's expression finds, as the window's device list holds them.
 std::vector<std::string> Search(const std::string& expression) {
   SortedDeviceList list;
   EnumerateDevices(list.ops(), expression.c_str());
+  return list.entries();
+}
+
+// Every resource the expression finds, each interface on its own, sorted as the list sorts.
+std::vector<std::string> SearchEveryInterface(const std::string& expression) {
+  std::vector<std::string> names;
+  FindResourceNames(expression.c_str(), &names);
+  SortedDeviceList list;
+  for (const std::string& name : names) list.ops()->AddString(list.ops()->owner, name.c_str());
   return list.entries();
 }
 
@@ -65,7 +76,7 @@ int RunList(const ListOptions& options) {
     }
   }
   if (options.all) {
-    for (const std::string& name : Search(kAllUsbInstruments)) {
+    for (const std::string& name : SearchEveryInterface(kAllUsbInstruments)) {
       bool listed = false;
       for (const Found& f : found) listed = listed || f.resource == name;
       if (!listed) found.push_back({nullptr, name, ownerOf(name)});

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "util/bounded_text.h"
+#include "visa/usbtmc_resource_name.h"
 #include "visa/visa.h"
 
 namespace fg {
@@ -16,8 +17,8 @@ std::string BuildEnumerationExpression(const ModelInfo* row) {
   return expression;
 }
 
-int32_t EnumerateDevices(const DeviceListOps* list, const char* expression) {
-  list->ResetContent(list->owner);
+int32_t FindResourceNames(const char* expression, std::vector<std::string>* names) {
+  names->clear();
   ViSession rm = visa::VI_NULL;
   ViStatus status = visa::viOpenDefaultRM(&rm);
   if (status != visa::VI_SUCCESS) {
@@ -34,16 +35,79 @@ int32_t EnumerateDevices(const DeviceListOps* list, const char* expression) {
     visa::viClose(rm);
     return 0;
   }
-  list->AddString(list->owner, name);
-  visa::ViUInt32 added = 1;
-  while (added < matches) {
+  names->push_back(name);
+  while (names->size() < matches) {
     if (visa::viFindNext(found, name) != visa::VI_SUCCESS) break;
-    list->AddString(list->owner, name);
-    ++added;
+    names->push_back(name);
   }
   visa::viClose(found);
   visa::viClose(rm);
-  return static_cast<int32_t>(added);
+  return static_cast<int32_t>(names->size());
+}
+
+namespace {
+
+int32_t DefaultFind(void*, const char* expression, std::vector<std::string>* names) {
+  return FindResourceNames(expression, names);
+}
+constexpr ResourceSearch kVisaSearch = {nullptr, DefaultFind};
+const ResourceSearch* g_search = &kVisaSearch;
+
+// "USB0" of "USB0::...", upper case, so that one instrument on two boards stays two.
+std::string BoardOf(const std::string& name) {
+  std::string board = name.substr(0, name.find("::"));
+  for (char& c : board) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return board;
+}
+
+}  // namespace
+
+const ResourceSearch* InstallResourceSearch(const ResourceSearch* search) {
+  const ResourceSearch* previous = g_search;
+  g_search = search != nullptr ? search : &kVisaSearch;
+  return previous;
+}
+
+std::vector<std::string> FirstInterfacesOnly(const std::vector<std::string>& names) {
+  struct Seen {
+    std::string board;
+    usbtmc::UsbInstrumentAddress address;
+    size_t index;  // in `kept`
+  };
+  std::vector<std::string> kept;
+  std::vector<Seen> seen;
+  for (const std::string& name : names) {
+    usbtmc::UsbInstrumentAddress address;
+    if (!usbtmc::ParseResourceName(name, &address)) {
+      kept.push_back(name);
+      continue;
+    }
+    const std::string board = BoardOf(name);
+    Seen* same = nullptr;
+    for (Seen& s : seen) {
+      if (s.board == board && s.address.vendorId == address.vendorId &&
+          s.address.productId == address.productId && s.address.serial == address.serial) {
+        same = &s;
+      }
+    }
+    if (same == nullptr) {
+      seen.push_back({board, address, kept.size()});
+      kept.push_back(name);
+    } else if (address.interfaceNumber < same->address.interfaceNumber) {
+      kept[same->index] = name;  // a lower interface listed later is the first one
+      same->address = address;
+    }
+  }
+  return kept;
+}
+
+int32_t EnumerateDevices(const DeviceListOps* list, const char* expression) {
+  list->ResetContent(list->owner);
+  std::vector<std::string> names;
+  g_search->Find(g_search->owner, expression, &names);
+  const std::vector<std::string> instruments = FirstInterfacesOnly(names);
+  for (const std::string& name : instruments) list->AddString(list->owner, name.c_str());
+  return static_cast<int32_t>(instruments.size());
 }
 
 void RefreshDeviceList(const DeviceListOps* list, const ModelInfo* selectedModel) {

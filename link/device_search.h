@@ -27,8 +27,29 @@ struct DeviceListOps {
 // "USB0::0x%04X::0x%04X::?*::INSTR" with the row's ids, four upper-case hex digits each.
 std::string BuildEnumerationExpression(const ModelInfo* row);
 
-// Empties the list, searches VISA with the expression and adds every name found.
-// Returns the number of names added (0 when the resource manager or the search fails).
+// The VISA search itself, on the calling thread: every resource name VISA lists for the
+// expression, in its order, up to the first failing viFindNext. Returns the number of names
+// (0 when the resource manager or the search fails).
+int32_t FindResourceNames(const char* expression, std::vector<std::string>* names);
+
+// How EnumerateDevices finds names. The default is FindResourceNames; a window installs one that
+// keeps handling its events while VISA searches. Find may run the search on another thread but
+// returns only when it is done.
+struct ResourceSearch {
+  void* owner;
+  int32_t (*Find)(void* owner, const char* expression, std::vector<std::string>* names);
+};
+// Installs the search used from now on and returns the previous one; null restores the default.
+const ResourceSearch* InstallResourceSearch(const ResourceSearch* search);
+
+// Of the names of one instrument's USBTMC interfaces (same board, vendor, product and serial),
+// only the first interface's: an instrument with two interfaces is one instrument. Names that
+// are not USB INSTR names are kept as they are. The order of the kept names is unchanged.
+std::vector<std::string> FirstInterfacesOnly(const std::vector<std::string>& names);
+
+// Empties the list, searches with the expression (through the installed search) and adds the
+// name of every instrument found, its first USBTMC interface only. Returns the number of names
+// added (0 when the resource manager or the search fails).
 int32_t EnumerateDevices(const DeviceListOps* list, const char* expression);
 
 // No model: nothing. Else enumerate; exactly one found is selected, otherwise none is.

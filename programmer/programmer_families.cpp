@@ -11,15 +11,19 @@ namespace fg {
 namespace {
 char wx2040Serial[kSerialNumberSize];
 char wx2050Serial[kSerialNumberSize];
+
+// Both writers get the same time to come back: the full first wait, then a reopen every half
+// second up to 20 s after the update command.
+constexpr WriterReturnTiming kWriterReturnTiming = {kWriterModeWaitMs, 500, 20000};
 }  // namespace
 
 constexpr ProgrammerFamily kWx2040ProgrammerFamily = {
     "WX2040",          kWx2040ErrorBase,       kWx2040PartitionTable, Wx2040ProgramDivisor,
-    "SYST:UPDATE WX2040\n", kWx2040OemPartition, wx2040Serial,
+    "SYST:UPDATE WX2040\n", kWx2040OemPartition, wx2040Serial, kWriterReturnTiming,
 };
 constexpr ProgrammerFamily kWx2050ProgrammerFamily = {
     "WX2050",          kWx2050ErrorBase,       kWx2050PartitionTable, Wx2050ProgramDivisor,
-    "SYST:UPDATE WX2050\n", kWx2050OemPartition, wx2050Serial,
+    "SYST:UPDATE WX2050\n", kWx2050OemPartition, wx2050Serial, kWriterReturnTiming,
 };
 
 namespace {

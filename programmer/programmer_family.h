@@ -10,6 +10,14 @@ namespace fg {
 
 inline constexpr uint32_t kSerialNumberSize = 16;  // 15 characters and a NUL
 
+// How long an instrument gets to come back as its writer after the update command, in
+// milliseconds counted from that command on a monotonic clock.
+struct WriterReturnTiming {
+  uint32_t firstWaitMs;      // before the first reopen; instruments rely on getting all of it
+  uint32_t retryIntervalMs;  // between reopen attempts after that
+  uint32_t deadlineMs;       // the last attempt; then the instrument counts as not back
+};
+
 struct ProgrammerFamily {
   const char* name;                           // "WX2040", "WX2050"
   int32_t errorBase;                          // 0x100, 0x200
@@ -19,6 +27,7 @@ struct ProgrammerFamily {
   const char* updateCommand;                  // switches the normal firmware to the writer
   uint32_t oemPartition;                      // row of the partition "OEM"
   char* serialBuffer;                         // kSerialNumberSize bytes, the family's own
+  WriterReturnTiming writerReturn;
 };
 
 extern const ProgrammerFamily kWx2040ProgrammerFamily;

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <thread>
 
 #include "programmer/programmer_errors.h"
@@ -13,16 +12,30 @@ namespace fg {
 
 namespace {
 
-// Short enough that the wait ends within a few milliseconds of the clock's step, long enough
-// that the waiting thread costs next to nothing.
-constexpr uint32_t kWaitPollMs = 20;
 constexpr size_t kWriterNameSize = 64;  // the rebuilt name is at most 44 characters
 
-int64_t SystemNowSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
+int64_t SteadyNowMilliseconds() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 void SystemSleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-constexpr WaitClock kSystemClock = {SystemNowSeconds, SystemSleep};
+constexpr WaitClock kSystemClock = {SteadyNowMilliseconds, SystemSleep};
 const WaitClock* g_waitClock = &kSystemClock;
+const WriterModeObserver* g_observer = nullptr;
+
+void Tell(WriterModeEvent event) {
+  if (g_observer != nullptr && g_observer->Notify != nullptr) g_observer->Notify(g_observer->owner, event);
+}
+
+// Sleeps until `untilMs` on the installed clock (at once when it has passed).
+void SleepUntil(int64_t untilMs) {
+  const WaitClock* clock = g_waitClock;
+  for (int64_t now = clock->nowMilliseconds(); now < untilMs; now = clock->nowMilliseconds()) {
+    clock->sleepMilliseconds(static_cast<uint32_t>(untilMs - now));
+  }
+}
 
 bool WriteText(DeviceLink* link, const char* text) {
   uint32_t count = static_cast<uint32_t>(std::strlen(text));
@@ -44,15 +57,13 @@ const WaitClock* InstallWaitClock(const WaitClock* clock) {
 }
 
 void WaitMilliseconds(uint32_t milliseconds) {
-  const WaitClock* clock = g_waitClock;
-  int64_t start = clock->nowSeconds();
-  for (;;) {
-    const int64_t now = clock->nowSeconds();
-    if (now < start) start = now;  // the clock was set back: count from here, do not hang
-    const double elapsed = static_cast<double>(now - start) * 1000.0;
-    if (static_cast<uint64_t>(elapsed) >= milliseconds) return;
-    clock->sleepMilliseconds(kWaitPollMs);
-  }
+  SleepUntil(g_waitClock->nowMilliseconds() + milliseconds);
+}
+
+const WriterModeObserver* InstallWriterModeObserver(const WriterModeObserver* observer) {
+  const WriterModeObserver* previous = g_observer;
+  g_observer = observer;
+  return previous;
 }
 
 namespace programmer {
@@ -75,7 +86,9 @@ const char* ExtractSerialNumber(const ProgrammerFamily& family, const char* reso
   return family.serialBuffer;
 }
 
-int32_t EnterWriterMode(const ProgrammerFamily& family, DeviceLink* link) {
+int32_t EnterWriterMode(const ProgrammerFamily& family, DeviceLink* link, bool* switched,
+                        int64_t* switchedAtMs) {
+  if (switched != nullptr) *switched = false;
   if (!WriteText(link, kIdentityQuery)) return kProgLinkFailed;
   uint32_t count = kReplyBufferSize;
   if (link->read(link->owner, link->replyBuffer, &count) == 0) return kProgLinkFailed;
@@ -87,24 +100,48 @@ int32_t EnterWriterMode(const ProgrammerFamily& family, DeviceLink* link) {
   }
   // The instrument restarts into its writer without answering the command.
   if (!WriteText(link, family.updateCommand)) return kProgLinkFailed;
-  WaitMilliseconds(kWriterModeWaitMs);
+  const int64_t sentAt = g_waitClock->nowMilliseconds();
+  if (switched != nullptr) *switched = true;
+  if (switchedAtMs != nullptr) *switchedAtMs = sentAt;
+  Tell(WriterModeEvent::kWaitingForRestart);
+  SleepUntil(sentAt + family.writerReturn.firstWaitMs);
   return 0;
 }
 
 int32_t Connect(const ProgrammerFamily& family, DeviceLink* link, const char* resourceName) {
   if (link == nullptr) return kProgNoLink;
   if (link->open(link->owner, resourceName) == 0) return kProgOpenFailed;
-  const int32_t rc = EnterWriterMode(family, link);
+  bool switched = false;
+  int64_t switchedAt = 0;
+  const int32_t rc = EnterWriterMode(family, link, &switched, &switchedAt);
   if (rc != 0) return rc;
   link->close(link->owner);
+
   // A WX2040 writer keeps the normal firmware's product id and so its name; a WX2050 writer
   // comes back only under the writer-mode name built from the serial number.
-  if (link->open(link->owner, resourceName) != 0) return 0;
-  const char* serial = ExtractSerialNumber(family, resourceName);
-  if (serial == nullptr) return kProgOpenFailed;
-  char writerName[kWriterNameSize];
-  std::snprintf(writerName, sizeof writerName, kWriterResourceFormat, serial);
-  return link->open(link->owner, writerName) != 0 ? 0 : kProgOpenFailed;
+  // The writer-mode name is built only once the old name failed; empty when there is none.
+  char writerName[kWriterNameSize] = {};
+  bool writerNameBuilt = false;
+  const WriterReturnTiming& timing = family.writerReturn;
+  const int64_t deadline = switchedAt + timing.deadlineMs;
+  for (;;) {
+    const int64_t attemptAt = g_waitClock->nowMilliseconds();
+    if (link->open(link->owner, resourceName) != 0) return 0;
+    if (!writerNameBuilt) {
+      writerNameBuilt = true;
+      if (const char* serial = ExtractSerialNumber(family, resourceName)) {
+        std::snprintf(writerName, sizeof writerName, kWriterResourceFormat, serial);
+        if (std::strcmp(writerName, resourceName) == 0) writerName[0] = '\0';  // just tried
+      }
+    }
+    if (writerName[0] != '\0' && link->open(link->owner, writerName) != 0) return 0;
+    // A restart is not waited for when none was asked for; nor past the deadline.
+    if (!switched || g_waitClock->nowMilliseconds() >= deadline) break;
+    const int64_t next = attemptAt + timing.retryIntervalMs;
+    SleepUntil(next < deadline ? next : deadline);
+  }
+  if (switched) Tell(WriterModeEvent::kDidNotReturn);
+  return kProgOpenFailed;
 }
 
 int32_t Query(const ProgrammerFamily& family, DeviceLink* link, int32_t selector, void* out) {

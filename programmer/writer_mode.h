@@ -15,18 +15,30 @@ inline constexpr const char* kWriterIdentityPrefix = "WRITER";
 
 // The clock that the writer-mode wait watches, and how it pauses between looks at it.
 struct WaitClock {
-  int64_t (*nowSeconds)();                    // calendar time in whole seconds
+  int64_t (*nowMilliseconds)();  // monotonic: never goes back, whatever the calendar does
   void (*sleepMilliseconds)(uint32_t milliseconds);
 };
 
-// Installs the clock of every later wait and returns the previous one; null restores the system
-// clock. For tests, so that they need not wait seconds.
+// Installs the clock of every later wait and returns the previous one; null restores the system's
+// steady clock. For tests, so that they need not wait seconds, and for a front end that keeps
+// handling its events while the wait sleeps.
 const WaitClock* InstallWaitClock(const WaitClock* clock);
 
-// Returns once the whole-second clock has moved on by milliseconds / 1000 (rounded up): with the
-// system clock a 4000 ms wait takes between 3 and 4 seconds. Sleeps a few milliseconds between
-// looks at the clock rather than keeping a core busy.
+// Returns once `milliseconds` have passed on the installed clock. Sleeps rather than keeping a
+// core busy.
 void WaitMilliseconds(uint32_t milliseconds);
+
+// What the writer-mode switch tells a front end while it runs (on the caller's thread).
+enum class WriterModeEvent : int32_t {
+  kWaitingForRestart = 1,  // the update command went out; the instrument restarts
+  kDidNotReturn = 2,       // no writer came back before the deadline: Connect fails with 1
+};
+struct WriterModeObserver {
+  void* owner;
+  void (*Notify)(void* owner, WriterModeEvent event);
+};
+// Installs the observer of later switches and returns the previous one; null: nobody is told.
+const WriterModeObserver* InstallWriterModeObserver(const WriterModeObserver* observer);
 
 namespace programmer {
 
@@ -36,11 +48,18 @@ namespace programmer {
 const char* ExtractSerialNumber(const ProgrammerFamily& family, const char* resourceName);
 
 // Asks "*IDN?"; unless the reply begins with "WRITER", sends the family's update command and
-// waits kWriterModeWaitMs. 0, or 2 when the link fails.
-int32_t EnterWriterMode(const ProgrammerFamily& family, DeviceLink* link);
+// waits the family's first wait. 0, or 2 when the link fails. *switched (when given) tells
+// whether the command went out, and *switchedAtMs when, on the installed clock.
+int32_t EnterWriterMode(const ProgrammerFamily& family, DeviceLink* link, bool* switched = nullptr,
+                        int64_t* switchedAtMs = nullptr);
 
-// ProgrammerOps::Connect, ::Query and ::Close of a family.
+// ProgrammerOps::Connect of a family: opens resourceName, switches the instrument to its writer
+// and reopens the link on it. An instrument that was switched is reopened under its old name, or
+// else under the writer-mode name built from its serial number, after the first wait and then
+// every retry interval until the deadline; only then does Connect give up (1, and the observer
+// hears kDidNotReturn). An instrument already in writer mode is reopened once.
 int32_t Connect(const ProgrammerFamily& family, DeviceLink* link, const char* resourceName);
+// ProgrammerOps::Query and ::Close.
 int32_t Query(const ProgrammerFamily& family, DeviceLink* link, int32_t selector, void* out);
 int32_t Close(DeviceLink* link);
 

@@ -16,6 +16,15 @@ inline constexpr const char* kLogCancelled = "Update was cancelled.";
 // Logged instead of the completed line when a dry run's checks passed.
 inline constexpr const char* kLogDryRunPassed = "Dry run: the package checks passed, nothing was programmed.";
 inline constexpr const char* kLogOpenFilePrefix = "Open File: ";
+// Lines of the writer-mode switch, shown while the update runs.
+inline constexpr const char* kLogWaitingForRestart = "Waiting for the instrument to restart ...";
+inline constexpr const char* kLogWriterDidNotReturn =
+    "The instrument did not come back in writer mode.";
+// Two or more instruments of the model are connected and none is picked yet.
+inline constexpr const char* kLogPickInstrument =
+    "Several instruments found: pick one in the Device list, then press Update.";
+// A close request while images are erased or programmed.
+inline constexpr const char* kLogFinishingImage = "finishing the image in progress, then stopping";
 
 inline constexpr const char* kMsgCannotInitiate = "Cannot initiate the update.";
 inline constexpr const char* kMsgNoInstrument = "No instrument found.";

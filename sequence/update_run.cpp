@@ -45,11 +45,16 @@ int32_t RunSteps(const FrontEndOps* fe, const FileSelection* selection, const ch
 
   const DeviceListOps* list = fe->deviceList;
   if (list->GetCount(list->owner) == 0) {
-    if (EnumerateDevices(list, expression.c_str()) == 0) return kRunNoInstrument;
+    const int32_t found = EnumerateDevices(list, expression.c_str());
+    if (found == 0) return kRunNoInstrument;
+    if (found >= 2 && options.pickAmongSeveral) return kRunPickInstrument;
     list->SetCurSel(list->owner, 0);
   }
   char resource[kResourceNameCapacity];
   list->GetText(list->owner, resource, sizeof resource);
+  if (resource[0] == '\0' && list->GetCount(list->owner) >= 2 && options.pickAmongSeveral) {
+    return kRunPickInstrument;
+  }
   fe->SetDeviceField(fe->owner, resource);
 
   fe->AppendLog(fe->owner, kLogConnecting);
@@ -119,7 +124,9 @@ int32_t RunUpdate(const FrontEndOps* fe, const FileSelection* selection, const c
 
   // The payload never outlives the run; a missing file is no error.
   if (tempPath != nullptr && tempPath[0] != '\0') std::remove(tempPath);
-  if (code != 0) {
+  if (code == kRunPickInstrument) {
+    fe->AppendLogLine(fe->owner, kLogPickInstrument);
+  } else if (code != 0) {
     ShowCodeBox(fe, code);
     fe->AppendLogLine(fe->owner, kLogCancelled);
     fe->AppendLogLine(fe->owner, ErrorNumberLine(code).c_str());

@@ -15,12 +15,19 @@ inline constexpr int32_t kRunNoInstrument = 4;
 inline constexpr int32_t kRunDeclined = 5;
 inline constexpr int32_t kRunInitFailed = 0x30;
 inline constexpr int32_t kRunConnectFailed = 0x31;
+// Two or more instruments and none picked (with UpdateRunOptions::pickAmongSeveral): the run ends
+// before connecting, with kLogPickInstrument instead of the closing lines of a failure.
+inline constexpr int32_t kRunPickInstrument = 6;
 inline constexpr int32_t kRunDriverErrorBase = 0x10000;
 
 struct UpdateRunOptions {
   // Update flags (catalog/updater_ops.h): bit 0 version check, which the window always passes;
   // kUpdateDryRun stops the driver after the package checks.
   int32_t flags = 1;
+  // A front end whose user can pick from the device list: when the list holds two or more names
+  // and none is picked (also when the search at Update finds several), end with
+  // kRunPickInstrument instead of taking the first or connecting to an empty name.
+  bool pickAmongSeveral = false;
 };
 
 // Steps 1 to 17 of the Update button. `tempPath` is the private payload path; the payload is

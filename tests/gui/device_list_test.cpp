@@ -2,13 +2,19 @@
 // model: what the refresh after a file open leaves in the list and on screen, and which
 // instrument an update then asks about.
 #include <QComboBox>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
 
 #include "app/dialog_template.h"
 #include "app/updater_dlg.h"
 #include "catalog/model_catalog.h"
 #include "gui_test_support.h"
+#include "sequence/run_texts.h"
 
 using namespace fg;
 using namespace fg::app;
@@ -109,14 +115,20 @@ class DeviceListTest : public QObject {
     QVERIFY(list->isVisible());
     QVERIFY(list->isEnabled());
     QVERIFY(!dlg.Control(IDC_DEVICE)->isVisible());
+    QVERIFY2(!dlg.Control(IDC_UPDATE)->isEnabled(), "Update waits for a pick");
+    QCOMPARE(LogLines(dlg.LogText()).back(), std::string(kLogPickInstrument));
 
     // Dropping the list down searches again: still both, none selected.
     list->showPopup();
     list->hidePopup();
     QCOMPARE(list->count(), 2);
     QCOMPARE(list->currentIndex(), -1);
+    QVERIFY(!dlg.Control(IDC_UPDATE)->isEnabled());
 
-    list->setCurrentIndex(1);
+    QTest::keyClick(list, Qt::Key_Down);  // the user picks the first, then the second
+    QTest::keyClick(list, Qt::Key_Down);
+    QCOMPARE(list->currentIndex(), 1);
+    QVERIFY(dlg.Control(IDC_UPDATE)->isEnabled());
     prompts.QueueAnswer(false);
     dlg.OnUpdate();
     const auto asked = prompts.Of(PromptRecord::Confirm);
@@ -135,42 +147,99 @@ class DeviceListTest : public QObject {
     QVERIFY(dlg.Control(IDC_DEVICE)->isVisible());
   }
 
-  // Two instruments and no pick: no instrument is guessed, the connection fails with 0x31.
-  void twoInstrumentsNoPick() {
-    auto a = guitest::StartInstrument(bus_, "WX2040", "SIMA");
-    auto b = guitest::StartInstrument(bus_, "WX2040", "SIMB");
-    QVERIFY(a != nullptr && b != nullptr);
-    QCOMPARE(guitest::WaitForInstruments(&kModelCatalog.models[0], 2, 20000), 2);
-    ScriptedPrompts prompts;
-    CUpdaterDlg dlg(prompts.ops());
-    Open(dlg, prompts, wx2040_);
-    dlg.OnUpdate();
-    QCOMPARE(prompts.Of(PromptRecord::Confirm).size(), size_t(0));
-    const auto boxes = prompts.Of(PromptRecord::Message);
-    QCOMPARE(boxes.size(), size_t(1));
-    QCOMPARE(boxes[0].text, std::string("Cannot connect to the device."));
-    const auto lines = LogLines(dlg.LogText());
-    QVERIFY(lines.size() >= 4);
-    QCOMPARE(lines[lines.size() - 3], std::string("Update was cancelled."));
-    QCOMPARE(lines[lines.size() - 2], std::string("Error number: 0x0031"));
-    QCOMPARE(DeviceField(dlg), QString());
+  // Two instruments found by the search at Update, or at file open and none picked: the run ends
+  // before connecting, shows the list, says to pick one and keeps Update disabled until then.
+  void twoInstrumentsWaitForAPick_data() {
+    QTest::addColumn<bool>("atUpdate");
+    QTest::newRow("found at file open") << false;
+    QTest::newRow("found at Update") << true;
   }
-
-  // No instrument when the file was opened, two at Update: the first in order is taken.
-  void searchAtUpdateTakesTheFirst() {
+  void twoInstrumentsWaitForAPick() {
+    QFETCH(bool, atUpdate);
     ScriptedPrompts prompts;
     CUpdaterDlg dlg(prompts.ops());
+    std::unique_ptr<sim::SimInstrument> a, b;
+    auto attach = [&] {
+      b = guitest::StartInstrument(bus_, "WX2040", "SIMB");
+      a = guitest::StartInstrument(bus_, "WX2040", "SIMA");
+      return a != nullptr && b != nullptr &&
+             guitest::WaitForInstruments(&kModelCatalog.models[0], 2, 20000) == 2;
+    };
+    if (!atUpdate) QVERIFY(attach());
     Open(dlg, prompts, wx2040_);
-    QCOMPARE(List(dlg)->count(), 0);
-    auto b = guitest::StartInstrument(bus_, "WX2040", "SIMB");
-    auto a = guitest::StartInstrument(bus_, "WX2040", "SIMA");
-    QVERIFY(a != nullptr && b != nullptr);
-    QCOMPARE(guitest::WaitForInstruments(&kModelCatalog.models[0], 2, 20000), 2);
+    if (atUpdate) {
+      QCOMPARE(List(dlg)->count(), 0);
+      QVERIFY(dlg.Control(IDC_UPDATE)->isEnabled());
+      QVERIFY(attach());
+    }
+    dlg.OnUpdate();  // as the button would (it is disabled when found at file open)
+
+    QCOMPARE(prompts.records.size(), size_t(1));  // the Open File dialog only: no box, no question
+    QCOMPARE(LogLines(dlg.LogText()).back(), std::string(kLogPickInstrument));
+    QVERIFY(dlg.LogText().find("Connecting") == std::string::npos);
+    QVERIFY(dlg.LogText().find("Error number") == std::string::npos);
+    QCOMPARE(List(dlg)->count(), 2);
+    QCOMPARE(List(dlg)->currentIndex(), -1);
+    QVERIFY(List(dlg)->isVisibleTo(&dlg));
+    QCOMPARE(dlg.controlState(), FileReady);
+    QVERIFY(!dlg.Control(IDC_UPDATE)->isEnabled());
+    QVERIFY(!QFileInfo::exists(QString::fromStdString(dlg.tempPath())));
+
+    List(dlg)->setCurrentIndex(1);
+    QVERIFY(dlg.Control(IDC_UPDATE)->isEnabled());
     prompts.QueueAnswer(false);
     dlg.OnUpdate();
-    QCOMPARE(DeviceField(dlg), QString::fromLatin1(kSimA));
-    QCOMPARE(List(dlg)->count(), 2);
-    QVERIFY(!List(dlg)->isVisibleTo(&dlg));
+    const auto asked = prompts.Of(PromptRecord::Confirm);
+    QCOMPARE(asked.size(), size_t(1));
+    QCOMPARE(asked[0].text, std::string("Are you sure you want to update ") + kSimB + "?");
+  }
+
+  // No device search runs on the window's thread: while a slow search runs (at file open here;
+  // the search at Update and at drop-down go the same way), the window handles its events,
+  // refuses to close and offers nothing to start.
+  void searchKeepsTheWindowAnswering() {
+    auto a = guitest::StartInstrument(bus_, "WX2040", "SIMA");
+    QVERIFY(a != nullptr);
+    QCOMPARE(guitest::WaitForInstruments(&kModelCatalog.models[0], 1, 20000), 1);
+    struct Slow {
+      static int32_t Find(void*, const char* expression, std::vector<std::string>* names) {
+        QThread::msleep(300);
+        return FindResourceNames(expression, names);
+      }
+    };
+    const ResourceSearch slow{nullptr, Slow::Find};
+    const ResourceSearch* previous = InstallResourceSearch(&slow);
+    {
+      ScriptedPrompts prompts;
+      CUpdaterDlg dlg(prompts.ops());  // its search runs the slow one on a worker thread
+      std::vector<qint64> turns;
+      bool refused = true;
+      QElapsedTimer clock;
+      QTimer turn;
+      turn.setInterval(0);
+      connect(&turn, &QTimer::timeout, this, [&] {
+        if (dlg.controlState() != Busy) return;
+        turns.push_back(clock.elapsed());
+        refused = refused && !dlg.Control(IDC_CHOOSE_FILE)->isEnabled() &&
+                  !dlg.Control(IDC_UPDATE)->isEnabled() && !dlg.close() && dlg.isVisible();
+      });
+      dlg.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+      turn.start();
+      clock.start();
+      Open(dlg, prompts, wx2040_);
+      turn.stop();
+      turns.push_back(clock.elapsed());
+      QVERIFY(turns.size() > 10);
+      qint64 longest = turns.front();
+      for (size_t i = 1; i < turns.size(); ++i) longest = std::max(longest, turns[i] - turns[i - 1]);
+      QVERIFY2(longest < 50, qPrintable(QString::number(longest)));
+      QVERIFY(refused);
+      QCOMPARE(List(dlg)->currentText(), QString::fromLatin1(kSimA));
+      QCOMPARE(dlg.controlState(), FileReady);
+      QVERIFY(dlg.Control(IDC_UPDATE)->isEnabled());
+    }
+    InstallResourceSearch(previous);
   }
 };
 

@@ -9,13 +9,21 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <thread>
 #include <unistd.h>
 
+#include "programmer/writer_mode.h"
+
+#include "app/close_signals.h"
 #include "app/dialog_template.h"
+#include "util/stop_request.h"
 #include "app/updater_dlg.h"
 #include "catalog/model_catalog.h"
 #include "gui_test_support.h"
+#include "sequence/run_texts.h"
 
 using namespace fg;
 using namespace fg::app;
@@ -31,6 +39,9 @@ constexpr const char* kSimA = "USB0::0x2E5B::0x3A01::SIMA::INSTR";
 const ModelInfo* Wx2040() { return &kModelCatalog.models[0]; }
 
 QProgressBar* Bar(CUpdaterDlg& dlg) { return static_cast<QProgressBar*>(dlg.Control(IDC_PROGRESS)); }
+
+// The longest the window may go without handling events during a run.
+constexpr qint64 kLongestGapMs = 50;
 
 bool Exists(const std::string& path) { return QFileInfo::exists(QString::fromStdString(path)); }
 
@@ -60,6 +71,17 @@ qint64 LongestGap(const std::vector<qint64>& turns) {
   return longest;
 }
 
+// Time twenty times as fast for the writer-mode wait, so that its 20 s deadline passes in one.
+struct FastClock {
+  static int64_t Now() {
+    return 20 * std::chrono::duration_cast<std::chrono::milliseconds>(
+                    std::chrono::steady_clock::now().time_since_epoch())
+                    .count();
+  }
+  static void Sleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::microseconds(ms * 50)); }
+};
+constexpr WaitClock kFastClock = {FastClock::Now, FastClock::Sleep};
+
 std::string Joined(const std::vector<std::string>& lines) {
   std::string out;
   for (const std::string& l : lines) out += "[" + l + "]";
@@ -88,8 +110,9 @@ class UpdateRunTest : public QObject {
   }
 
   // A complete update through the real writer-mode switch, then a second one with the same
-  // file. While the driver programs, a zero-interval timer records every turn of the event
-  // loop; the first turns try to close the window and click More Info.
+  // file. From the Yes of the confirmation to the end of the run, a zero-interval timer records
+  // every turn of the event loop, the writer-mode wait included; the first turn after the log
+  // says the instrument restarts tries to close the window, Esc, a second Update and More Info.
   void completedUpdate() {
     auto instrument = guitest::StartInstrument(bus_, "WX2040", "SIMA");
     QVERIFY(instrument != nullptr);
@@ -108,42 +131,48 @@ class UpdateRunTest : public QObject {
     std::vector<int> values;
     connect(bar, &QProgressBar::valueChanged, this, [&](int v) { values.push_back(v); });
 
+    // Event-loop turns from Yes on, and what the window did during the writer-mode wait.
+    QElapsedTimer clock;
+    std::vector<qint64> turns;
     int barAtConfirm = -1;
     ControlState stateAtConfirm = NoFile;
     prompts.duringConfirm = [&] {
       barAtConfirm = bar->value();
       stateAtConfirm = dlg.controlState();
+      clock.start();
+      turns.push_back(0);  // the answer is given as this returns
     };
     prompts.QueueAnswer(true);
 
-    // Event-loop turns during the update, and what the window did on the first of them.
-    QElapsedTimer clock;
-    std::vector<qint64> turns;
-    bool closeRefused = false, escRefused = false, moreInfoWorked = false;
-    bool fileButtonDisabled = false;
+    bool triedDuringWait = false, closeRefused = false, escRefused = false;
+    bool secondUpdateRefused = false, moreInfoWorked = false, buttonsDisabled = false;
     QTimer turn;
     turn.setInterval(0);
     connect(&turn, &QTimer::timeout, this, [&] {
-      if (!dlg.updateRunning()) return;
+      if (!dlg.updateRunning() || !clock.isValid()) return;
       turns.push_back(clock.elapsed());
-      if (turns.size() == 1) {
-        closeRefused = !dlg.close() && dlg.isVisible();
-        QTest::keyClick(&dlg, Qt::Key_Escape);
-        escRefused = dlg.isVisible();
-        const bool before = dlg.moreInfo();
-        QTest::mouseClick(dlg.Control(IDC_MORE_INFO), Qt::LeftButton);
-        moreInfoWorked = dlg.moreInfo() != before && dlg.height() == 610;
-        fileButtonDisabled = !dlg.Control(IDC_CHOOSE_FILE)->isEnabled() &&
-                             !dlg.Control(IDC_UPDATE)->isEnabled();
-      }
+      if (triedDuringWait || dlg.LogText().find(kLogWaitingForRestart) == std::string::npos) return;
+      triedDuringWait = true;
+      closeRefused = !dlg.close() && dlg.isVisible();
+      QTest::keyClick(&dlg, Qt::Key_Escape);
+      escRefused = dlg.isVisible();
+      const size_t confirmations = prompts.Of(PromptRecord::Confirm).size();
+      dlg.OnUpdate();
+      secondUpdateRefused = prompts.Of(PromptRecord::Confirm).size() == confirmations;
+      const bool before = dlg.moreInfo();
+      QTest::mouseClick(dlg.Control(IDC_MORE_INFO), Qt::LeftButton);
+      moreInfoWorked = dlg.moreInfo() != before && dlg.height() == 610;
+      buttonsDisabled = !dlg.Control(IDC_CHOOSE_FILE)->isEnabled() &&
+                        !dlg.Control(IDC_UPDATE)->isEnabled();
     });
-    clock.start();
     turn.start();
     QTest::mouseClick(dlg.Control(IDC_UPDATE), Qt::LeftButton);
     turn.stop();
+    turns.push_back(clock.elapsed());  // the run's end: the completed line is in the log
 
-    const std::vector<std::string> expected = {
-        "Connecting ... OK", "Updating ... OK", "--------------- Completed ---------------", ""};
+    const std::vector<std::string> expected = {"Connecting ... OK", kLogWaitingForRestart,
+                                               "Updating ... OK",
+                                               "--------------- Completed ---------------", ""};
     QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
     QCOMPARE(prompts.Of(PromptRecord::Message).size(), size_t(0));
     const auto asked = prompts.Of(PromptRecord::Confirm);
@@ -164,25 +193,28 @@ class UpdateRunTest : public QObject {
     QVERIFY(std::is_sorted(values.begin(), values.end()));
     QCOMPARE(bar->value(), 100);
 
+    // The longest stretch without an event-loop turn from Yes to the end, the wait included.
+    QVERIFY(turns.size() > 10);
+    QVERIFY(turns.back() >= 4000);
+    const qint64 longest = LongestGap(turns);
+    qInfo("event-loop turns from Yes to the end: %zu over %lld ms; longest gap %lld ms",
+          turns.size(), static_cast<long long>(turns.back()), static_cast<long long>(longest));
+    QVERIFY2(longest < kLongestGapMs, "the window went too long without handling events");
+
+    QVERIFY2(triedDuringWait, "the log never said that the instrument restarts");
     QVERIFY(closeRefused);
     QVERIFY(escRefused);
+    QVERIFY(secondUpdateRefused);
     QVERIFY(moreInfoWorked);
-    QVERIFY(fileButtonDisabled);
-
-    // The longest stretch without an event-loop turn while the images went to the instrument.
-    QVERIFY(turns.size() > 10);
-    const qint64 longest = LongestGap(turns);
-    qInfo("event-loop turns while programming: %zu over %lld ms; longest gap %lld ms",
-          turns.size(), static_cast<long long>(turns.back() - turns.front()),
-          static_cast<long long>(longest));
-    QVERIFY2(longest < 1000, "the window went a second without handling events");
+    QVERIFY(buttonsDisabled);
 
     // Update again with the same file: the same instrument, now already in writer mode.
     values.clear();
     prompts.QueueAnswer(true);
     dlg.OnUpdate();
     const std::vector<std::string> twice = {
-        "Connecting ... OK", "Updating ... OK", "--------------- Completed ---------------", "",
+        "Connecting ... OK", kLogWaitingForRestart, "Updating ... OK",
+        "--------------- Completed ---------------", "",
         "Connecting ... OK", "Updating ... OK", "--------------- Completed ---------------", ""};
     QCOMPARE(Joined(RunLines(dlg)), Joined(twice));
     QCOMPARE(prompts.Of(PromptRecord::Confirm).back().text,
@@ -339,6 +371,88 @@ class UpdateRunTest : public QObject {
     QCOMPARE(Bar(dlg)->value(), 0);
   }
 
+  // An instrument that never comes back as its writer: the window keeps trying until the
+  // deadline, says so, and the run fails with the driver's 4.
+  void writerNeverComesBack() {
+    sim::FaultPlan faults;
+    faults.neverReturn = true;
+    auto instrument = guitest::StartInstrument(bus_, "WX2040", "SIMA", sim::FastTiming(), faults);
+    QVERIFY(instrument != nullptr);
+    QCOMPARE(guitest::WaitForInstruments(Wx2040(), 1, 20000), 1);
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    Open(dlg, prompts, wx2040_);
+    prompts.QueueAnswer(true);
+    const WaitClock* previous = InstallWaitClock(&kFastClock);
+    dlg.OnUpdate();
+    InstallWaitClock(previous);
+
+    const std::vector<std::string> expected = {
+        "Connecting ... OK",     kLogWaitingForRestart, kLogWriterDidNotReturn, "Updating ... FAILED",
+        "Update was cancelled.", "Error number: 0x10004", ""};
+    QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
+    QCOMPARE(prompts.Of(PromptRecord::Message).size(), size_t(0));
+    QCOMPARE(dlg.controlState(), FileReady);
+  }
+
+  // While images are programmed, a close attempt from the window, Esc or a signal is deferred:
+  // the first says so in the log and asks the core to stop between images, a second close or
+  // Esc adds nothing (a second signal within 3 s would end the program at once), and the window
+  // closes once the run has ended, leaving no payload behind.
+  void closeWhileProgrammingWaitsForTheImage_data() {
+    QTest::addColumn<QString>("attempt");
+    QTest::newRow("window close") << "close";
+    QTest::newRow("Esc") << "esc";
+    QTest::newRow("SIGTERM") << "signal";
+  }
+  void closeWhileProgrammingWaitsForTheImage() {
+    QFETCH(QString, attempt);
+    QVERIFY(CloseSignals::Install(qApp) != nullptr);
+    sim::SimTiming slowFlash = sim::FastTiming();
+    slowFlash.programMsPerBlock = 30;
+    sim::FaultPlan inWriter;
+    inWriter.startInWriter = true;
+    auto instrument = guitest::StartInstrument(bus_, "WX2040", "SIMA", slowFlash, inWriter);
+    QVERIFY(instrument != nullptr);
+    QCOMPARE(guitest::WaitForInstruments(Wx2040(), 1, 20000), 1);
+
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    Open(dlg, prompts, wx2040_);
+    prompts.QueueAnswer(true);
+    bool stayedWhileRunning = true;
+    int attempts = 0;
+    QTimer turn;
+    turn.setInterval(0);
+    const int wanted = attempt == QLatin1String("signal") ? 1 : 2;
+    connect(&turn, &QTimer::timeout, this, [&] {
+      if (!dlg.programming() || attempts >= wanted) return;
+      ++attempts;  // a second attempt right after the first
+      if (attempt == QLatin1String("close")) {
+        dlg.close();
+      } else if (attempt == QLatin1String("esc")) {
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+      } else {
+        std::raise(SIGTERM);
+        QTest::qWait(20);  // the notification reaches the window through its event loop
+      }
+      stayedWhileRunning = stayedWhileRunning && dlg.isVisible() && dlg.updateRunning();
+    });
+    turn.start();
+    dlg.OnUpdate();
+    turn.stop();
+
+    QCOMPARE(attempts, wanted);
+    QVERIFY(stayedWhileRunning);
+    const std::vector<std::string> lines = RunLines(dlg);
+    QCOMPARE(std::count(lines.begin(), lines.end(), std::string(kLogFinishingImage)), 1);
+    QVERIFY(StopRequested());
+    QVERIFY(!dlg.isVisible());
+    QVERIFY(!Exists(dlg.tempPath()));
+  }
+
   // Update with no model selected (the button forced on): no box, code 1.
   void noModelSelected() {
     ScriptedPrompts prompts;
@@ -411,8 +525,9 @@ class UpdateRunTest : public QObject {
     dlg.OnUpdate();
 
     QCOMPARE(prompts.Of(PromptRecord::Message).size(), size_t(0));
-    const std::vector<std::string> expected = {"Connecting ... OK", "Updating ... FAILED",
-                                               "Update was cancelled.", errorLine, ""};
+    const std::vector<std::string> expected = {"Connecting ... OK", kLogWaitingForRestart,
+                                               "Updating ... FAILED", "Update was cancelled.",
+                                               errorLine, ""};
     QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
     QCOMPARE(dlg.controlState(), FileReady);
     QVERIFY(!Exists(dlg.tempPath()));

@@ -1,4 +1,5 @@
-// A whole-second clock that moves only when the wait sleeps, so writer-mode waits take no time.
+// A monotonic millisecond clock that moves only when the wait sleeps, so writer-mode waits take
+// no time.
 #pragma once
 #include <algorithm>
 #include <cstdint>
@@ -9,13 +10,12 @@ namespace fg::test {
 
 class FakeClock {
  public:
-  // Installs the fake for the lifetime of this object; `startMs` places the start inside a second.
+  // Installs the fake for the lifetime of this object, starting at `startMs`.
   explicit FakeClock(int64_t startMs = 0) {
     nowMs = startMs;
     sleeps = 0;
     looks = 0;
     longestSleep = 0;
-    jumpAtLook = -1;
     previous_ = InstallWaitClock(&kClock);
   }
   ~FakeClock() { InstallWaitClock(previous_); }
@@ -26,11 +26,10 @@ class FakeClock {
   static inline int sleeps = 0;
   static inline int looks = 0;
   static inline uint32_t longestSleep = 0;
-  static inline int64_t jumpAtLook = -1;  // at that look the clock is set back by an hour
 
   static int64_t Now() {
-    if (looks++ == jumpAtLook) nowMs -= 3600 * 1000;
-    return nowMs / 1000;
+    ++looks;
+    return nowMs;
   }
   static void Sleep(uint32_t ms) {
     ++sleeps;

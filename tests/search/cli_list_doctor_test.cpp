@@ -102,6 +102,32 @@ TEST_F(CliSearch, ListAllAddsEveryOtherUsbInstrument) {
   EXPECT_EQ(nlohmann::json::parse(run.output), expected);
 }
 
+// An instrument with a second USBTMC interface is one instrument of its model; the second
+// interface shows under --all only, with no model.
+TEST_F(CliSearch, SecondInterfaceIsListedUnderAllOnly) {
+  struct Silent : simbus::SimDeviceHandler {
+    bool OnSessionOpened() override { return true; }
+    void OnSessionClosed() override {}
+    void OnMessageOut(const uint8_t*, size_t, bool) override {}
+  } handler;
+  auto first = Attach(0x3A01, "TWO");
+  std::string error;
+  auto second = simbus::SimBusDevice::Attach(bus_.path(), {0x2E5B, 0x3A01, "TWO", 1}, &handler,
+                                             &error);
+  ASSERT_NE(second, nullptr) << error;
+
+  CliRun run = RunCli(Env(), "list --json", false);
+  ASSERT_EQ(run.exitCode, 0);
+  EXPECT_EQ(nlohmann::json::parse(run.output), nlohmann::json::parse(R"({"instruments": [
+      {"model": "WX2040", "resource": "USB0::0x2E5B::0x3A01::TWO::INSTR", "provider": "simbus"}]})"));
+  run = RunCli(Env(), "list --all --json", false);
+  ASSERT_EQ(run.exitCode, 0);
+  EXPECT_EQ(nlohmann::json::parse(run.output), nlohmann::json::parse(R"({"instruments": [
+      {"model": "WX2040", "resource": "USB0::0x2E5B::0x3A01::TWO::INSTR", "provider": "simbus"},
+      {"model": null, "resource": "USB0::0x2E5B::0x3A01::TWO::1::INSTR", "provider": "simbus"}]})"));
+  second->Detach();
+}
+
 TEST_F(CliSearch, DoctorReportsProvidersInstrumentsAndProblems) {
   auto wx2040 = Attach(0x3A01, "D2040");
   CliRun run = RunCli(Env(), "doctor", true);

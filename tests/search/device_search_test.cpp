@@ -69,6 +69,60 @@ TEST_F(DeviceSearch, NoneOneTwoThreeInstruments) {
   }
 }
 
+// Names as a VISA library may list an instrument's interfaces: the first one stands for it.
+TEST(FirstInterfacesOnly, OneNamePerInstrument) {
+  const std::vector<std::string> names = {
+      "USB0::0x2E5B::0x3A01::A1::INSTR",       // interface 0
+      "USB0::0x2E5B::0x3A01::A1::1::INSTR",    // its second interface
+      "USB0::0x2E5B::0x3A01::B2::2::INSTR",    // B2's USBTMC interfaces are 2 and 1,
+      "USB0::0x2E5B::0x3A01::B2::1::INSTR",    // listed in that order
+      "usb0::11867::14849::A1::3::instr",      // A1 again, in decimal and lower case
+      "USB1::0x2E5B::0x3A01::A1::1::INSTR",    // the same ids on another board: another one
+      "USB0::0x2E5B::0x3A02::A1::1::INSTR",    // another product with the same serial
+      "USB0::0x2E5B::0x3A01::a1::INSTR",       // serials compare exactly
+      "GPIB0::12::INSTR",                      // not a USB name: kept
+      "GPIB0::12::INSTR",
+  };
+  const std::vector<std::string> expected = {
+      "USB0::0x2E5B::0x3A01::A1::INSTR",    "USB0::0x2E5B::0x3A01::B2::1::INSTR",
+      "USB1::0x2E5B::0x3A01::A1::1::INSTR", "USB0::0x2E5B::0x3A02::A1::1::INSTR",
+      "USB0::0x2E5B::0x3A01::a1::INSTR",    "GPIB0::12::INSTR",
+      "GPIB0::12::INSTR",
+  };
+  EXPECT_EQ(FirstInterfacesOnly(names), expected);
+  EXPECT_TRUE(FirstInterfacesOnly({}).empty());
+}
+
+TEST_F(DeviceSearch, AnInstrumentWithTwoInterfacesIsFoundOnce) {
+  first_->AddResource(Wx2040("A100"));
+  first_->AddResource("USB0::0x2E5B::0x3A01::A100::1::INSTR");
+  first_->AddResource(Wx2040("B200"));
+  RefreshDeviceList(list_.ops(), wx2040_);
+  EXPECT_EQ(list_.entries(), (std::vector<std::string>{Wx2040("A100"), Wx2040("B200")}));
+  first_->AddResource("USB0::0x2E5B::0x3A01::C300::1::INSTR");  // its first USBTMC interface
+  EXPECT_EQ(EnumerateDevices(list_.ops(), BuildEnumerationExpression(wx2040_).c_str()), 3);
+  std::vector<std::string> raw;
+  EXPECT_EQ(FindResourceNames(BuildEnumerationExpression(wx2040_).c_str(), &raw), 4);
+}
+
+// A front end's own search (the window runs VISA off its thread) is what EnumerateDevices uses.
+TEST_F(DeviceSearch, InstalledSearchIsUsed) {
+  struct Calls {
+    std::vector<std::string> expressions;
+  } calls;
+  const ResourceSearch search{&calls, [](void* owner, const char* expression,
+                                         std::vector<std::string>* names) {
+                                static_cast<Calls*>(owner)->expressions.push_back(expression);
+                                return FindResourceNames(expression, names);
+                              }};
+  first_->AddResource(Wx2040("A100"));
+  const ResourceSearch* previous = InstallResourceSearch(&search);
+  RefreshDeviceList(list_.ops(), wx2040_);
+  InstallResourceSearch(previous);
+  EXPECT_EQ(calls.expressions, std::vector<std::string>{BuildEnumerationExpression(wx2040_)});
+  EXPECT_EQ(list_.text(), Wx2040("A100"));
+}
+
 TEST_F(DeviceSearch, FailedResourceManagerGivesAnEmptyList) {
   first_->AddResource(Wx2040("A100"));
   for (ViStatus status : {VI_ERROR_SYSTEM_ERROR, VI_WARN_CONFIG_NLOADED}) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include <ostream>
@@ -352,6 +353,37 @@ TEST_F(UpdateRunTest, EmptyListIsSearchedAndTheAlphabeticallyFirstInstrumentTake
   EXPECT_EQ(fe.Only("driver Connect"),
             (Events{"driver Connect USB0::0x2E5B::0x3A01::SIMB::INSTR"}));
   EXPECT_EQ(fe.Only("device "), (Events{"device USB0::0x2E5B::0x3A01::SIMB::INSTR"}));
+}
+
+// A front end whose user can pick (the window) is told to have one picked instead of a guess or
+// a connection to the empty name: from a list the file selection filled, and from the search at
+// Update. The run ends before the driver, with its one line instead of the failure lines.
+TEST_F(UpdateRunTest, SeveralInstrumentsAndNoPickEndBeforeConnecting) {
+  UpdateRunOptions picker;
+  picker.pickAmongSeveral = true;
+  fe.list.entries = {"USB0::0x2E5B::0x3A01::A::INSTR", "USB0::0x2E5B::0x3A01::B::INSTR"};
+  EXPECT_EQ(Run(picker), kRunPickInstrument);
+  EXPECT_TRUE(fe.Only("driver").empty());
+  EXPECT_EQ(fe.LogLines(), std::vector<std::string>{kLogPickInstrument});
+
+  SilentDevice handler;
+  std::vector<std::unique_ptr<simbus::SimBusDevice>> devices;
+  for (const char* serial : {"SIMQ", "SIMB"}) {
+    std::string error;
+    devices.push_back(simbus::SimBusDevice::Attach(
+        PrivateBusFolder(), simbus::SimDeviceIdentity{0x2E5B, 0x3A01, serial, 0}, &handler, &error));
+    ASSERT_NE(devices.back(), nullptr) << error;
+  }
+  fe.list.entries.clear();
+  EXPECT_EQ(Run(picker), kRunPickInstrument);
+  EXPECT_EQ(fe.list.entries.size(), 2u);
+  EXPECT_TRUE(fe.Only("list select").empty());
+  EXPECT_TRUE(fe.Only("driver").empty());
+  EXPECT_FALSE(std::ifstream(tempPath).good()) << "the payload is removed as on every end";
+  // Once one is picked the run goes on with it.
+  fe.list.Preselect("USB0::0x2E5B::0x3A01::SIMQ::INSTR");
+  EXPECT_EQ(Run(picker), 0);
+  EXPECT_EQ(fe.Only("driver Connect"), (Events{"driver Connect USB0::0x2E5B::0x3A01::SIMQ::INSTR"}));
 }
 
 }  // namespace
