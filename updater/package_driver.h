@@ -72,11 +72,13 @@ struct UpdaterFamily {
   // the built-in OEM record is appended to the payload. Null: no probe.
   const char* supplementUpTo;
   int32_t probeRule;
-  UpdaterContext* context;                   // the family's one static context
 };
 
 extern const UpdaterFamily kWx2040UpdaterFamily;
 extern const UpdaterFamily kWx2050UpdaterFamily;
+
+// The family behind a driver table (a family's own or an instance of it); null for any other.
+const UpdaterFamily* UpdaterFamilyOf(const UpdaterOps* ops);
 
 // The link slots the drivers use: by default the VISA ones. Connect and Finish call them
 // directly with the context; Init installs them in every new link.

@@ -8,12 +8,10 @@
 namespace fg {
 
 int32_t ReadUpdatePlan(const UpdaterOps* ops, UpdatePlan* plan) {
-  const UpdaterFamily* family = nullptr;
-  for (const UpdaterFamily* f : {&kWx2040UpdaterFamily, &kWx2050UpdaterFamily})
-    if (ops != nullptr && ops->context == f->context) family = f;
-  if (family == nullptr) return 1;
+  const UpdaterFamily* family = UpdaterFamilyOf(ops);
+  if (family == nullptr || ops->context == nullptr) return 1;
 
-  const UpdaterContext& c = *family->context;
+  const UpdaterContext& c = *static_cast<const UpdaterContext*>(ops->context);
   *plan = UpdatePlan{};
   plan->ruleCount = static_cast<int32_t>(family->rules.size());
   plan->currentRule = -1;
