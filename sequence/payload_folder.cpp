@@ -1,9 +1,13 @@
 #include "sequence/payload_folder.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
@@ -23,6 +27,7 @@ struct PayloadFolder {
   char folderText[kPathCapacity] = {};
   char fileText[kPathCapacity] = {};
   bool atexitInstalled = false;
+  std::atomic<size_t> slots{0};  // slot folders 0 .. slots - 1 may exist inside folderText
 };
 
 PayloadFolder& State() {
@@ -43,6 +48,29 @@ std::string TempDirectory() {
   std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
   if (ec || dir.empty()) return "/tmp";
   return dir.string();
+}
+
+// "<folder>/<slot>" (and "/<file name>" when `file`) into `out`, without allocating: the signal
+// handler builds these too. False when it does not fit.
+bool SlotText(const char* folder, size_t slot, bool file, char* out, size_t capacity) {
+  char digits[24];
+  size_t n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + slot % 10);
+    slot /= 10;
+  } while (slot != 0);
+  size_t at = BoundedLength(folder, capacity);
+  if (at + 1 + n + 1 > capacity) return false;
+  std::memcpy(out, folder, at);
+  out[at++] = '/';
+  while (n > 0) out[at++] = digits[--n];
+  out[at] = '\0';
+  if (!file) return true;
+  const size_t name = std::strlen(kPayloadFileName);
+  if (at + 1 + name + 1 > capacity) return false;
+  out[at++] = '/';
+  std::memcpy(out + at, kPayloadFileName, name + 1);
+  return true;
 }
 
 }  // namespace
@@ -67,6 +95,22 @@ const std::string& PayloadTempPath() {
   return s.path;
 }
 
+std::string PayloadSlotPath(size_t slot) {
+  if (slot >= kMaxPayloadSlots || PayloadTempPath().empty()) return {};
+  PayloadFolder& s = State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (s.folderText[0] == '\0') return {};
+  char folder[kPathCapacity];
+  char file[kPathCapacity];
+  if (!SlotText(s.folderText, slot, false, folder, sizeof folder) ||
+      !SlotText(s.folderText, slot, true, file, sizeof file)) {
+    return {};
+  }
+  if (slot >= s.slots) s.slots = slot + 1;  // before the folder exists, for the signal handler
+  if (mkdir(folder, 0700) != 0 && errno != EEXIST) return {};
+  return file;
+}
+
 void RemovePayloadFolder() {
   PayloadFolder& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
@@ -76,6 +120,12 @@ void RemovePayloadFolder() {
 
 void RemovePayloadFolderFromSignal() {
   PayloadFolder& s = State();
+  char slotText[kPathCapacity];
+  for (size_t slot = 0, slots = s.slots; slot < slots && s.folderText[0] != '\0'; ++slot) {
+    if (SlotText(s.folderText, slot, true, slotText, sizeof slotText)) unlink(slotText);
+    if (SlotText(s.folderText, slot, false, slotText, sizeof slotText)) rmdir(slotText);
+  }
+  s.slots = 0;
   if (s.fileText[0] != '\0') unlink(s.fileText);
   if (s.folderText[0] != '\0') rmdir(s.folderText);
   s.fileText[0] = '\0';

@@ -21,6 +21,10 @@ struct UpdateRunOptions {
   // Update flags (catalog/updater_ops.h): bit 0 version check, which the window always passes;
   // kUpdateDryRun stops the driver after the package checks.
   int32_t flags = 1;
+  // The driver to update with: null takes the selected model's table, whose context is the
+  // family's one static context (the window's single update). A run beside others passes an
+  // instance of its own (CreateUpdaterInstance).
+  const UpdaterOps* updater = nullptr;
 };
 
 // Steps 1 to 17 of the Update button. `tempPath` is the private payload path; the payload is

@@ -77,6 +77,35 @@ TEST_F(PayloadFolderTest, SignalSafeRemovalTakesFileAndFolder) {
   EXPECT_FALSE(fs::exists(fs::path(path).parent_path()));
 }
 
+TEST_F(PayloadFolderTest, EachSlotHasAPrivateFolderOfItsOwnGoneWithEitherRemoval) {
+  for (const bool fromSignal : {false, true}) {
+    SCOPED_TRACE(fromSignal ? "signal-safe removal" : "removal");
+    const std::string main = PayloadTempPath();
+    const std::string a = PayloadSlotPath(0);
+    const std::string b = PayloadSlotPath(12);
+    ASSERT_FALSE(a.empty());
+    ASSERT_FALSE(b.empty());
+    EXPECT_EQ(PayloadSlotPath(0), a);
+    EXPECT_EQ(fs::path(a).filename(), "Flintgate_fw_temp204");
+    EXPECT_NE(fs::path(a).parent_path(), fs::path(b).parent_path());
+    for (const std::string& slot : {a, b}) {
+      EXPECT_EQ(fs::path(slot).parent_path().parent_path(), fs::path(main).parent_path());
+      struct stat st{};
+      ASSERT_EQ(stat(fs::path(slot).parent_path().c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 0777, 0700u);
+      std::ofstream(slot, std::ios::binary) << "payload";
+    }
+    EXPECT_TRUE(PayloadSlotPath(kMaxPayloadSlots).empty());
+    if (fromSignal) {
+      RemovePayloadFolderFromSignal();
+      RemovePayloadFolder();  // forgets the path; the folder is gone already
+    } else {
+      RemovePayloadFolder();
+    }
+    EXPECT_FALSE(fs::exists(fs::path(main).parent_path()));
+  }
+}
+
 // A child process makes its payload, tells its path, and ends: by exit, or by SIGTERM once the
 // front ends' signal handling is installed. Returns the path and the child's wait status.
 std::string PayloadOfEndedChild(bool bySignal, int* status) {
