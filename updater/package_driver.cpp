@@ -168,30 +168,40 @@ int32_t TransferImages(UpdaterContext* context, const char* payloadPath) {
   const UpdaterFamily& family = *context->family;
   File file(std::fopen(payloadPath, "rb"));
   if (!file) return kDriverPayloadUnreadable;
-  // One buffer, as long as the longest image to send, serves every image in turn.
-  uint32_t longest = 0;
+  // Every image to send is read, in rule order, into one buffer before the first is programmed:
+  // the link then never waits for the file (or for fresh memory pages) between two images, and
+  // a payload that changed since it was indexed is refused before anything is written.
+  uint64_t total = 0;
   for (size_t i = 0; i < family.rules.size(); ++i) {
-    if (const ImageIndexEntry* entry = context->rules[i].entry) {
-      longest = std::max(longest, static_cast<uint32_t>(entry->length));
-    }
+    const ImageIndexEntry* entry = context->rules[i].entry;
+    if (entry != nullptr) total += static_cast<uint32_t>(entry->length);
   }
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[longest]);
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[total]);
   if (!buffer) return kDriverNoMemory;
+  uint64_t at = 0;
+  for (size_t i = 0; i < family.rules.size(); ++i) {
+    const ImageIndexEntry* entry = context->rules[i].entry;
+    if (entry == nullptr) continue;
+    const auto length = static_cast<uint32_t>(entry->length);
+    if (std::fseek(file.get(), entry->offset, SEEK_SET) != 0 ||
+        std::fread(buffer.get() + at, 1, length, file.get()) != length) {
+      return kDriverPayloadUnreadable;
+    }
+    at += length;
+  }
+  file.reset();
+
   int32_t result = 0;
+  at = 0;
   for (size_t i = 0; i < family.rules.size() && result == 0; ++i) {
     RuleState& state = context->rules[i];
     if (state.entry == nullptr) continue;
     const ImageRule& rule = family.rules[i];
     context->currentRule = &rule;
     const auto length = static_cast<uint32_t>(state.entry->length);
-    // A payload that changed since it was indexed must not send stale or missing bytes.
-    if (std::fseek(file.get(), state.entry->offset, SEEK_SET) != 0 ||
-        std::fread(buffer.get(), 1, length, file.get()) != length) {
-      result = kDriverPayloadUnreadable;
-      break;
-    }
     const int32_t rc = context->programmer->ProgramPartition(context->link, rule.partition,
-                                                             buffer.get(), length);
+                                                             buffer.get() + at, length);
+    at += length;
     if (rc != 0) {
       context->programmerError = rc;
       result = kDriverProgramFailed;

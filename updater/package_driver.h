@@ -115,7 +115,7 @@ void Destroy(DeviceLink* link);
 // The common core of Update: connect to the writer, read its identity, index the package, check
 // every rule, transfer (not on a dry run), close.
 int32_t CheckAndProgram(UpdaterContext* context, const char* payloadPath, int32_t flags);
-// Programs every present image in rule order, stopping at the first failure.
+// Reads every present image, then programs them in rule order, stopping at the first failure.
 int32_t TransferImages(UpdaterContext* context, const char* payloadPath);
 // The link's progress slot: per-image percent in, weighted overall percent (0..100) out, also
 // handed to the context's progressFn.

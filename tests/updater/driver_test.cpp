@@ -249,6 +249,17 @@ TEST_F(DriverTest, UnreadablePayload) {
     Start(*c.family);
     EXPECT_EQ(updater::Update(&context, missing.c_str(), 1), c.expected) << c.identity;
   }
+
+  // A payload cut short after it was indexed (its last records, the second and third images in
+  // rule order, lost their ends) is refused before the first image is written.
+  FakeProgrammer programmer;
+  programmer.identity = kIdn2040;
+  Start(Wx2040);
+  const std::string payload = WritePayload(Wx2040Package());
+  ASSERT_EQ(updater::CheckAndProgram(&context, payload.c_str(), kUpdateDryRun), 0);
+  std::filesystem::resize_file(payload, FileSize(payload) - 200);
+  EXPECT_EQ(updater::TransferImages(&context, payload.c_str()), 5);
+  EXPECT_EQ(programmer.Count("program"), 0u);
 }
 
 TEST_F(DriverTest, OemSupplementForOldMainVersions) {
