@@ -122,7 +122,8 @@ int RunUpdateSetCommand(const UpdateArgs& args) {
   // One question for the whole set.
   std::string names;
   for (const std::string& r : resources) names += "  " + r + "\n";
-  std::fprintf(stderr, "Instruments to update (%zu):\n%s", resources.size(), names.c_str());
+  std::fprintf(settings.messages, "Instruments to update (%zu):\n%s", resources.size(),
+               names.c_str());
   if (!fe->Confirm(fe->owner, SetConfirmText(resources.size()).c_str(), kConfirmCaption)) {
     cancelled(kRunDeclined);
     return finish(kExitNotConfirmed);

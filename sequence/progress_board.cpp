@@ -34,6 +34,11 @@ void ProgressBoard::Write(std::FILE* f, const std::string& text) {
 }
 
 std::string ProgressBoard::RowText(size_t row) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return row < rows_.size() ? RowTextLocked(row) : std::string();
+}
+
+std::string ProgressBoard::RowTextLocked(size_t row) const {
   const Row& r = rows_[row];
   std::string text = r.resource;
   text.append(resourceWidth_ - r.resource.size() + 2, ' ');
@@ -46,7 +51,7 @@ std::string ProgressBoard::RowText(size_t row) const {
 
 void ProgressBoard::Redraw() {
   std::string text = CursorToRowsAbove(drawnRows_);
-  for (size_t i = 0; i < rows_.size(); ++i) text += kEraseLine + RowText(i) + "\n";
+  for (size_t i = 0; i < rows_.size(); ++i) text += kEraseLine + RowTextLocked(i) + "\n";
   drawnRows_ = rows_.size();
   Write(settings_.messages, text);
 }

@@ -55,7 +55,9 @@ class ProgressBoard {
     int32_t decile = 0;  // the last tenth written off a terminal
   };
   void Write(std::FILE* f, const std::string& text);
-  void Redraw();  // the lock is held
+  // These two expect the lock held.
+  std::string RowTextLocked(size_t row) const;
+  void Redraw();
 
   BoardSettings settings_;
   bool inPlace_;
