@@ -5,23 +5,15 @@
 #include "firmware/image_record.h"
 #include "programmer/command_frame.h"
 #include "programmer/programmer_errors.h"
+#include "util/endian.h"
 
 namespace fg {
 
 uint32_t ImageChecksum(const uint8_t* image, uint32_t length) {
   const uint32_t words = (length - kRecordTrailerSize) / 4;
-  if (words <= 2) return 0;
-  // The sum of big-endian words, modulo 2^32, is the sum of each byte column shifted into its
-  // place: four plain column sums, which the compiler turns into vector additions.
-  const uint8_t* p = image + 8;
-  uint32_t c0 = 0, c1 = 0, c2 = 0, c3 = 0;
-  for (uint32_t i = 0; i < words - 2; ++i, p += 4) {
-    c0 += p[0];
-    c1 += p[1];
-    c2 += p[2];
-    c3 += p[3];
-  }
-  return (c0 << 24) + (c1 << 16) + (c2 << 8) + c3;
+  uint32_t sum = 0;
+  for (uint32_t i = 0; i + 2 < words; ++i) sum += LoadBe32(image + 8 + 4 * i);
+  return sum;
 }
 
 uint32_t Wx2040ProgramDivisor(uint32_t n, uint32_t b) { return (2 * (n + b) - 2) / b + 1; }
