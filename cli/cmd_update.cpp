@@ -1,117 +1,43 @@
 // flintgate-cli update FILE: the file selection, then the update run, with the terminal as the
 // front end. The same sequences as the window's "..." and Update buttons.
-#include <unistd.h>
-
 #include <cstdio>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/update_output.h"
+#include "cli/update_set_command.h"
 #include "link/device_search.h"
 #include "sequence/console_front_end.h"
 #include "sequence/file_selection.h"
 #include "sequence/payload_folder.h"
-#include "sequence/plan_report.h"
 #include "sequence/stop_signals.h"
 #include "sequence/update_run.h"
-#include "updater/update_plan.h"
-#include "util/bounded_text.h"
 
 namespace fg::cli {
 
 namespace {
 
-using Json = nlohmann::ordered_json;
-
-// Exit status of `update`, kept stable for scripts.
-constexpr int kExitNoInstrument = 3;  // none found, or several and no --device
-constexpr int kExitFileRejected = 4;  // rejected or unreadable firmware file
-constexpr int kExitNotConfirmed = 5;
-
 constexpr const char* kExitStatusHelp =
     "Exit status:\n"
-    "  0  the update completed (with --dry-run: the package checks passed)\n"
-    "  1  the update failed\n"
+    "  0  the update completed (with --dry-run: the package checks passed); with several\n"
+    "     instruments: every one of them completed\n"
+    "  1  the update failed; with several instruments: any of them failed\n"
     "  2  bad usage\n"
     "  3  no instrument found, or several and no --device\n"
     "  4  the firmware file was rejected or cannot be read\n"
     "  5  the update was not confirmed\n";
 
-struct UpdateArgs {
-  std::string file;
-  std::string device;
-  bool yes = false;
-  bool allowDowngrade = false;
-  bool dryRun = false;
-  bool json = false;
-  bool quiet = false;
-};
-
-int ExitStatusForRun(int32_t code) {
-  switch (code) {
-    case 0: return kExitOk;
-    case kRunNoInstrument: return kExitNoInstrument;
-    case kRunDeclined: return kExitNotConfirmed;
-    default: return kExitFailed;
-  }
-}
-
-std::string Text(const char* field, size_t capacity) {
-  return std::string(field, BoundedLength(field, capacity));
-}
-
-Json PlanJson(const UpdatePlan& plan) {
-  Json images = Json::array();
-  for (int32_t i = 0; i < plan.ruleCount && i < 6; ++i) {
-    const ImagePlanRow& row = plan.rows[i];
-    Json image;
-    image["partition"] = Text(row.partitionName, sizeof row.partitionName);
-    image["partitionIndex"] = row.partition;
-    image["optional"] = row.optional;
-    image["present"] = row.present;
-    image["version"] = row.present ? Json(Text(row.version, sizeof row.version)) : Json(nullptr);
-    image["installed"] = Text(row.installed, sizeof row.installed);
-    image["length"] = row.present ? Json(row.length) : Json(nullptr);
-    image["maxSize"] = row.maxSize;
-    image["programmed"] = row.programmed;
-    images.push_back(image);
-  }
-  return images;
-}
-
-void PrintJson(const Json& object) {
-  const std::string text = object.dump(-1, ' ', false, Json::error_handler_t::replace);
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
-
-int RunUpdateCommand(const UpdateArgs& args) {
-  // The device list holds names of at most 255 characters; a longer one would be cut short and
-  // name another instrument.
-  if (args.device.size() >= kResourceNameCapacity) {
-    std::fprintf(stderr, "flintgate-cli: --device: a resource name has at most %zu characters\n",
-                 kResourceNameCapacity - 1);
-    return kExitUsage;
-  }
+// One instrument, as the window updates it: the one --device, or the one the search finds.
+int RunSingleUpdate(const UpdateArgs& args) {
+  const std::string device = args.devices.empty() ? std::string() : args.devices.front();
   InstallStopSignals();  // deferred while programming; SIGPIPE ignored
-
-  const int32_t flags = (args.allowDowngrade ? 0 : kUpdateCheckVersions) |
-                        (args.dryRun ? kUpdateDryRun : 0);
-  std::FILE* logOut = args.json ? stderr : stdout;
-  ConsoleSettings settings;
-  settings.logOut = logOut;
-  settings.messages = stderr;
-  settings.answers = isatty(STDIN_FILENO) ? stdin : nullptr;
-  settings.logIsTerminal = isatty(fileno(logOut)) != 0;
-  settings.messagesIsTerminal = isatty(STDERR_FILENO) != 0;
-  settings.assumeYes = args.yes;
-  settings.quiet = args.quiet;
+  const int32_t flags = UpdateFlags(args);
+  const ConsoleSettings settings = UpdateConsoleSettings(args);
 
   SortedDeviceList list;
   // With --device the selection must not search: the list will hold that one name.
-  ConsoleFrontEnd frontEnd(settings, args.device.empty() ? list.ops() : nullptr);
+  ConsoleFrontEnd frontEnd(settings, device.empty() ? list.ops() : nullptr);
 
   Json result;
   result["file"] = args.file;
@@ -129,11 +55,7 @@ int RunUpdateCommand(const UpdateArgs& args) {
       PrintJson(result);
     }
     RemovePayloadFolder();
-    // A closed output (a pipe into `head`) never stopped the run; say so, keep its status.
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-      std::fprintf(stderr, "flintgate-cli: the standard output could not be written; the run "
-                           "went on to its end regardless\n");
-    }
+    ReportLostOutput();
     return exitStatus;
   };
 
@@ -145,10 +67,10 @@ int RunUpdateCommand(const UpdateArgs& args) {
   }
   result["model"] = selection.selectedModel->name;
 
-  if (!args.device.empty()) {
+  if (!device.empty()) {
     const DeviceListOps* ops = list.ops();
     ops->ResetContent(ops->owner);
-    ops->AddString(ops->owner, args.device.c_str());
+    ops->AddString(ops->owner, device.c_str());
     ops->SetCurSel(ops->owner, 0);
     frontEnd.SetDeviceList(ops);
   } else if (list.entries().size() >= 2) {
@@ -170,18 +92,39 @@ int RunUpdateCommand(const UpdateArgs& args) {
   result["seconds"] = frontEnd.Elapsed();
   result["programmingSeconds"] = frontEnd.ProgressSpan();
 
-  // The plan is the driver's only once Update ran.
-  UpdatePlan plan{};
-  const bool updateCalled = code == 0 || code >= kRunDriverErrorBase;
-  if (updateCalled && ReadUpdatePlan(updater, &plan) == 0) {
-    result["images"] = PlanJson(plan);
-    result["programmerError"] = plan.programmerError;
-    if (args.dryRun) {
-      std::fprintf(args.json ? stderr : stdout, "Package plan (dry run, nothing programmed):\n%s",
-                   PlanTable(plan).c_str());
+  const Json run = RunJson(args, selection.selectedModel->name,
+                           {code, frontEnd.deviceField(), {}, 0.0, 0.0}, updater);
+  result["images"] = run["images"];
+  if (run.contains("programmerError")) result["programmerError"] = run["programmerError"];
+  PrintDryRunPlan(args, updater, code);
+  return finish(ExitStatusForRun(code));
+}
+
+int RunUpdateCommand(const UpdateArgs& args) {
+  // The device list holds names of at most 255 characters; a longer one would be cut short and
+  // name another instrument.
+  for (const std::string& device : args.devices) {
+    if (device.size() >= kResourceNameCapacity) {
+      std::fprintf(stderr, "flintgate-cli: --device: a resource name has at most %zu characters\n",
+                   kResourceNameCapacity - 1);
+      return kExitUsage;
     }
   }
-  return finish(ExitStatusForRun(code));
+  if (args.all && !args.devices.empty()) {
+    std::fprintf(stderr, "flintgate-cli: --all and --device exclude each other\n");
+    return kExitUsage;
+  }
+  // Two runs on one instrument would fight over it.
+  for (size_t i = 0; i < args.devices.size(); ++i) {
+    for (size_t j = 0; j < i; ++j) {
+      if (args.devices[i] == args.devices[j]) {
+        std::fprintf(stderr, "flintgate-cli: --device %s is named twice\n", args.devices[i].c_str());
+        return kExitUsage;
+      }
+    }
+  }
+  if (!args.all && args.devices.size() <= 1) return RunSingleUpdate(args);
+  return RunUpdateSetCommand(args);
 }
 
 }  // namespace
@@ -189,11 +132,17 @@ int RunUpdateCommand(const UpdateArgs& args) {
 CommandAction RegisterUpdateCommand(CLI::App& app) {
   auto args = std::make_shared<UpdateArgs>();
   CLI::App* sub = app.add_subcommand(
-      "update", "Update an instrument with a firmware file (the window's Update button)");
+      "update", "Update instruments with a firmware file (the window's Update button)");
   sub->add_option("FILE", args->file, "Firmware file (.fq)")->required();
-  sub->add_option("--device", args->device,
-                  "VISA resource name of the instrument to update (default: the one instrument "
-                  "found for the file's model)");
+  sub->add_option("--device", args->devices,
+                  "VISA resource name of an instrument to update, repeatable: several are updated "
+                  "at once (default: the one instrument found for the file's model)")
+      ->allow_extra_args(false);
+  sub->add_flag("--all", args->all,
+                "Update every instrument found for the file's model, all at once");
+  sub->add_option("--jobs", args->jobs,
+                  "With several instruments: how many are updated at the same time (default: all)")
+      ->check(CLI::PositiveNumber);
   sub->add_flag("--yes,-y", args->yes, "Answer Yes to the confirmation");
   sub->add_flag("--allow-downgrade", args->allowDowngrade,
                 "Install images older than the installed ones (no version check)");

@@ -26,7 +26,9 @@ struct ProgrammerFamily {
   uint32_t (*programDivisor)(uint32_t dataLength, uint32_t blockSize);
   const char* updateCommand;                  // switches the normal firmware to the writer
   uint32_t oemPartition;                      // row of the partition "OEM"
-  char* serialBuffer;                         // kSerialNumberSize bytes, the family's own
+  // The family's kSerialNumberSize-byte result buffer of ExtractSerialNumber, one per thread:
+  // instruments of one family switched on threads of their own must not see each other's serial.
+  char* (*serialBuffer)();
   WriterReturnTiming writerReturn;
 };
 

@@ -77,13 +77,14 @@ const char* ExtractSerialNumber(const ProgrammerFamily& family, const char* reso
     p = SkipSeparator(colon);
     if (p == nullptr) return nullptr;
   }
+  char* serial = family.serialBuffer();
   size_t n = 0;
   while (n + 1 < kSerialNumberSize && p[n] != '\0' && p[n] != ':') {
-    family.serialBuffer[n] = p[n];
+    serial[n] = p[n];
     ++n;
   }
-  family.serialBuffer[n] = '\0';
-  return family.serialBuffer;
+  serial[n] = '\0';
+  return serial;
 }
 
 int32_t EnterWriterMode(const ProgrammerFamily& family, DeviceLink* link, bool* switched,

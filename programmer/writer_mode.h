@@ -43,8 +43,9 @@ const WriterModeObserver* InstallWriterModeObserver(const WriterModeObserver* ob
 namespace programmer {
 
 // The serial number field of a USB resource name ("USB0::vid::pid::SERIAL[::...]"), at most 15
-// characters, in the family's own buffer; null when the name is not a USB name, has fewer than
-// three "::" separators, or has a ':' as its last character. Never reads past the name's end.
+// characters, in the family's own buffer of the calling thread; null when the name is not a USB
+// name, has fewer than three "::" separators, or has a ':' as its last character. Never reads
+// past the name's end.
 const char* ExtractSerialNumber(const ProgrammerFamily& family, const char* resourceName);
 
 // Asks "*IDN?"; unless the reply begins with "WRITER", sends the family's update command and

@@ -35,7 +35,7 @@ int32_t RunSteps(const FrontEndOps* fe, const FileSelection* selection, const ch
                  const UpdateRunOptions& options) {
   const ModelInfo* model = selection->selectedModel;
   const std::string expression = BuildEnumerationExpression(model);
-  const UpdaterOps* ops = model->updater;
+  const UpdaterOps* ops = options.updater != nullptr ? options.updater : model->updater;
   if (!UsableUpdater(ops)) return kRunNoUpdater;
 
   if (tempPath == nullptr || tempPath[0] == '\0' ||

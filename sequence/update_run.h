@@ -28,6 +28,10 @@ struct UpdateRunOptions {
   // and none is picked (also when the search at Update finds several), end with
   // kRunPickInstrument instead of taking the first or connecting to an empty name.
   bool pickAmongSeveral = false;
+  // The driver to update with: null takes the selected model's table, whose context is the
+  // family's one static context (the window's single update). A run beside others passes an
+  // instance of its own (CreateUpdaterInstance).
+  const UpdaterOps* updater = nullptr;
 };
 
 // Steps 1 to 17 of the Update button. `tempPath` is the private payload path; the payload is

@@ -52,13 +52,6 @@ int32_t ReadIdentity(UpdaterContext* c) {
 
 }  // namespace
 
-const UpdaterFamily* FindDriverFamily(const UpdaterOps* ops) {
-  if (ops == nullptr) return nullptr;
-  for (const UpdaterFamily* f : {&kWx2040UpdaterFamily, &kWx2050UpdaterFamily})
-    if (ops->context == f->context) return f;
-  return nullptr;
-}
-
 int32_t CheckPackage(const UpdaterFamily& family, const ProgrammerOps* programmer,
                      const ImageIndex* index, const char* idnReply, int32_t flags,
                      RuleState* states) {

@@ -75,14 +75,13 @@ struct UpdaterFamily {
   // the built-in OEM record is appended to the payload. Null: no probe.
   const char* supplementUpTo;
   int32_t probeRule;
-  UpdaterContext* context;                   // the family's one static context
 };
 
 extern const UpdaterFamily kWx2040UpdaterFamily;
 extern const UpdaterFamily kWx2050UpdaterFamily;
 
-// The driver family behind a catalogue row's table, or null (no updater, or a foreign table).
-const UpdaterFamily* FindDriverFamily(const UpdaterOps* ops);
+// The family behind a driver table (a family's own or an instance of it); null for any other.
+const UpdaterFamily* UpdaterFamilyOf(const UpdaterOps* ops);
 
 // The package checks of every rule over an index, before anything is written: the image is
 // present (unless optional), no longer than the rule's maxSize, passes every record check of the

@@ -40,10 +40,10 @@ void FillRows(const UpdaterFamily& family, const RuleState* states, UpdatePlan* 
 }  // namespace
 
 int32_t ReadUpdatePlan(const UpdaterOps* ops, UpdatePlan* plan) {
-  const UpdaterFamily* family = FindDriverFamily(ops);
-  if (family == nullptr) return 1;
+  const UpdaterFamily* family = UpdaterFamilyOf(ops);
+  if (family == nullptr || ops->context == nullptr) return 1;
 
-  const UpdaterContext& c = *family->context;
+  const UpdaterContext& c = *static_cast<const UpdaterContext*>(ops->context);
   *plan = UpdatePlan{};
   FillRows(*family, c.rules, plan);
   for (size_t i = 0; i < family->rules.size(); ++i)
@@ -56,7 +56,7 @@ int32_t ReadUpdatePlan(const UpdaterOps* ops, UpdatePlan* plan) {
 
 int32_t CheckPackagePlan(const UpdaterOps* ops, const ImageIndex* index, UpdatePlan* plan,
                          int32_t* result) {
-  const UpdaterFamily* family = FindDriverFamily(ops);
+  const UpdaterFamily* family = UpdaterFamilyOf(ops);
   if (family == nullptr) return 1;
   RuleState states[kMaxImageRules];
   *result = CheckPackage(*family, family->programmer, index, nullptr, 0, states);

@@ -34,7 +34,8 @@ struct UpdatePlan {
   int32_t programmerError;   // the programmer's own number when programming an image failed, or 0
 };
 
-// Fills `plan` from the latest (or running) Update of the family behind `ops`.
+// Fills `plan` from the latest (or running) Update of the driver `ops` (a family's table or an
+// instance of one: each reads its own context).
 // Returns 0, or 1 when `ops` is no driver family of ours.
 int32_t ReadUpdatePlan(const UpdaterOps* ops, UpdatePlan* plan);
 

@@ -1,6 +1,10 @@
 // The two update-driver families: their required-image rules and differences as data, their
-// static contexts, and the UpdaterOps tables bound into the catalogue rows.
+// static contexts, the UpdaterOps tables bound into the catalogue rows, and instances of those
+// tables with contexts of their own.
 #include "updater/updater_families.h"
+
+#include <new>
+#include <type_traits>
 
 #include "programmer/programmer_errors.h"
 #include "updater/package_driver.h"
@@ -45,11 +49,11 @@ UpdaterContext wx2050Context;
 
 constexpr UpdaterFamily kWx2040UpdaterFamily = {
     "WX2040", 6, kWx2040Rules, &kWx2040ProgrammerOps, kWx2040PartitionTable, kWx2040ErrorBase,
-    "2.00",   3, &wx2040Context,
+    "2.00",   3,
 };
 constexpr UpdaterFamily kWx2050UpdaterFamily = {
     "WX2050", 3, kWx2050Rules, &kWx2050ProgrammerOps, kWx2050PartitionTable, kWx2050ErrorBase,
-    nullptr,  0, &wx2050Context,
+    nullptr,  0,
 };
 
 namespace {
@@ -72,5 +76,41 @@ const UpdaterOps kWx2040UpdaterOps = {&wx2040Context, InitOf<kWx2040UpdaterFamil
                                       UpdateOps, FinishOps, updater::Destroy};
 const UpdaterOps kWx2050UpdaterOps = {&wx2050Context, InitOf<kWx2050UpdaterFamily>, ConnectOps,
                                       UpdateOps, FinishOps, updater::Destroy};
+
+// The family is told by the Init slot, which binds it; the context may be any.
+const UpdaterFamily* UpdaterFamilyOf(const UpdaterOps* ops) {
+  if (ops == nullptr || ops->Init == nullptr) return nullptr;
+  if (ops->Init == kWx2040UpdaterOps.Init) return &kWx2040UpdaterFamily;
+  if (ops->Init == kWx2050UpdaterOps.Init) return &kWx2050UpdaterFamily;
+  return nullptr;
+}
+
+namespace {
+
+// The table comes first, so that a pointer to it is a pointer to the instance.
+struct UpdaterInstance {
+  UpdaterOps ops;
+  UpdaterContext context;
+};
+static_assert(std::is_standard_layout_v<UpdaterInstance>);
+
+}  // namespace
+
+UpdaterOps* CreateUpdaterInstance(const UpdaterOps* family) {
+  const UpdaterFamily* f = UpdaterFamilyOf(family);
+  if (f == nullptr) return nullptr;
+  auto* instance = new (std::nothrow) UpdaterInstance{};
+  if (instance == nullptr) return nullptr;
+  instance->ops = f == &kWx2040UpdaterFamily ? kWx2040UpdaterOps : kWx2050UpdaterOps;
+  instance->ops.context = &instance->context;
+  return &instance->ops;
+}
+
+void ReleaseUpdaterInstance(UpdaterOps* instance) {
+  if (instance == nullptr) return;
+  auto* owner = reinterpret_cast<UpdaterInstance*>(instance);
+  updater::Destroy(owner->context.link);
+  delete owner;
+}
 
 }  // namespace fg

@@ -140,7 +140,8 @@ class E2eTest : public ::testing::Test {
   }
 
   // Runs the simulator's instruments ("WX2040", "WX2050:LAB1") with --fast, a short restart
-  // delay and `options`, flash kept under state/SERIAL, and waits until they are on the bus.
+  // delay and `options`, flash kept under state/SERIAL, and waits until all are on the bus.
+  // Called again, it starts another simulator process on the same bus.
   void StartSim(const std::vector<std::string>& instruments,
                 const std::vector<std::string>& options = {}) {
     // The instruments come first: a repeatable option would take them as its own values.
@@ -149,15 +150,21 @@ class E2eTest : public ::testing::Test {
     for (const char* o : {"--fast", "--restart-delay", "200", "--state"}) argv.push_back(o);
     argv.push_back((root_ / "state").string());
     argv.insert(argv.end(), options.begin(), options.end());
-    simOut_ = (root_ / "sim.out").string();
-    simPid_ = Spawn(argv, Environment(false), "/dev/null", simOut_, (root_ / "sim.err").string());
-    ASSERT_GT(simPid_, 0);
+    const std::string n = simPids_.empty() ? "" : std::to_string(simPids_.size());
+    const std::string out = (root_ / ("sim" + n + ".out")).string();
+    const std::string err = (root_ / ("sim" + n + ".err")).string();
+    const pid_t pid = Spawn(argv, Environment(false), "/dev/null", out, err);
+    ASSERT_GT(pid, 0);
+    simPids_.push_back(pid);
+    simOuts_.push_back(out);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (ReadFile(simOut_).find("on the bus") == std::string::npos) {
+    // The line after the last instrument started; each instrument's own trace line says "on the
+    // bus" too, before the next one is there.
+    while (ReadFile(out).find("; Ctrl-C stops") == std::string::npos) {
       int status = 0;
-      if (waitpid(simPid_, &status, WNOHANG) != 0) {
-        simPid_ = 0;
-        FAIL() << "flintgate-sim ended: " << ReadFile(root_ / "sim.err");
+      if (waitpid(pid, &status, WNOHANG) != 0) {
+        simPids_.pop_back();
+        FAIL() << "flintgate-sim ended: " << ReadFile(err);
       }
       ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "flintgate-sim did not start";
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -165,13 +172,19 @@ class E2eTest : public ::testing::Test {
   }
 
   void StopSim() {
-    if (simPid_ <= 0) return;
-    kill(simPid_, SIGTERM);
-    EXPECT_EQ(WaitFor(simPid_, 30), 0) << "flintgate-sim did not stop cleanly";
-    simPid_ = 0;
+    for (const pid_t pid : simPids_) {
+      kill(pid, SIGTERM);
+      EXPECT_EQ(WaitFor(pid, 30), 0) << "flintgate-sim did not stop cleanly";
+    }
+    simPids_.clear();
   }
 
-  std::string SimTrace() const { return simOut_.empty() ? "" : ReadFile(simOut_); }
+  // The traces of every simulator process, one after the other.
+  std::string SimTrace() const {
+    std::string trace;
+    for (const std::string& out : simOuts_) trace += ReadFile(out);
+    return trace;
+  }
 
   // Waits until the simulator's trace holds `text` at least `count` times (a restart, say).
   void WaitForTrace(const std::string& text, size_t count) {
@@ -258,9 +271,23 @@ class E2eTest : public ::testing::Test {
 
  private:
   fs::path root_;
-  pid_t simPid_ = 0;
-  std::string simOut_;
+  std::vector<pid_t> simPids_;
+  std::vector<std::string> simOuts_;
 };
+
+// The partition of each block id.
+inline const std::map<int32_t, std::string> kWx2040Blocks = {
+    {3, "1C3"}, {4, "1C6DDS"}, {6, "1C6POUT"}, {14, "MAIN"}, {8, "HTTP"}, {67, "OEM"}};
+inline const std::map<int32_t, std::string> kWx2050Blocks = {{4, "MAIN"}, {254, "XP2"}, {75, "OEM"}};
+
+// The partitions an update of every record of `firmware` must leave behind.
+inline std::map<std::string, std::string> AllImages(const fs::path& firmware,
+                                                    const std::map<int32_t, std::string>& blocks) {
+  std::map<std::string, std::string> flash;
+  for (const auto& [block, record] : RecordsOf(firmware)) flash[blocks.at(block)] = record;
+  EXPECT_EQ(flash.size(), blocks.size());
+  return flash;
+}
 
 inline const std::string kCompleted = "--------------- Completed ---------------";
 

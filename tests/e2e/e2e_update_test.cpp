@@ -6,19 +6,6 @@
 namespace fg::e2e {
 namespace {
 
-const std::map<int32_t, std::string> kWx2040Blocks = {
-    {3, "1C3"}, {4, "1C6DDS"}, {6, "1C6POUT"}, {14, "MAIN"}, {8, "HTTP"}, {67, "OEM"}};
-const std::map<int32_t, std::string> kWx2050Blocks = {{4, "MAIN"}, {254, "XP2"}, {75, "OEM"}};
-
-// The partitions an update of every record of `firmware` must leave behind.
-std::map<std::string, std::string> AllImages(const fs::path& firmware,
-                                             const std::map<int32_t, std::string>& blocks) {
-  std::map<std::string, std::string> flash;
-  for (const auto& [block, record] : RecordsOf(firmware)) flash[blocks.at(block)] = record;
-  EXPECT_EQ(flash.size(), blocks.size());
-  return flash;
-}
-
 TEST_F(E2eTest, Wx2040UpdatedCompletelyThenAgainThenRefusedAnOlderFile) {
   StartSim({"WX2040"}, {"--auto-restart", "200"});
   const fs::path fw = MakeFirmware("WX2040", "new.fq");

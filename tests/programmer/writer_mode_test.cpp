@@ -7,6 +7,7 @@
 #include <ctime>
 #include <future>
 #include <memory>
+#include <thread>
 
 #include "programmer/programmer_ops.h"
 #include "sim/sim_instrument.h"
@@ -144,6 +145,12 @@ TEST(WriterMode, SerialNumberOfAResourceName) {
   const char* b = Extract(Wx2050, "USB0::1::2::SECOND");
   EXPECT_STREQ(a, "FIRST");
   EXPECT_STREQ(b, "SECOND");
+
+  // Instruments of one family switched at the same moment on threads of their own: a serial
+  // taken on one thread stays that thread's while another thread takes its own.
+  const char* mine = Extract(Wx2050, "USB0::1::2::MINE");
+  std::thread([] { EXPECT_STREQ(Extract(Wx2050, "USB0::1::2::OTHER"), "OTHER"); }).join();
+  EXPECT_STREQ(mine, "MINE");
 }
 
 TEST(WriterMode, QuerySelectors) {

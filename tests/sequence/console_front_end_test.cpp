@@ -1,14 +1,22 @@
 // The command line's front end: whole log lines off a terminal, boxes as "<caption>: <text>",
-// the y/N question and its rules, and the two kinds of progress.
+// the y/N question and its rules, the two kinds of progress, and the board of several
+// instruments updated at once.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sequence/console_front_end.h"
+#include "sequence/instrument_console.h"
+#include "sequence/progress_board.h"
 #include "sequence/run_texts.h"
+#include "sequence/update_run.h"
+#include "scratch_folder.h"
+#include "sequence_fakes.h"
 
 namespace fg {
 namespace {
@@ -168,6 +176,114 @@ TEST_F(ConsoleFrontEndTest, RecordsTheFieldsAFrontEndShows) {
   ops->AppendLogLine(ops->owner, "a");
   ops->ClearLog(ops->owner);
   EXPECT_TRUE(fe.LogLines().empty());
+}
+
+// Several instruments at once: the board's rows and lines, then the instrument front ends that
+// report to it through whole update runs.
+constexpr const char* kA = "USB0::1::2::A::INSTR";
+constexpr const char* kLongB = "USB0::1::2::LONGER-B::INSTR";
+
+BoardSettings BoardOn(const Capture& log, const Capture& messages, bool terminal) {
+  BoardSettings b;
+  b.logOut = log.get();
+  b.messages = messages.get();
+  b.logIsTerminal = terminal;
+  b.messagesIsTerminal = terminal;
+  return b;
+}
+
+TEST_F(ConsoleFrontEndTest, BoardOffATerminalWritesLinesPrefixedByTheResource) {
+  ProgressBoard board(BoardOn(log, messages, false), {kA, kLongB});
+  EXPECT_FALSE(board.redrawsInPlace());
+  board.LogLine(0, "Connecting ... OK");
+  board.LogLine(1, "");  // the window's separator lines are left out
+  board.SetState(0, "programming");
+  for (int p = 0; p <= 25; p += 5) board.SetProgress(1, p, "MAIN", "[" + std::to_string(p) + "%]");
+  board.Message(0, "Error: Cannot connect to the device.");
+  EXPECT_EQ(log.Text(), std::string(kA) + ": Connecting ... OK\n");
+  EXPECT_EQ(messages.Text(), std::string(kLongB) + ": [10%]\n" + kLongB + ": [20%]\n" + kA +
+                                 ": Error: Cannot connect to the device.\n");
+  // Columns line up under the longest resource name.
+  EXPECT_EQ(board.RowText(0), std::string(kA) + std::string(9, ' ') + "-" + std::string(11, ' ') + "0%  programming");
+  EXPECT_EQ(board.RowText(1), std::string(kLongB) + "  MAIN       25%  waiting");
+}
+
+TEST_F(ConsoleFrontEndTest, BoardOnATerminalRedrawsEveryRowInPlace) {
+  ProgressBoard board(BoardOn(log, messages, true), {kA, kLongB});
+  EXPECT_TRUE(board.redrawsInPlace());
+  auto rows = [&] {
+    return std::string("\r\033[K") + board.RowText(0) + "\n\r\033[K" + board.RowText(1) + "\n";
+  };
+  std::string expected = rows();  // drawn once at the start
+  EXPECT_EQ(messages.Text(), expected);
+  board.SetProgress(1, 40, "XP2", "unused on a terminal");
+  expected += "\033[2F" + rows();
+  board.SetProgress(1, 40, "XP2", "unused");  // nothing visible changed
+  board.SetState(1, "waiting");               // nor here
+  EXPECT_EQ(messages.Text(), expected);
+  board.Message(0, "Error: x");  // above the rows, which follow below it
+  expected += "\033[2F\r\033[K" + std::string(kA) + ": Error: x\n" + rows();
+  EXPECT_EQ(messages.Text(), expected);
+  board.LogLine(0, "Connecting ... OK");  // the rows and the summary stand for the log
+  EXPECT_EQ(log.Text(), "");
+  board.Close();
+  expected += "\033[2F" + rows();
+  board.SetState(0, "late");  // after the last drawing nothing moves the cursor back
+  EXPECT_EQ(messages.Text(), expected);
+
+  // Quiet: no rows at all, the lines as off a terminal.
+  Capture quietLog;
+  Capture quietMessages;
+  BoardSettings q = BoardOn(quietLog, quietMessages, true);
+  q.quiet = true;
+  ProgressBoard silent(q, {kA});
+  EXPECT_FALSE(silent.redrawsInPlace());
+  silent.SetProgress(0, 50, "MAIN", "[50%]");
+  silent.LogLine(0, "Updating ... OK");
+  EXPECT_EQ(quietMessages.Text(), "");
+  EXPECT_EQ(quietLog.Text(), std::string(kA) + ": Updating ... OK\n");
+}
+
+TEST_F(ConsoleFrontEndTest, InstrumentConsolesReportTheirRunsUnderTheirOwnRows) {
+  test::Events events;
+  test::ScriptedDriver fine{&events};
+  test::ScriptedDriver failing{&events};
+  failing.updateResult = 8;
+  test::ScratchFolder scratch;
+  const std::string header = test::FirmwareText("WX2040", "1.05", "2.04", " sample", "");
+  const std::string firmware = scratch.Write("fw.fq", header + "payload");
+  ModelInfo row = test::MakeModelRow("WX2040", 0x3A01, nullptr);
+  FileSelection selection{};
+  selection.header.payloadOffset = static_cast<int32_t>(header.size());
+  CopyBounded(selection.path, firmware.c_str());
+  selection.selectedModel = &row;
+
+  ProgressBoard board(BoardOn(log, messages, false), {kA, kLongB});
+  InstrumentConsole a(&board, 0, kA, nullptr);
+  InstrumentConsole b(&board, 1, kLongB, nullptr);
+  UpdateRunOptions options;
+  options.updater = &fine.ops;
+  EXPECT_EQ(RunUpdate(a.ops(), &selection, scratch.File("a").c_str(), options), 0);
+  options.updater = &failing.ops;
+  EXPECT_EQ(RunUpdate(b.ops(), &selection, scratch.File("b").c_str(), options), 0x10008);
+
+  EXPECT_EQ(a.deviceField(), kA);
+  EXPECT_EQ(b.LogLines(), (std::vector<std::string>{"Connecting ... OK", "Updating ... FAILED",
+                                                    kLogCancelled, "Error number: 0x10008", ""}));
+  const std::string pa = std::string(kA) + ": ";
+  const std::string pb = std::string(kLongB) + ": ";
+  EXPECT_EQ(log.Text(), pa + "Connecting ... OK\n" + pa + "Updating ... OK\n" + pa + kLogCompleted +
+                            "\n" + pb + "Connecting ... OK\n" + pb + "Updating ... FAILED\n" + pb +
+                            kLogCancelled + "\n" + pb + "Error number: 0x10008\n");
+  // The scripted driver reports 0, 50 and 100 %: lines at 50 and 100.
+  EXPECT_NE(messages.Text().find(pa + "[ 50%]"), std::string::npos);
+  EXPECT_NE(messages.Text().find(pb + "[100%]"), std::string::npos);
+  EXPECT_EQ(board.RowText(0).substr(board.RowText(0).size() - 9), "completed");
+  EXPECT_EQ(board.RowText(1).substr(board.RowText(1).size() - 15), "failed, 0x10008");
+  // Each run's time stops at its end.
+  const double seconds = a.Elapsed();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(a.Elapsed(), seconds);
 }
 
 }  // namespace

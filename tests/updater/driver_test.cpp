@@ -249,6 +249,17 @@ TEST_F(DriverTest, UnreadablePayload) {
     Start(*c.family);
     EXPECT_EQ(updater::Update(&context, missing.c_str(), 1), c.expected) << c.identity;
   }
+
+  // A payload cut short after it was indexed (its last records, the second and third images in
+  // rule order, lost their ends) is refused before the first image is written.
+  FakeProgrammer programmer;
+  programmer.identity = kIdn2040;
+  Start(Wx2040);
+  const std::string payload = WritePayload(Wx2040Package());
+  ASSERT_EQ(updater::CheckAndProgram(&context, payload.c_str(), kUpdateDryRun), 0);
+  std::filesystem::resize_file(payload, FileSize(payload) - 200);
+  EXPECT_EQ(updater::TransferImages(&context, payload.c_str()), 5);
+  EXPECT_EQ(programmer.Count("program"), 0u);
 }
 
 TEST_F(DriverTest, OemSupplementForOldMainVersions) {
@@ -448,6 +459,53 @@ TEST_F(DriverTest, PlanOfTheLatestUpdateThroughTheFamilyTable) {
   // The shared context's link uses this test's slots: release it while they are installed.
   ops.Destroy(shared->link);
   shared->link = nullptr;
+}
+
+TEST_F(DriverTest, InstancesOfAFamilyEachUpdateTheirOwnContext) {
+  // Instances may be made of the family's table or of another instance; of nothing else.
+  UpdaterOps* first = CreateUpdaterInstance(&kWx2050UpdaterOps);
+  ASSERT_NE(first, nullptr);
+  UpdaterOps* second = CreateUpdaterInstance(first);
+  ASSERT_NE(second, nullptr);
+  const UpdaterOps stranger = {&context, nullptr, nullptr, nullptr, nullptr, nullptr};
+  EXPECT_EQ(CreateUpdaterInstance(&stranger), nullptr);
+  EXPECT_NE(first->context, second->context);
+  EXPECT_NE(first->context, kWx2050UpdaterOps.context);
+
+  FakeProgrammer programmer;
+  programmer.identity = kIdn2050;
+  const std::string full = WritePayload(Wx2050Package(), "full");
+  const std::string noXp2 = WritePayload({Record(4, 100, "1.05")}, "no-xp2");
+  struct Run {
+    UpdaterOps* ops;
+    const char* name;
+    const std::string* payload;
+    int32_t expected;
+  } runs[] = {{first, "USB0::0x2E5B::0x3A02::A::INSTR", &full, 0},
+              {second, "USB0::0x2E5B::0x3A02::B::INSTR", &noXp2, 0x201}};
+  for (const Run& r : runs) {
+    ASSERT_EQ(r.ops->Init(r.ops->context, nullptr, nullptr), 0);
+    static_cast<UpdaterContext*>(r.ops->context)->programmer = &FakeProgrammer::kOps;
+    ASSERT_EQ(r.ops->Connect(r.ops->context, r.name), 0);
+  }
+  for (const Run& r : runs) EXPECT_EQ(r.ops->Update(r.ops->context, r.payload->c_str(), 1), r.expected);
+  EXPECT_EQ(programmer.calls, (Calls{"connect USB0::0x2E5B::0x3A02::A::INSTR", "query", "program 1",
+                                     "program 28", "close", "connect USB0::0x2E5B::0x3A02::B::INSTR",
+                                     "query", "close"}));
+
+  // Each plan is its own instance's: the second's failed check did not touch the first's.
+  UpdatePlan a{};
+  UpdatePlan b{};
+  ASSERT_EQ(ReadUpdatePlan(first, &a), 0);
+  ASSERT_EQ(ReadUpdatePlan(second, &b), 0);
+  EXPECT_TRUE(a.rows[0].programmed && a.rows[1].programmed && a.rows[1].present);
+  EXPECT_FALSE(b.rows[0].programmed || b.rows[1].present);
+  EXPECT_EQ(a.totalWeight, 650u);
+
+  // Their links use this test's slots: release them while they are installed.
+  ReleaseUpdaterInstance(first);
+  ReleaseUpdaterInstance(second);
+  ReleaseUpdaterInstance(nullptr);
 }
 
 }  // namespace

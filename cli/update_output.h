@@ -1,0 +1,61 @@
+// What `update` prints for one instrument's run, shared by the single-instrument command and the
+// update of several at once: the exit statuses, the JSON object of a run, the settings of the
+// console front end.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "catalog/updater_ops.h"
+#include "sequence/console_front_end.h"
+
+namespace fg::cli {
+
+using Json = nlohmann::ordered_json;
+
+// Exit status of `update`, kept stable for scripts.
+inline constexpr int kExitNoInstrument = 3;  // none found, or several and no --device
+inline constexpr int kExitFileRejected = 4;  // rejected or unreadable firmware file
+inline constexpr int kExitNotConfirmed = 5;
+
+struct UpdateArgs {
+  std::string file;
+  std::vector<std::string> devices;  // --device, repeatable
+  bool all = false;                  // every instrument the search finds
+  size_t jobs = 0;                   // how many run at once; 0: all
+  bool yes = false;
+  bool allowDowngrade = false;
+  bool dryRun = false;
+  bool json = false;
+  bool quiet = false;
+};
+
+int32_t UpdateFlags(const UpdateArgs& args);
+int ExitStatusForRun(int32_t code);
+
+// The console settings of `update`: log to standard output (standard error with --json),
+// boxes, questions and progress to standard error, answers from a terminal on standard input.
+ConsoleSettings UpdateConsoleSettings(const UpdateArgs& args);
+
+// One run's object: result, exitStatus, resource, model, log, images, seconds,
+// programmingSeconds (and programmerError once the driver's Update ran).
+struct RunReport {
+  int32_t code;
+  std::string resource;
+  std::vector<std::string> log;
+  double seconds;
+  double programmingSeconds;
+};
+Json RunJson(const UpdateArgs& args, const char* model, const RunReport& run,
+             const UpdaterOps* updater);
+
+// The package plan of a dry run, after the driver's Update ran.
+void PrintDryRunPlan(const UpdateArgs& args, const UpdaterOps* updater, int32_t code);
+
+void PrintJson(const Json& object);
+// After the run: says on standard error when standard output could not be written.
+void ReportLostOutput();
+
+}  // namespace fg::cli

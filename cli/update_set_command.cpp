@@ -1,0 +1,179 @@
+#include "cli/update_set_command.h"
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "link/device_search.h"
+#include "sequence/console_front_end.h"
+#include "sequence/file_selection.h"
+#include "sequence/instrument_console.h"
+#include "sequence/payload_folder.h"
+#include "sequence/stop_signals.h"
+#include "sequence/progress_board.h"
+#include "sequence/run_texts.h"
+#include "sequence/update_run.h"
+#include "sequence/update_set.h"
+#include "updater/updater_families.h"
+
+namespace fg::cli {
+
+namespace {
+
+struct InstanceRelease {
+  void operator()(UpdaterOps* ops) const { ReleaseUpdaterInstance(ops); }
+};
+using UpdaterInstancePtr = std::unique_ptr<UpdaterOps, InstanceRelease>;
+
+// One instrument of the set, from its driver to its result.
+struct Instrument {
+  std::string resource;
+  UpdaterInstancePtr updater;
+  std::unique_ptr<InstrumentConsole> console;
+  PayloadFolder payload;  // a private folder of its own; removed once every run has ended
+};
+
+std::string ResultWord(int32_t code, bool dryRun) {
+  if (code != 0) return "failed";
+  return dryRun ? "checks passed" : "completed";
+}
+
+// Resource, result, error number and seconds of every instrument, one line each.
+std::string SummaryTable(const std::vector<Instrument>& instruments,
+                         const std::vector<SetMember>& members, bool dryRun) {
+  size_t width = 8;
+  for (const Instrument& i : instruments) width = std::max(width, i.resource.size());
+  auto line = [&](const std::string& resource, const std::string& result,
+                  const std::string& number, const std::string& seconds) {
+    char text[512];
+    std::snprintf(text, sizeof text, "%-*s  %-13s  %-7s  %7s\n", static_cast<int>(width),
+                  resource.c_str(), result.c_str(), number.c_str(), seconds.c_str());
+    return std::string(text);
+  };
+  std::string table = line("RESOURCE", "RESULT", "ERROR", "SECONDS");
+  for (size_t i = 0; i < instruments.size(); ++i) {
+    const int32_t code = members[i].code;
+    char number[16];
+    std::snprintf(number, sizeof number, "0x%04X", static_cast<unsigned>(code));
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", instruments[i].console->Elapsed());
+    table += line(instruments[i].resource, ResultWord(code, dryRun), number, seconds);
+  }
+  return table;
+}
+
+std::string SetConfirmText(size_t count) {
+  return "Are you sure you want to update these " + std::to_string(count) + " instruments?";
+}
+
+}  // namespace
+
+int RunUpdateSetCommand(const UpdateArgs& args) {
+  const auto started = std::chrono::steady_clock::now();
+  InstallStopSignals();  // deferred while programming; SIGPIPE ignored
+  const int32_t flags = UpdateFlags(args);
+  const ConsoleSettings settings = UpdateConsoleSettings(args);
+
+  SortedDeviceList list;
+  // The set's own front end: the file selection (and with --all its search) and the question.
+  ConsoleFrontEnd frontEnd(settings, args.all ? list.ops() : nullptr);
+  const FrontEndOps* fe = frontEnd.ops();
+
+  Json result;
+  result["file"] = args.file;
+  result["model"] = nullptr;
+  result["exitStatus"] = kExitOk;
+  result["results"] = Json::array();
+  result["seconds"] = 0.0;
+  auto finish = [&](int exitStatus) {
+    if (args.json) {
+      result["exitStatus"] = exitStatus;
+      result["seconds"] =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+      PrintJson(result);
+    }
+    RemovePayloadFolder();
+    ReportLostOutput();
+    return exitStatus;
+  };
+  // The closing lines of a run that ended before any instrument's run began.
+  auto cancelled = [&](int32_t code) {
+    fe->AppendLogLine(fe->owner, kLogCancelled);
+    fe->AppendLogLine(fe->owner, ErrorNumberLine(code).c_str());
+    fe->AppendLogLine(fe->owner, "");
+  };
+
+  FileSelection selection{};
+  const int32_t accepted = SelectFirmwareFile(fe, &selection, args.file.c_str());
+  if (accepted != 0) {
+    result["fileError"] = accepted;
+    return finish(kExitFileRejected);
+  }
+  const ModelInfo* model = selection.selectedModel;
+  result["model"] = model->name;
+
+  const std::vector<std::string> resources = args.all ? list.entries() : args.devices;
+  if (resources.empty()) {
+    fe->MessageBox(fe->owner, kMsgNoInstrument, kCaptionSearchInstrument, BoxIcon::Information);
+    cancelled(kRunNoInstrument);
+    return finish(kExitNoInstrument);
+  }
+
+  // One question for the whole set.
+  std::string names;
+  for (const std::string& r : resources) names += "  " + r + "\n";
+  std::fprintf(settings.messages, "Instruments to update (%zu):\n%s", resources.size(),
+               names.c_str());
+  if (!fe->Confirm(fe->owner, SetConfirmText(resources.size()).c_str(), kConfirmCaption)) {
+    cancelled(kRunDeclined);
+    return finish(kExitNotConfirmed);
+  }
+
+  BoardSettings board;
+  board.logOut = settings.logOut;
+  board.messages = settings.messages;
+  board.logIsTerminal = settings.logIsTerminal;
+  board.messagesIsTerminal = settings.messagesIsTerminal;
+  board.quiet = settings.quiet;
+  ProgressBoard progress(board, resources);
+
+  // Each instrument: its own driver context, front end, device list and payload folder.
+  std::vector<Instrument> instruments(resources.size());
+  std::vector<SetMember> members(resources.size());
+  for (size_t i = 0; i < resources.size(); ++i) {
+    Instrument& in = instruments[i];
+    in.resource = resources[i];
+    in.updater.reset(CreateUpdaterInstance(model->updater));
+    in.console = std::make_unique<InstrumentConsole>(&progress, i, in.resource, in.updater.get());
+    members[i].frontEnd = in.console->ops();
+    members[i].updater = in.updater.get();
+    // Without a folder the run ends as any run whose payload cannot be extracted.
+    if (CreatePayloadFolder(&in.payload)) members[i].payloadPath = in.payload.path;
+  }
+  RunUpdateSet(&selection, members, flags, args.jobs);
+  for (Instrument& in : instruments) RemovePayloadFolder(&in.payload);
+  progress.Close();
+
+  const std::vector<std::string> selectionLog = frontEnd.LogLines();
+  bool allCompleted = true;
+  for (size_t i = 0; i < instruments.size(); ++i) {
+    const Instrument& in = instruments[i];
+    allCompleted = allCompleted && members[i].code == 0;
+    std::vector<std::string> log = selectionLog;
+    for (std::string& line : in.console->LogLines()) log.push_back(std::move(line));
+    const RunReport report{members[i].code, in.console->deviceField(), log, in.console->Elapsed(),
+                           in.console->ProgressSpan()};
+    result["results"].push_back(RunJson(args, model->name, report, in.updater.get()));
+    if (args.dryRun) std::fprintf(settings.logOut, "%s:\n", in.resource.c_str());
+    PrintDryRunPlan(args, in.updater.get(), members[i].code);
+  }
+  const std::string table = SummaryTable(instruments, members, args.dryRun);
+  std::fprintf(settings.logOut, "\n%s", table.c_str());
+  std::fflush(settings.logOut);
+  return finish(allCompleted ? kExitOk : kExitFailed);
+}
+
+}  // namespace fg::cli

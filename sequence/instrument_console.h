@@ -1,0 +1,50 @@
+// The front end of one instrument among several updated at once: it keeps the run's log, times
+// and device field as the single-instrument console does (without writing them itself), and
+// reports state, progress, log lines and boxes to the shared board under the instrument's row.
+#pragma once
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "catalog/updater_ops.h"
+#include "link/device_search.h"
+#include "sequence/console_front_end.h"
+#include "sequence/front_end.h"
+#include "sequence/progress_board.h"
+
+namespace fg {
+
+class InstrumentConsole {
+ public:
+  // `updater` is the instrument's own driver, whose plan names the image being programmed (may
+  // be null). The device list holds `resource`, selected.
+  InstrumentConsole(ProgressBoard* board, size_t row, const std::string& resource,
+                    const UpdaterOps* updater);
+  InstrumentConsole(const InstrumentConsole&) = delete;
+  InstrumentConsole& operator=(const InstrumentConsole&) = delete;
+
+  const FrontEndOps* ops() const { return &ops_; }
+  std::vector<std::string> LogLines() const { return console_.LogLines(); }
+  const std::string& deviceField() const { return console_.deviceField(); }
+  // Seconds of the run: from its start to its end, or to now while it runs.
+  double Elapsed() const { return ended_ ? seconds_ : console_.Elapsed(); }
+  double ProgressSpan() const { return console_.ProgressSpan(); }
+
+ private:
+  static InstrumentConsole* Self(void* owner) { return static_cast<InstrumentConsole*>(owner); }
+  const FrontEndOps& Inner() const { return *console_.ops(); }
+  void AppendLog(const char* text);
+  void AppendLogLine(const char* text);
+  void SetProgress(int32_t percent);
+
+  ProgressBoard* board_;
+  size_t row_;
+  const UpdaterOps* updater_;
+  ConsoleFrontEnd console_;
+  SortedDeviceList list_;
+  FrontEndOps ops_{};
+  bool ended_ = false;
+  double seconds_ = 0.0;
+};
+
+}  // namespace fg
