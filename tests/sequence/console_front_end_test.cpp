@@ -256,6 +256,7 @@ TEST_F(ConsoleFrontEndTest, InstrumentConsolesReportTheirRunsUnderTheirOwnRows) 
   FileSelection selection{};
   selection.header.payloadOffset = static_cast<int32_t>(header.size());
   CopyBounded(selection.path, firmware.c_str());
+  ASSERT_TRUE(selection.file.Open(firmware.c_str()));
   selection.selectedModel = &row;
 
   ProgressBoard board(BoardOn(log, messages, false), {kA, kLongB});

@@ -28,6 +28,7 @@ class UpdateSetTest : public ::testing::Test {
     firmwarePath = scratch.Write("sample.fq", header + payload);
     selection.header.payloadOffset = static_cast<int32_t>(header.size());
     CopyBounded(selection.path, firmwarePath.c_str());
+    ASSERT_TRUE(selection.file.Open(firmwarePath.c_str()));
     selection.selectedModel = &row;
   }
 

@@ -474,6 +474,7 @@ TEST_F(DriverTest, InstancesOfAFamilyEachUpdateTheirOwnContext) {
 
   FakeProgrammer programmer;
   programmer.identity = kIdn2050;
+  programmer.family = &kWx2050UpdaterFamily;  // its record checks are the WX2050's
   const std::string full = WritePayload(Wx2050Package(), "full");
   const std::string noXp2 = WritePayload({Record(4, 100, "1.05")}, "no-xp2");
   struct Run {
