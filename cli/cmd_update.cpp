@@ -1,7 +1,5 @@
 // flintgate-cli update FILE: the file selection, then the update run, with the terminal as the
 // front end. The same sequences as the window's "..." and Update buttons.
-#include <unistd.h>
-
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -9,6 +7,7 @@
 
 #include "cli/commands.h"
 #include "link/device_search.h"
+#include "platform/terminal.h"
 #include "sequence/console_front_end.h"
 #include "sequence/file_selection.h"
 #include "sequence/payload_folder.h"
@@ -102,9 +101,9 @@ int RunUpdateCommand(const UpdateArgs& args) {
   ConsoleSettings settings;
   settings.logOut = logOut;
   settings.messages = stderr;
-  settings.answers = isatty(STDIN_FILENO) ? stdin : nullptr;
-  settings.logIsTerminal = isatty(fileno(logOut)) != 0;
-  settings.messagesIsTerminal = isatty(STDERR_FILENO) != 0;
+  settings.answers = platform::AnswerStream();
+  settings.logIsTerminal = platform::IsTerminal(logOut);
+  settings.messagesIsTerminal = platform::EnableInPlaceLine(stderr);
   settings.assumeYes = args.yes;
   settings.quiet = args.quiet;
 

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "platform/locked_stream.h"
+
 namespace fg {
 
 namespace {
@@ -72,13 +74,13 @@ Span NextRun(const char*& p) {
 void ReadHeaderLine(std::FILE* file, char* line, int64_t* consumed) {
   size_t n = 0;
   int c;
-  flockfile(file);
-  while ((c = getc_unlocked(file)) != EOF) {
+  platform::LockStream(file);
+  while ((c = platform::GetcLocked(file)) != EOF) {
     ++*consumed;
     if (c == '\n') break;
     if (n + 1 < static_cast<size_t>(kHeaderLineBufferSize)) line[n++] = static_cast<char>(c);
   }
-  funlockfile(file);
+  platform::UnlockStream(file);
   line[n] = '\0';
 }
 

@@ -1,20 +1,17 @@
 #include "sequence/payload_folder.h"
 
-#include <unistd.h>
-
-#include <csignal>
 #include <cstdlib>
-#include <filesystem>
 #include <mutex>
-#include <system_error>
 
+#include "platform/private_folder.h"
+#include "platform/termination.h"
 #include "util/bounded_text.h"
 
 namespace fg {
 
 namespace {
 
-// Fixed buffers so that the signal-safe removal needs nothing but unlink and rmdir.
+// Fixed buffers so that the signal-safe removal needs nothing but removing a file and a folder.
 constexpr size_t kPathCapacity = 4096;
 
 struct PayloadFolder {
@@ -32,19 +29,6 @@ PayloadFolder& State() {
 
 void RemoveAtExit() { RemovePayloadFolder(); }
 
-void OnTerminatingSignal(int signal) {
-  RemovePayloadFolderFromSignal();
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);
-}
-
-std::string TempDirectory() {
-  std::error_code ec;
-  std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
-  if (ec || dir.empty()) return "/tmp";
-  return dir.string();
-}
-
 }  // namespace
 
 const std::string& PayloadTempPath() {
@@ -52,14 +36,16 @@ const std::string& PayloadTempPath() {
   std::lock_guard<std::mutex> lock(s.mutex);
   if (!s.path.empty()) return s.path;
 
-  std::string pattern = TempDirectory() + "/flintgate-XXXXXX";
-  std::string file = pattern + "/" + kPayloadFileName;
-  if (file.size() >= kPathCapacity) return s.path;
-  // mkdtemp creates the folder with mode 0700 under a name nobody could have prepared.
-  if (mkdtemp(pattern.data()) == nullptr) return s.path;
+  std::string folder;
+  if (!platform::CreatePrivateTempFolder("flintgate-", &folder)) return s.path;
+  std::string file = folder + platform::PathSeparator() + kPayloadFileName;
+  if (file.size() >= kPathCapacity) {
+    platform::RemoveFolderNow(folder.c_str());
+    return s.path;
+  }
 
-  CopyBounded(s.folderText, pattern.c_str());
-  s.path = pattern + "/" + kPayloadFileName;
+  CopyBounded(s.folderText, folder.c_str());
+  s.path = file;
   CopyBounded(s.fileText, s.path.c_str());
   if (!s.atexitInstalled) {
     s.atexitInstalled = std::atexit(RemoveAtExit) == 0;
@@ -76,14 +62,14 @@ void RemovePayloadFolder() {
 
 void RemovePayloadFolderFromSignal() {
   PayloadFolder& s = State();
-  if (s.fileText[0] != '\0') unlink(s.fileText);
-  if (s.folderText[0] != '\0') rmdir(s.folderText);
+  if (s.fileText[0] != '\0') platform::RemoveFileNow(s.fileText);
+  if (s.folderText[0] != '\0') platform::RemoveFolderNow(s.folderText);
   s.fileText[0] = '\0';
   s.folderText[0] = '\0';
 }
 
 void RemovePayloadFolderOnTerminatingSignals() {
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, OnTerminatingSignal);
+  platform::RunOnTermination(RemovePayloadFolderFromSignal);
 }
 
 }  // namespace fg
