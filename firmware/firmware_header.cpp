@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/locked_stream.h"
+#include "platform/shared_file.h"
 
 namespace fg {
 
@@ -157,7 +158,7 @@ int32_t ParseFirmwareHeader(FirmwareHeader* header, std::FILE* file) {
 int32_t ExtractPayload(const char* firmwarePath, int32_t payloadOffset, const char* tempPath) {
   std::FILE* in = std::fopen(firmwarePath, "rb");
   if (in == nullptr) return kExtractCantOpenFirmware;
-  std::FILE* out = std::fopen(tempPath, "wb");
+  std::FILE* out = platform::OpenSharedFile(tempPath, "wb");
   if (out == nullptr) {
     std::fclose(in);
     return kExtractCantCreateTemp;

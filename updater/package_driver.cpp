@@ -7,6 +7,7 @@
 #include <new>
 
 #include "firmware/image_record.h"
+#include "platform/shared_file.h"
 #include "updater/driver_errors.h"
 #include "util/bounded_text.h"
 #include "util/endian.h"
@@ -30,7 +31,7 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // Appends the built-in OEM record (its own length: storedLength + 6) to the payload file.
 int32_t AppendOemRecord(const char* payloadPath) {
-  File file(std::fopen(payloadPath, "r+b"));
+  File file(platform::OpenSharedFile(payloadPath, "r+b"));
   if (!file) return kDriverPayloadUnreadable;
   const size_t length = std::min<size_t>(
       LoadBe32(kOemRecord + kRecordStoredLengthOffset) + kRecordTrailerSize, kOemRecordSize);
@@ -166,7 +167,7 @@ int32_t CheckAndProgram(UpdaterContext* context, const char* payloadPath, int32_
 
 int32_t TransferImages(UpdaterContext* context, const char* payloadPath) {
   const UpdaterFamily& family = *context->family;
-  File file(std::fopen(payloadPath, "rb"));
+  File file(platform::OpenSharedFile(payloadPath, "rb"));
   if (!file) return kDriverPayloadUnreadable;
   // One buffer, as long as the longest image to send, serves every image in turn.
   uint32_t longest = 0;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/private_folder.h"
+#include "platform/shared_file.h"
 #include "platform/terminal.h"
 #include "sequence/payload_folder.h"
 
@@ -91,6 +92,37 @@ TEST(PayloadFolder, PayloadPathLiesInAPrivateFolderThatIsRemovedWithIt) {
   const std::string again = PayloadTempPath();
   EXPECT_NE(again, path) << "a fresh folder after removal";
   RemovePayloadFolder();
+}
+
+// The console control handler runs on a thread of its own while the update still has the payload
+// open; the payload must go all the same.
+TEST(SharedFile, AnOpenFileCanBeRemovedAndEveryModeWorks) {
+  std::string folder;
+  ASSERT_TRUE(platform::CreatePrivateTempFolder("fg-win-test-", &folder));
+  const std::string path = folder + "\\payload";
+  std::FILE* out = platform::OpenSharedFile(path.c_str(), "wb");
+  ASSERT_NE(out, nullptr);
+  std::fputs("abc", out);
+  std::fclose(out);
+  std::FILE* more = platform::OpenSharedFile(path.c_str(), "r+b");
+  ASSERT_NE(more, nullptr);
+  std::fseek(more, 0, SEEK_END);
+  std::fputs("de", more);
+  std::fclose(more);
+
+  std::FILE* in = platform::OpenSharedFile(path.c_str(), "rb");
+  ASSERT_NE(in, nullptr);
+  char text[8] = {};
+  EXPECT_EQ(std::fread(text, 1, sizeof text, in), 5u);
+  EXPECT_STREQ(text, "abcde");
+  platform::RemoveFileNow(path.c_str());  // while open, as the handler does
+  std::fclose(in);
+  EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES) << "the payload stayed";
+
+  EXPECT_EQ(platform::OpenSharedFile(path.c_str(), "rb"), nullptr);
+  EXPECT_EQ(platform::OpenSharedFile(path.c_str(), "a"), nullptr);
+  platform::RemoveFolderNow(folder.c_str());
+  EXPECT_FALSE(IsFolder(folder));
 }
 
 TEST(Terminal, FilesAndTheNullDeviceAreNoTerminal) {
