@@ -18,8 +18,9 @@ void RemovePayloadFolder();
 // clean up on SIGINT or SIGTERM before they end.
 void RemovePayloadFolderFromSignal();
 
-// Makes SIGINT, SIGTERM and SIGHUP remove the payload file and folder before they end the
-// program as they would have: an interrupted program must not leave its payload behind.
+// Makes SIGINT, SIGTERM and SIGHUP (on Windows Ctrl-C, Ctrl-Break and the console's close,
+// log-off and shut-down events) remove the payload file and folder before they end the program
+// as they would have: an interrupted program must not leave its payload behind.
 void RemovePayloadFolderOnTerminatingSignals();
 
 }  // namespace fg
