@@ -1,8 +1,8 @@
 #include "cli/update_output.h"
 
-#include <unistd.h>
 
 #include "cli/commands.h"
+#include "platform/terminal.h"
 #include "sequence/plan_report.h"
 #include "sequence/update_run.h"
 #include "updater/update_plan.h"
@@ -58,9 +58,9 @@ ConsoleSettings UpdateConsoleSettings(const UpdateArgs& args) {
   ConsoleSettings settings;
   settings.logOut = logOut;
   settings.messages = stderr;
-  settings.answers = isatty(STDIN_FILENO) ? stdin : nullptr;
-  settings.logIsTerminal = isatty(fileno(logOut)) != 0;
-  settings.messagesIsTerminal = isatty(STDERR_FILENO) != 0;
+  settings.answers = platform::AnswerStream();
+  settings.logIsTerminal = platform::IsTerminal(logOut);
+  settings.messagesIsTerminal = platform::EnableInPlaceLine(stderr);
   settings.assumeYes = args.yes;
   settings.quiet = args.quiet;
   return settings;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "firmware/image_record.h"
+#include "platform/shared_file.h"
 #include "util/endian.h"
 
 namespace fg {
@@ -69,7 +70,7 @@ void ParseImageIndexStream(ImageIndex* index, std::FILE* file, int64_t payloadSt
 }
 
 void ParseImageIndex(ImageIndex* index, const char* payloadPath) {
-  std::FILE* file = std::fopen(payloadPath, "rb");
+  std::FILE* file = platform::OpenSharedFile(payloadPath, "rb");
   if (file == nullptr) return;
   ParseImageIndexStream(index, file, 0);
   std::fclose(file);

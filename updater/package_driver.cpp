@@ -7,6 +7,7 @@
 #include <new>
 
 #include "firmware/image_record.h"
+#include "platform/shared_file.h"
 #include "updater/driver_errors.h"
 #include "util/bounded_text.h"
 #include "util/endian.h"
@@ -32,7 +33,7 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // Appends the built-in OEM record (its own length: storedLength + 6) to the payload file. Every
 // step is checked: a record that did not land whole would silently drop the OEM image.
 int32_t AppendOemRecord(const char* payloadPath) {
-  File file(std::fopen(payloadPath, "r+b"));
+  File file(platform::OpenSharedFile(payloadPath, "r+b"));
   if (!file) return kDriverPayloadUnreadable;
   const size_t length = std::min<size_t>(
       LoadBe32(kOemRecord + kRecordStoredLengthOffset) + kRecordTrailerSize, kOemRecordSize);
@@ -186,7 +187,7 @@ int32_t CheckAndProgram(UpdaterContext* context, const char* payloadPath, int32_
 
 int32_t TransferImages(UpdaterContext* context, const char* payloadPath) {
   const UpdaterFamily& family = *context->family;
-  File file(std::fopen(payloadPath, "rb"));
+  File file(platform::OpenSharedFile(payloadPath, "rb"));
   if (!file) return kDriverPayloadUnreadable;
   // Every image is read before the first is programmed: a payload that cannot deliver one of
   // them must fail while the instrument still holds all of its old images.

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "firmware/image_record.h"
+#include "platform/private_folder.h"
 #include "util/endian.h"
 
 namespace fg::test {
@@ -19,10 +20,9 @@ namespace fg::test {
 class TempDir {
  public:
   TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "fg-test-XXXXXX").string();
-    if (mkdtemp(tmpl.data()) == nullptr) std::abort();
-    chmod(tmpl.c_str(), 0700);
-    path_ = tmpl;
+    std::string made;
+    if (!fg::platform::CreatePrivateTempFolder("fg-test-", &made)) std::abort();
+    path_ = made;
   }
   ~TempDir() {
     std::error_code ec;

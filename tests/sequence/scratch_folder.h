@@ -9,19 +9,25 @@
 #include <fstream>
 #include <string>
 
+#include "platform/private_folder.h"
+
 namespace fg::test {
 
 inline std::string MakePrivateFolder(const char* tag) {
-  std::string pattern = (std::filesystem::temp_directory_path() / (std::string(tag) + "-XXXXXX")).string();
-  if (mkdtemp(pattern.data()) == nullptr) return {};
-  return pattern;  // mkdtemp: mode 0700
+  std::string folder;
+  if (!platform::CreatePrivateTempFolder((std::string(tag) + "-").c_str(), &folder)) return {};
+  return folder;
 }
 
 // Sets FLINTGATE_SIMBUS to an empty private folder before the first search of this process.
 inline const std::string& PrivateBusFolder() {
   static const std::string folder = [] {
     std::string f = MakePrivateFolder("fg-seq-bus");
+#ifdef _WIN32
+    _putenv_s("FLINTGATE_SIMBUS", f.c_str());
+#else
     setenv("FLINTGATE_SIMBUS", f.c_str(), 1);
+#endif
     static const pid_t creator = getpid();
     std::atexit([] {
       const char* bus = getenv("FLINTGATE_SIMBUS");

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "firmware/image_record_writer.h"
+#include "platform/private_folder.h"
 #include "tests/programmer/fake_clock.h"
 #include "tests/programmer/fake_link.h"
 #include "updater/package_driver.h"
@@ -109,9 +110,7 @@ inline const ProgrammerOps FakeProgrammer::kOps = {Connect, Program, Erase, Quer
 class DriverTest : public testing::Test {
  protected:
   void SetUp() override {
-    char folder[] = "/tmp/fg-driver-test-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    folder_ = folder;
+    ASSERT_TRUE(fg::platform::CreatePrivateTempFolder("fg-driver-test-", &folder_));
     FakeLink::current = &fake;
     previousSlots_ = InstallDriverLinkSlots(&kFakeSlots);
   }

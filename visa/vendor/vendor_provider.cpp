@@ -1,30 +1,40 @@
 #include "visa/vendor/vendor_provider.h"
 
-#include <dlfcn.h>
-#include <glob.h>
-#include <limits.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 
+#include "platform/dynamic_library.h"
 #include "visa/builtin_providers.h"
 
 namespace fg::visa {
 
 namespace {
 
+#ifdef _WIN32
+// Every vendor installs the standard library under this name into the system folder; the
+// system's library search finds it.
+constexpr const char* kLibraryNames[] = {sizeof(void*) == 8 ? "visa64.dll" : "visa32.dll"};
+constexpr std::array<const char*, 0> kBareOnlyNames{};
+constexpr std::array<const char*, 0> kLibraryFolders{};
+#else
 // Library names in the order tried; a trailing '*' is a pattern matched in each folder.
 constexpr const char* kLibraryNames[] = {"libvisa.so", "libvisa.so.*", "libiovisa.so",
                                          "librsvisa.so"};
+// Names tried through the loader's search path only.
+constexpr const char* kBareOnlyNames[] = {"libvisa.so.0"};
 // Where NI, Keysight and R&S install their libraries, after the loader's own search path.
 constexpr const char* kLibraryFolders[] = {
     "/usr/lib/x86_64-linux-gnu", "/usr/local/lib", "/usr/lib", "/usr/lib64",
     "/usr/local/vxipnp/linux/lib64", "/opt/keysight/iolibs", "/opt/keysight/iolibs/lib",
     "/opt/rohde-schwarz/rsvisa/lib", "/opt/ni/lib64",
 };
+#endif
 
 constexpr const char* kUsbInstrExpression = "USB?*INSTR";
 
@@ -49,7 +59,7 @@ struct VendorApi {
 
 template <class Fn>
 void Resolve(void* library, const char* name, Fn* slot, std::string* missing) {
-  void* symbol = dlsym(library, name);
+  void* symbol = platform::FindSymbol(library, name);
   if (symbol == nullptr) {
     if (!missing->empty()) *missing += ", ";
     *missing += name;
@@ -249,18 +259,37 @@ class VendorProvider : public Provider {
   std::mutex mutex_;  // find lists of the shared resource manager session
 };
 
+// The files in `folder` called `name`, or starting with it up to a trailing '*', sorted.
+std::vector<std::string> MatchingFiles(const std::string& folder, const std::string& name) {
+  std::vector<std::string> matches;
+  std::error_code ec;
+  if (name.back() != '*') {
+    const std::string path = folder + "/" + name;
+    if (std::filesystem::exists(path, ec)) matches.push_back(path);
+    return matches;
+  }
+  const std::string prefix = name.substr(0, name.size() - 1);
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string file = it->path().filename().string();
+    if (file.compare(0, prefix.size(), prefix) == 0) matches.push_back(folder + "/" + file);
+  }
+  std::sort(matches.begin(), matches.end());
+  return matches;
+}
+
 // Candidate files: bare names first (the loader's path), then the folders, each file once.
 std::vector<std::string> Candidates() {
   std::vector<std::string> found;
-  std::vector<std::string> realPaths;
+  std::vector<std::filesystem::path> realPaths;
   auto add = [&](const std::string& candidate, bool isPath) {
     if (isPath) {
-      char resolved[PATH_MAX];
-      if (realpath(candidate.c_str(), resolved) == nullptr) return;
-      for (const std::string& r : realPaths) {
+      std::error_code ec;
+      const std::filesystem::path resolved = std::filesystem::canonical(candidate, ec);
+      if (ec) return;
+      for (const std::filesystem::path& r : realPaths) {
         if (r == resolved) return;
       }
-      realPaths.emplace_back(resolved);
+      realPaths.push_back(resolved);
     }
     found.push_back(candidate);
   };
@@ -268,15 +297,10 @@ std::vector<std::string> Candidates() {
     std::string n(name);
     if (n.back() != '*') add(n, false);
   }
-  add("libvisa.so.0", false);
+  for (const char* name : kBareOnlyNames) add(name, false);
   for (const char* folder : kLibraryFolders) {
     for (const char* name : kLibraryNames) {
-      std::string pattern = std::string(folder) + "/" + name;
-      glob_t matches{};
-      if (glob(pattern.c_str(), 0, nullptr, &matches) == 0) {
-        for (size_t i = 0; i < matches.gl_pathc; ++i) add(matches.gl_pathv[i], true);
-      }
-      globfree(&matches);
+      for (const std::string& match : MatchingFiles(folder, name)) add(match, true);
     }
   }
   return found;
@@ -294,17 +318,16 @@ std::string VendorSearchDescription() {
 
 std::unique_ptr<Provider> LoadVendorLibrary(const std::string& pathOrName,
                                             std::vector<Diagnostic>* skipped) {
-  bool isPath = pathOrName.find('/') != std::string::npos;
-  dlerror();
+  bool isPath = platform::NamesAFile(pathOrName);
   // Local binding: neither the library's names nor ours can interpose on the other.
-  void* handle = dlopen(pathOrName.c_str(), RTLD_LOCAL | RTLD_NOW);
+  std::string why;
+  void* handle = platform::OpenLibrary(pathOrName, &why);
   if (handle == nullptr) {
     // A bare name the loader does not know is simply not installed; a file that exists but
     // does not load is a problem worth reporting.
     struct stat info {};
     if (isPath && stat(pathOrName.c_str(), &info) == 0) {
-      const char* why = dlerror();
-      skipped->push_back({"vendor", pathOrName + " cannot be loaded: " + (why ? why : "unknown"),
+      skipped->push_back({"vendor", pathOrName + " cannot be loaded: " + why,
                           "reinstall the VISA library, or remove it if it is left over"});
     } else if (isPath) {
       skipped->push_back({"vendor", pathOrName + " does not exist",
@@ -313,17 +336,13 @@ std::unique_ptr<Provider> LoadVendorLibrary(const std::string& pathOrName,
     return nullptr;
   }
   auto library = std::make_shared<VendorLibrary>();
-  library->path = pathOrName;
-  char origin[PATH_MAX];
-  if (dlinfo(handle, RTLD_DI_ORIGIN, origin) == 0 && !isPath) {
-    library->path = std::string(origin) + "/" + pathOrName;
-  }
+  library->path = platform::LibraryFile(handle, pathOrName);
   std::string missing = ResolveAll(handle, &library->api);
   if (!missing.empty()) {
     skipped->push_back({"vendor", library->path + " lacks " + missing + "; skipped",
                         "install a complete VISA library (VISA 5 or later)"});
     library->api = VendorApi{};
-    dlclose(handle);
+    platform::CloseLibrary(handle);
     return nullptr;
   }
   ViStatus status = library->api.viOpenDefaultRM(&library->rm);
@@ -334,7 +353,7 @@ std::unique_ptr<Provider> LoadVendorLibrary(const std::string& pathOrName,
                         "check the VISA library's installation and configuration"});
     library->rm = VI_NULL;
     library->api = VendorApi{};
-    dlclose(handle);
+    platform::CloseLibrary(handle);
     return nullptr;
   }
   return std::make_unique<VendorProvider>(std::move(library));

@@ -1,0 +1,74 @@
+#include "platform/private_folder.h"
+
+#include <random>
+// clang-format off
+#include <windows.h>
+#include <sddl.h>
+// clang-format on
+
+namespace fg::platform {
+
+namespace {
+
+// "S-1-5-21-...": the account this process runs as, for the folder's only access entry.
+bool CurrentUserSid(std::string* sid) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::string buffer(size, '\0');
+  bool ok = size != 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size);
+  CloseHandle(token);
+  if (!ok) return false;
+  char* text = nullptr;
+  if (!ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+    return false;
+  }
+  *sid = text;
+  LocalFree(text);
+  return true;
+}
+
+}  // namespace
+
+bool CreatePrivateTempFolder(const char* prefix, std::string* path) {
+  char base[MAX_PATH + 1] = {};
+  const DWORD length = GetTempPathA(sizeof base, base);  // the user's own, ends with '\'
+  if (length == 0 || length > MAX_PATH) return false;
+  std::string sid;
+  if (!CurrentUserSid(&sid)) return false;
+  // A protected list with one entry: the user, full control, inherited by everything inside.
+  // Nothing is inherited from the temporary folder, so administrators and other users get no
+  // access through it.
+  const std::string sddl = "D:P(A;OICI;FA;;;" + sid + ")";
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
+    return false;
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device random;  // the system's cryptographic generator
+  bool made = false;
+  // CreateDirectory fails on an existing name, so a folder somebody prepared is never used.
+  for (int attempt = 0; attempt < 100 && !made; ++attempt) {
+    std::string candidate = std::string(base, length) + prefix;
+    for (int i = 0; i < 6; ++i) candidate += kLetters[random() % (sizeof kLetters - 1)];
+    if (CreateDirectoryA(candidate.c_str(), &attributes)) {
+      *path = candidate;
+      made = true;
+    } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
+      break;
+    }
+  }
+  LocalFree(descriptor);
+  return made;
+}
+
+char PathSeparator() { return '\\'; }
+
+void RemoveFileNow(const char* path) { DeleteFileA(path); }
+
+void RemoveFolderNow(const char* path) { RemoveDirectoryA(path); }
+
+}  // namespace fg::platform
