@@ -99,6 +99,16 @@ void ConsoleFrontEnd::AppendLogLine(const char* text) {
   pending_.clear();
 }
 
+void ConsoleFrontEnd::AppendNoteLine(const char* text) {
+  EraseProgress();
+  if (settings_.logIsTerminal) {
+    Write(settings_.logOut, (pending_.empty() ? std::string() : "\n") + text + "\n" + pending_);
+  } else {
+    Write(settings_.logOut, std::string(text) + "\n");
+  }
+  lines_.emplace_back(text);
+}
+
 void ConsoleFrontEnd::MessageBox(const char* text, const char* caption) {
   EraseProgress();
   if (settings_.logIsTerminal && !pending_.empty()) Write(settings_.messages, "\n");

@@ -41,6 +41,9 @@ class ConsoleFrontEnd {
 
   // The complete log lines so far, a pending partial line last.
   std::vector<std::string> LogLines() const;
+  // A whole line that goes above the pending partial line (as the window inserts its notes), so
+  // that the partial line stays whole; on a terminal the partial text is written again below it.
+  void AppendNoteLine(const char* text);
   const std::string& deviceField() const { return deviceField_; }
   const std::string& modelField() const { return modelField_; }
   // Seconds since the progress bar was last initialised (the start of the run).

@@ -77,6 +77,29 @@ TEST_F(ConsoleFrontEndTest, OffATerminalOnlyWholeLinesAreWritten) {
   EXPECT_EQ(messages.Text(), "Search Instrument: No instrument found.\n");
 }
 
+// A note goes above the unfinished line in the log, so that line stays whole; a terminal shows
+// the unfinished text again below the note.
+TEST_F(ConsoleFrontEndTest, ANoteGoesAboveTheUnfinishedLine) {
+  for (const bool terminal : {false, true}) {
+    SCOPED_TRACE(terminal ? "terminal" : "no terminal");
+    Capture out;
+    ConsoleSettings settings = Settings();
+    settings.logOut = out.get();
+    settings.logIsTerminal = terminal;
+    ConsoleFrontEnd fe(settings, nullptr);
+    const FrontEndOps* ops = fe.ops();
+    ops->AppendLog(ops->owner, kLogUpdating);
+    fe.AppendNoteLine(kLogWriterDidNotReturn);
+    ops->AppendLogLine(ops->owner, kLogFailed);
+    EXPECT_EQ(fe.LogLines(), (std::vector<std::string>{kLogWriterDidNotReturn,
+                                                       std::string(kLogUpdating) + kLogFailed}));
+    const std::string note = std::string(kLogWriterDidNotReturn) + "\n";
+    const std::string updating = std::string(kLogUpdating) + kLogFailed + "\n";
+    EXPECT_EQ(out.Text(), terminal ? std::string(kLogUpdating) + "\n" + note + updating
+                                   : note + updating);
+  }
+}
+
 TEST_F(ConsoleFrontEndTest, OnATerminalTheProgressSharesThePendingLineAndGivesItBack) {
   ConsoleSettings s = Settings();
   s.logIsTerminal = true;
