@@ -29,7 +29,8 @@ bool DeferWhileProgramming() {
 }  // namespace
 
 void InstallStopSignals() {
-  platform::RunOnStopEvents({DeferWhileProgramming, ProgrammingInProgress, RemovePayloadFolderFromSignal});
+  platform::RunOnStopEvents(
+      {DeferWhileProgramming, ProgrammingInProgress, RemovePayloadFolderFromSignal});
   platform::IgnoreClosedOutput();
 }
 
