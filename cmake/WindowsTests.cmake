@@ -19,13 +19,17 @@ set(FG_WINDOWS_TEST_AREAS catalog firmware programmer updater sequence)
 foreach(area ${FG_WINDOWS_TEST_AREAS})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${area}/*.cpp)
   # The payload folder's POSIX tests fork (tests/windows covers the folder on Windows); the
-  # selection and run tests search the simulated bus.
-  list(FILTER sources EXCLUDE REGEX "/sequence/(payload_folder|file_selection|update_run)_test\\.cpp$")
+  # selection, run and writer-mode bus tests use the simulated bus or instruments.
+  list(FILTER sources EXCLUDE REGEX
+    "/(sequence/(payload_folder|file_selection|update_run)|programmer/writer_mode_simbus)_test\\.cpp$")
   add_executable(test_${area} ${sources})
   target_link_libraries(test_${area} PRIVATE flintgate_core flintgate_visa flintgate_resources
     GTest::gtest GTest::gtest_main GTest::gmock nlohmann_json::nlohmann_json)
   target_compile_definitions(test_${area} PRIVATE FG_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   fg_warnings(test_${area})
+  # mingw's GCC 12 at -O3 takes some string concatenations in the tests for overlapping copies
+  # (a false -Wrestrict, GCC bug 105329).
+  target_compile_options(test_${area} PRIVATE -Wno-restrict)
   add_test(NAME test_${area} COMMAND test_${area})
   set_tests_properties(test_${area} PROPERTIES TIMEOUT 600)
 endforeach()

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "platform/regular_file.h"
+
 namespace fg {
 
 class FirmwareFile {
@@ -24,17 +26,17 @@ class FirmwareFile {
   bool Open(const char* path);
   void Close();
 
-  bool isOpen() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
+  bool isOpen() const { return handle_ != platform::kNoFile; }
+  platform::FileHandle handle() const { return handle_; }
   // The size checked at Open: no read goes beyond it, whatever the file has grown to since.
   int64_t size() const { return size_; }
 
-  // A stdio stream over a duplicate of the descriptor, at the start of the file, for the header
+  // A stdio stream over a duplicate of the open file, at the start of the file, for the header
   // parser and the index; the caller closes it. Null when no file is open or on failure.
   std::FILE* OpenStream() const;
 
  private:
-  int fd_ = -1;
+  platform::FileHandle handle_ = platform::kNoFile;
   int64_t size_ = 0;
 };
 

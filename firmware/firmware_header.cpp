@@ -1,13 +1,13 @@
 #include "firmware/firmware_header.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <sys/types.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+
+#include "platform/locked_stream.h"
+#include "platform/regular_file.h"
 
 namespace fg {
 
@@ -76,13 +76,13 @@ Span NextRun(const char*& p) {
 void ReadHeaderLine(std::FILE* file, char* line, int64_t* consumed) {
   size_t n = 0;
   int c;
-  flockfile(file);
-  while ((c = getc_unlocked(file)) != EOF) {
+  platform::LockStream(file);
+  while ((c = platform::GetcLocked(file)) != EOF) {
     ++*consumed;
     if (c == '\n') break;
     if (n + 1 < static_cast<size_t>(kHeaderLineBufferSize)) line[n++] = static_cast<char>(c);
   }
-  funlockfile(file);
+  platform::UnlockStream(file);
   line[n] = '\0';
 }
 
@@ -160,33 +160,27 @@ int32_t ParseFirmwareHeader(FirmwareHeader* header, std::FILE* file) {
 
 int32_t ExtractPayload(const FirmwareFile& firmware, int32_t payloadOffset, const char* tempPath) {
   if (!firmware.isOpen()) return kExtractCantOpenFirmware;
-  const int out = open(tempPath, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (out < 0) return kExtractCantCreateTemp;
+  const platform::FileHandle out = platform::CreatePrivateFileForWriting(tempPath);
+  if (out == platform::kNoFile) return kExtractCantCreateTemp;
 
   int32_t result = payloadOffset < 0 ? kExtractReadFailed : kExtractOk;
   int64_t at = payloadOffset;
   unsigned char block[16384];
   while (result == kExtractOk && at < firmware.size()) {
     const size_t want = static_cast<size_t>(std::min<int64_t>(firmware.size() - at, sizeof block));
-    const ssize_t got = pread(firmware.fd(), block, want, static_cast<off_t>(at));
-    if (got < 0 && errno == EINTR) continue;  // a signal's handler ran: read on
+    const int64_t got = platform::ReadAt(firmware.handle(), block, want, at);
     if (got <= 0) {
       // The end came before the size that was checked: the file was cut short since.
       result = kExtractReadFailed;
       break;
     }
-    for (ssize_t done = 0; done < got && result == kExtractOk;) {
-      const ssize_t w = write(out, block + done, static_cast<size_t>(got - done));
-      if (w > 0) done += w;
-      else if (w < 0 && errno == EINTR) continue;
-      else result = kExtractWriteFailed;
-    }
+    if (!platform::WriteAll(out, block, static_cast<size_t>(got))) result = kExtractWriteFailed;
     at += got;
   }
 
   // A temporary file that could not be written out is incomplete: report it rather than let an
   // update program a truncated package.
-  if (close(out) != 0 && result == kExtractOk) result = kExtractWriteFailed;
+  if (!platform::CloseWrittenFile(out) && result == kExtractOk) result = kExtractWriteFailed;
   return result;
 }
 

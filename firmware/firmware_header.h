@@ -51,9 +51,10 @@ inline constexpr int32_t kExtractReadFailed = 3;   // I/O error, or the file shr
 inline constexpr int32_t kExtractWriteFailed = 4;  // the temporary file is incomplete
 
 // Copies the bytes of the open firmware file from `payloadOffset` up to the size it had when it
-// was opened into `tempPath` (created with mode 0600 or truncated, never through a link). Reads
-// by position, so the descriptor's file position does not matter. 0 on success, else one of
-// the kExtract* numbers above (kExtractCantOpenFirmware when `firmware` is not open).
+// was opened into `tempPath` (created for this user alone or truncated, never through a link;
+// see platform/regular_file.h). Reads by position, so the open file's position does not matter.
+// 0 on success, else one of the kExtract* numbers above (kExtractCantOpenFirmware when
+// `firmware` is not open).
 int32_t ExtractPayload(const FirmwareFile& firmware, int32_t payloadOffset, const char* tempPath);
 
 }  // namespace fg

@@ -1,4 +1,5 @@
 #include "platform/private_folder.h"
+#include "platform/user_only_access_win32.h"
 
 #include <random>
 // clang-format off
@@ -31,21 +32,24 @@ bool CurrentUserSid(std::string* sid) {
 
 }  // namespace
 
+PSECURITY_DESCRIPTOR NewUserOnlyDescriptor(bool forFolder) {
+  std::string sid;
+  if (!CurrentUserSid(&sid)) return nullptr;
+  const std::string sddl = std::string(forFolder ? "D:P(A;OICI;FA;;;" : "D:P(A;;FA;;;") + sid + ")";
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
+    return nullptr;
+  }
+  return descriptor;
+}
+
 bool CreatePrivateTempFolder(const char* prefix, std::string* path) {
   char base[MAX_PATH + 1] = {};
   const DWORD length = GetTempPathA(sizeof base, base);  // the user's own, ends with '\'
   if (length == 0 || length > MAX_PATH) return false;
-  std::string sid;
-  if (!CurrentUserSid(&sid)) return false;
-  // A protected list with one entry: the user, full control, inherited by everything inside.
-  // Nothing is inherited from the temporary folder, so administrators and other users get no
-  // access through it.
-  const std::string sddl = "D:P(A;OICI;FA;;;" + sid + ")";
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
-                                                            &descriptor, nullptr)) {
-    return false;
-  }
+  PSECURITY_DESCRIPTOR descriptor = NewUserOnlyDescriptor(true);
+  if (descriptor == nullptr) return false;
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
   static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::random_device random;  // the system's cryptographic generator

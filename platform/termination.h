@@ -1,12 +1,52 @@
-// Clean-up when the program is told to end from outside: Ctrl-C, and on POSIX SIGTERM and SIGHUP,
-// on Windows Ctrl-Break, a closed console window, log-off and shut-down.
+// The events that tell the program to stop from outside: Ctrl-C, and on POSIX the signals INT,
+// TERM and HUP, on Windows Ctrl-Break, a closed console window, log-off and shut-down. Also a
+// closed output, which on POSIX would end the program with SIGPIPE.
 #pragma once
+#include <cstddef>
+#ifndef _WIN32
+#include <signal.h>
+#endif
 
 namespace fg::platform {
 
-// Makes those events run `cleanup` before they end the program as they would have. `cleanup`
-// must be safe in a signal handler (no allocation, no locks); on Windows it runs on a thread of
-// its own while the program's threads go on. Installing it again changes nothing.
-void RunOnTermination(void (*cleanup)());
+// What the program does with a stop event. Each function must be safe in a signal handler (no
+// allocation, no locks); on Windows they run on a thread of their own while the program's
+// threads go on. A null function is left out.
+struct StopEventHandlers {
+  // Called first: true when the event is deferred and the program goes on.
+  bool (*defer)();
+  // True while a deferred stop is still finishing its work. On Windows a closed console, log-off
+  // and shut-down end the program once the handler returns, whatever it answers (and after a few
+  // seconds in any case): the handler waits for this to turn false, for at most 4 s.
+  bool (*finishing)();
+  // Runs before an event ends the program as it would have without a handler.
+  void (*cleanup)();
+};
+
+// Installs `handlers` for the stop events; installing again replaces them.
+void RunOnStopEvents(const StopEventHandlers& handlers);
+
+// A closed output becomes a write error for whoever writes (SIGPIPE ignored on POSIX; Windows
+// never stops a program for it).
+void IgnoreClosedOutput();
+
+// Writes to standard error from a stop event's handler, unbuffered, ignoring failures.
+void WriteErrorNow(const char* text, size_t size);
+
+// Holds the stop events back on this thread while it lives, so that their handler never runs
+// in the middle of what the thread does (POSIX signal mask). On Windows the handler runs on a
+// thread of its own and nothing is held back.
+class StopEventsBlocked {
+ public:
+  StopEventsBlocked();
+  ~StopEventsBlocked();
+  StopEventsBlocked(const StopEventsBlocked&) = delete;
+  StopEventsBlocked& operator=(const StopEventsBlocked&) = delete;
+
+#ifndef _WIN32
+ private:
+  sigset_t previous_;
+#endif
+};
 
 }  // namespace fg::platform

@@ -1,15 +1,11 @@
 #include "sequence/payload_folder.h"
 
-#include <pthread.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <filesystem>
+#include <cstdlib>
 #include <mutex>
-#include <system_error>
 
+#include "platform/private_folder.h"
+#include "platform/termination.h"
 #include "sequence/stop_signals.h"
 #include "util/bounded_text.h"
 
@@ -38,34 +34,11 @@ struct SignalSlot {
 SignalSlot g_slots[kSlotCount];
 static_assert(std::atomic<uint32_t>::is_always_lock_free);
 
-// Blocks the stop signals on this thread while it writes a slot, so that their handler never
-// meets a slot of its own thread half-written. Other threads' handlers wait for it briefly.
-class StopSignalsBlocked {
- public:
-  StopSignalsBlocked() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int s : kStopSignals) sigaddset(&set, s);
-    pthread_sigmask(SIG_BLOCK, &set, &previous_);
-  }
-  ~StopSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-
- private:
-  sigset_t previous_;
-};
-
 void EmptySlot(SignalSlot& slot) {
-  if (slot.file[0] != '\0') unlink(slot.file);
-  if (slot.folder[0] != '\0') rmdir(slot.folder);
+  if (slot.file[0] != '\0') platform::RemoveFileNow(slot.file);
+  if (slot.folder[0] != '\0') platform::RemoveFolderNow(slot.folder);
   slot.file[0] = '\0';
   slot.folder[0] = '\0';
-}
-
-std::string TempDirectory() {
-  std::error_code ec;
-  std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
-  if (ec || dir.empty()) return "/tmp";
-  return dir.string();
 }
 
 // The process's own folder.
@@ -86,24 +59,29 @@ void RemoveAtExit() { RemovePayloadFolder(); }
 
 bool CreatePayloadFolder(PayloadFolder* folder) {
   *folder = PayloadFolder{};
-  std::string pattern = TempDirectory() + "/flintgate-XXXXXX";
-  std::string file = pattern + "/" + kPayloadFileName;
-  if (file.size() >= kPathCapacity) return false;
-
-  StopSignalsBlocked blocked;
+  // The stop signals are held back on this thread while it writes a slot, so that their handler
+  // never meets a slot of its own thread half-written. Other threads' handlers wait for it
+  // briefly.
+  platform::StopEventsBlocked blocked;
   for (int32_t i = 0; i < kSlotCount; ++i) {
     SignalSlot& slot = g_slots[i];
     uint32_t word = slot.word.load();
     if (KindOf(word) != kFree) continue;
     const uint32_t writing = With(NextGeneration(word), kWriting);
     if (!slot.word.compare_exchange_strong(word, writing)) continue;
-    // mkdtemp creates the folder with mode 0700 under a name nobody could have prepared.
-    if (mkdtemp(pattern.data()) == nullptr) {
+    // Owner-only, under a name nobody could have prepared.
+    std::string made;
+    if (!platform::CreatePrivateTempFolder("flintgate-", &made)) {
       slot.word.store(With(writing, kFree));
       return false;
     }
-    file = pattern + "/" + kPayloadFileName;
-    CopyBounded(slot.folder, pattern.c_str());
+    const std::string file = made + platform::PathSeparator() + kPayloadFileName;
+    if (file.size() >= kPathCapacity) {
+      platform::RemoveFolderNow(made.c_str());
+      slot.word.store(With(writing, kFree));
+      return false;
+    }
+    CopyBounded(slot.folder, made.c_str());
     CopyBounded(slot.file, file.c_str());
     folder->path = file;
     folder->slot = i;
@@ -116,7 +94,7 @@ bool CreatePayloadFolder(PayloadFolder* folder) {
 
 void RemovePayloadFolder(PayloadFolder* folder) {
   if (folder->slot >= 0 && folder->slot < kSlotCount) {
-    StopSignalsBlocked blocked;
+    platform::StopEventsBlocked blocked;
     SignalSlot& slot = g_slots[folder->slot];
     uint32_t expected = folder->tag;
     // Fails when a signal removed the folder already.

@@ -15,8 +15,9 @@ struct PayloadFolder {
   uint32_t tag = 0;
 };
 
-// Creates a fresh folder (mode 0700, under a name nobody could have prepared). False when it
-// cannot be created, or when as many folders as the list holds (64) exist already.
+// Creates a fresh folder (for this user alone: mode 0700, on Windows an access list with the
+// user only; under a name nobody could have prepared). False when it cannot be created, or when
+// as many folders as the list holds (64) exist already.
 bool CreatePayloadFolder(PayloadFolder* folder);
 // Removes the payload file and the folder, unless a signal removed them first. Idempotent.
 void RemovePayloadFolder(PayloadFolder* folder);
@@ -30,7 +31,7 @@ void RemovePayloadFolder();
 
 // Removes every payload file and folder that exists now. Async-signal-safe: it reads only
 // preformatted paths from a fixed table of lock-free slots and calls nothing but unlink and
-// rmdir; it allocates nothing, on first use included.
+// rmdir (DeleteFile and RemoveDirectory on Windows); it allocates nothing, on first use included.
 void RemovePayloadFolderFromSignal();
 
 // Installs the stop signals of sequence/stop_signals.h: INT, TERM and HUP remove the payload

@@ -2,6 +2,9 @@
 #pragma once
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <cstdint>
 #include <cstdio>
@@ -54,6 +57,21 @@ inline std::string ReadFile(const std::string& path) {
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
   std::fclose(f);
   return bytes;
+}
+
+// Makes `link` a symbolic link to `target`; true when the link exists afterwards. Windows needs
+// a privilege or developer mode for it, and wine reports success without making one.
+inline bool MakeSymbolicLink(const std::string& target, const std::string& link) {
+#ifdef _WIN32
+  if (!CreateSymbolicLinkA(link.c_str(), target.c_str(),
+                           SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)) {
+    return false;
+  }
+  const DWORD attributes = GetFileAttributesA(link.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+#else
+  return symlink(target.c_str(), link.c_str()) == 0;
+#endif
 }
 
 // Header text: each line followed by a line feed, written exactly as given.
