@@ -100,12 +100,16 @@ ViStatus UsbtmcSession::Write(const uint8_t* data, uint32_t count, uint32_t* wri
 ViStatus UsbtmcSession::Read(uint8_t* data, uint32_t count, uint32_t* received,
                              uint32_t timeoutMs) {
   *received = 0;
+  // The timeout bounds the whole read, not each of its transfers: a device that answers every
+  // request with a byte or two, each just in time, must not stretch one read into hours.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   int emptyTransfers = 0;
   while (*received < count) {
     const uint32_t want = std::min(count - *received, kMaxInTransfer);
     uint32_t got = 0;
     bool eom = false;
-    ViStatus status = RequestTransfer(data + *received, want, &got, &eom, timeoutMs);
+    ViStatus status =
+        RequestTransfer(data + *received, want, &got, &eom, Remaining(deadline, timeoutMs));
     *received += got;
     if (status != VI_SUCCESS) return status;
     if (eom) return VI_SUCCESS;
@@ -149,11 +153,13 @@ ViStatus UsbtmcSession::ReceiveTransfer(uint8_t tag, uint8_t* dest, uint32_t wan
   bool headerKnown = false;
   int zeroLength = 0;
   // A transfer may arrive in several pieces (packets, or a device that splits it): keep reading
-  // until the header and all TransferSize bytes are in.
+  // until the header and all TransferSize bytes are in, all of them within the timeout.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!headerKnown || have < kBulkHeaderSize + header.transferSize) {
     if (have == capacity) return VI_ERROR_IO;  // more than the request allowed
     size_t n = 0;
-    ViStatus status = transport_->BulkIn(in_.data() + have, capacity - have, &n, timeoutMs);
+    ViStatus status = transport_->BulkIn(in_.data() + have, capacity - have, &n,
+                                         Remaining(deadline, timeoutMs));
     if (status != VI_SUCCESS) return status;
     if (n == 0) {
       // A zero-length packet ends a transfer that filled whole packets; before a header it is

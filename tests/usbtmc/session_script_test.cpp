@@ -3,9 +3,11 @@
 // broken bytes or silence.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "tests/simbus/temp_bus_folder.h"
@@ -240,6 +242,43 @@ TEST_F(SessionScriptTest, TimeoutAbortsTheRequestAndTheSessionRecovers) {
   EXPECT_EQ(outcome.status, VI_ERROR_TMO);
   EXPECT_EQ(outcome.text, "");
   ExpectWorkingExchange(2, "back");
+}
+
+// A device that dribbles: it answers every request with one byte, without the end of the
+// message, each just inside the timeout. The read as a whole still ends at its timeout, with the
+// pending request aborted, and the session goes on.
+TEST_F(SessionScriptTest, DribblingDeviceCannotStretchAReadPastItsTimeout) {
+  auto read = ReadAsync(64, 600);
+  int pieces = 0;
+  uint8_t lastTag = 0;
+  for (;;) {
+    simbus::Frame frame;
+    ASSERT_TRUE(device_.Receive(&frame));
+    if (frame.kind == simbus::kFrameBulkOut) {
+      ASSERT_GE(frame.payload.size(), 2u);
+      lastTag = frame.payload[1];
+      ASSERT_LT(pieces, 16) << "the read goes on past its timeout";
+      std::this_thread::sleep_for(std::chrono::milliseconds(250));
+      device_.SendBulkIn(DevDepMsgIn(lastTag, "x", false));
+      ++pieces;
+      continue;
+    }
+    // The host gave up on its last request: the abort of that request.
+    ASSERT_EQ(frame.kind, simbus::kFrameControl);
+    ASSERT_EQ(frame.payload.size(), 12u);
+    EXPECT_EQ(Bytes(frame.payload.begin() + 4, frame.payload.end()), InitiateAbortIn(lastTag));
+    uint32_t id = 0;
+    for (int i = 3; i >= 0; --i) id = (id << 8) | frame.payload[static_cast<size_t>(i)];
+    device_.SendControlReply(id, {0x01, lastTag});
+    break;
+  }
+  device_.AnswerControl(kCheckAbortIn, {0x01, 0x00, 0, 0, 0, 0, 0, 0});
+  ReadOutcome outcome = read.get();
+  EXPECT_EQ(outcome.status, VI_ERROR_TMO);
+  // What came in time is kept; the piece answering the aborted request may come too late.
+  EXPECT_EQ(outcome.text, std::string(outcome.text.size(), 'x'));
+  EXPECT_LE(outcome.text.size(), static_cast<size_t>(pieces));
+  ExpectWorkingExchange(static_cast<uint8_t>(lastTag + 1), "back");
 }
 
 TEST_F(SessionScriptTest, LateReplyOfATimedOutRequestIsDiscarded) {
