@@ -35,6 +35,12 @@ uint32_t Remaining(std::chrono::steady_clock::time_point deadline, uint32_t time
       deadline - std::chrono::steady_clock::now());
   return left.count() <= 0 ? 0 : static_cast<uint32_t>(left.count());
 }
+
+// Control requests are quick; a long I/O timeout does not make them wait longer, and
+// VI_TMO_IMMEDIATE still gives the device time to answer.
+uint32_t ControlTimeout(uint32_t timeoutMs) {
+  return timeoutMs == VI_TMO_IMMEDIATE ? kControlTimeoutMs : std::min(timeoutMs, kControlTimeoutMs);
+}
 }  // namespace
 
 UsbtmcSession::UsbtmcSession(std::unique_ptr<BulkTransport> transport)
@@ -267,10 +273,7 @@ void UsbtmcSession::AbortBulkOut(uint8_t tag) {
 }
 
 ViStatus UsbtmcSession::Clear(uint32_t timeoutMs) {
-  // Control requests are quick; a long I/O timeout does not make them wait longer, and
-  // VI_TMO_IMMEDIATE still gives the device time to answer.
-  const uint32_t controlTimeout =
-      timeoutMs == VI_TMO_IMMEDIATE ? kControlTimeoutMs : std::min(timeoutMs, kControlTimeoutMs);
+  const uint32_t controlTimeout = ControlTimeout(timeoutMs);
   ControlSetup initiate;
   initiate.requestType = kRequestTypeClassInterfaceIn;
   initiate.request = kInitiateClear;
@@ -306,8 +309,7 @@ ViStatus UsbtmcSession::Clear(uint32_t timeoutMs) {
 
 ViStatus UsbtmcSession::ReadStatusByte(uint8_t* statusByte, uint32_t timeoutMs) {
   *statusByte = 0;
-  const uint32_t controlTimeout =
-      timeoutMs == VI_TMO_IMMEDIATE ? kControlTimeoutMs : std::min(timeoutMs, kControlTimeoutMs);
+  const uint32_t controlTimeout = ControlTimeout(timeoutMs);
   statusTag_ = NextStatusTag(statusTag_);
   ControlSetup request;
   request.requestType = kRequestTypeClassInterfaceIn;
