@@ -15,7 +15,7 @@ foreach(name gtest gtest_main gmock)
   endif()
 endforeach()
 
-set(FG_WINDOWS_TEST_AREAS catalog firmware programmer updater sequence)
+set(FG_WINDOWS_TEST_AREAS catalog firmware programmer updater sequence util)
 foreach(area ${FG_WINDOWS_TEST_AREAS})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${area}/*.cpp)
   # The payload folder's POSIX tests fork (tests/windows covers the folder on Windows); the
