@@ -8,7 +8,7 @@
 
 #include "visa/simbus/simbus_frames.h"
 #include "visa/simbus/simbus_socket.h"
-#include "visa/usbtmc_transport.h"
+#include "visa/usbtmc/usbtmc_transport.h"
 
 namespace fg::simbus {
 

@@ -7,8 +7,8 @@
 #include "visa/simbus/sim_bus_device.h"
 #include "visa/simbus/simbus_folder.h"
 #include "visa/simbus/simbus_host_transport.h"
-#include "visa/usbtmc_resource_name.h"
-#include "visa/usbtmc_session.h"
+#include "visa/usbtmc/usbtmc_resource_name.h"
+#include "visa/usbtmc/usbtmc_session.h"
 
 namespace fg::visa {
 
