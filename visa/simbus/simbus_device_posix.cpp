@@ -17,7 +17,8 @@
 #include <vector>
 
 #include "util/endian.h"
-#include "visa/simbus/sim_bus_device.h"
+#include "visa/simbus/simbus_device.h"
+#include "visa/simbus/simbus_device_name.h"
 #include "visa/simbus/simbus_folder.h"
 #include "visa/simbus/simbus_frames.h"
 #include "visa/simbus/simbus_socket.h"
