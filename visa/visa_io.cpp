@@ -1,6 +1,7 @@
 // The I/O functions of an instrument session: reads (with the termination character and a
 // suppressed END shaping them), writes, device clear, flush, the status byte and the trigger.
-// Each runs one call at a time per session and honours the other sessions' locks.
+// Every call that reaches the instrument runs one at a time per session and honours the other
+// sessions' locks.
 #include <cstdint>
 #include <memory>
 #include <mutex>

@@ -1,4 +1,5 @@
 // The host end of one simulated-bus session: the USBTMC pipes carried over a device socket.
+// POSIX only (simbus_host_transport_posix.cpp); the frames it carries are portable.
 #pragma once
 #include <cstdint>
 #include <deque>
