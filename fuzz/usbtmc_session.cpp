@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "visa/usbtmc_messages.h"
-#include "visa/usbtmc_session.h"
+#include "visa/usbtmc/usbtmc_messages.h"
+#include "visa/usbtmc/usbtmc_session.h"
 
 namespace {
 

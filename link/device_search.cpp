@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "util/bounded_text.h"
-#include "visa/usbtmc_resource_name.h"
+#include "visa/usbtmc/usbtmc_resource_name.h"
 #include "visa/visa.h"
 
 namespace fg {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "sim/instrument_engine.h"
-#include "visa/simbus/sim_bus_device.h"
+#include "visa/simbus/simbus_device.h"
 
 namespace fg::sim {
 

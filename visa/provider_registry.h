@@ -38,7 +38,8 @@ void AllowVendorLibraries(bool allowed);
 
 // --- For tests ------------------------------------------------------------------------------
 
-// Replaces the providers (resource managers opened later use them).
+// Replaces the providers (resource managers opened later use them): the tests' scripted
+// provider (tests/visa/support) comes in this way, and the product never calls it.
 void InstallProvidersForTesting(std::vector<std::shared_ptr<Provider>> providers);
 // Forgets the providers; the next use chooses them from the environment again.
 void ResetProvidersForTesting();

@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "link/device_link.h"
-#include "tests/visa/env_guard.h"
-#include "tests/visa/scripted_fixture.h"
+#include "tests/visa/support/env_guard.h"
 #include "tests/visa/support/private_bus.h"
+#include "tests/visa/support/scripted_fixture.h"
 
 namespace fg {
 namespace {

@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "link/device_search.h"
-#include "tests/visa/env_guard.h"
-#include "tests/visa/scripted_fixture.h"
+#include "tests/visa/support/env_guard.h"
 #include "tests/visa/support/private_bus.h"
+#include "tests/visa/support/scripted_fixture.h"
 
 namespace fg {
 namespace {

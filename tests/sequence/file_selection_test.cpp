@@ -14,7 +14,7 @@
 #include "sequence/file_selection.h"
 #include "sequence_fakes.h"
 #include "scratch_folder.h"
-#include "visa/simbus/sim_bus_device.h"
+#include "visa/simbus/simbus_device.h"
 
 namespace fg::test {
 namespace {

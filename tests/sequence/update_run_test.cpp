@@ -17,7 +17,7 @@
 #include "sequence/update_run.h"
 #include "sequence_fakes.h"
 #include "scratch_folder.h"
-#include "visa/simbus/sim_bus_device.h"
+#include "visa/simbus/simbus_device.h"
 
 namespace fg::test {
 namespace {

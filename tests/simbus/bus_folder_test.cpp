@@ -14,7 +14,8 @@
 #include "tests/simbus/recording_handler.h"
 #include "tests/simbus/temp_bus_folder.h"
 #include "visa/builtin_providers.h"
-#include "visa/simbus/sim_bus_device.h"
+#include "visa/simbus/simbus_device.h"
+#include "visa/simbus/simbus_device_name.h"
 #include "visa/simbus/simbus_folder.h"
 
 namespace fg {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "visa/simbus/sim_bus_device.h"
+#include "visa/simbus/simbus_device.h"
 
 namespace fg::testing {
 

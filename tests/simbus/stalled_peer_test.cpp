@@ -14,6 +14,7 @@
 
 #include "tests/simbus/temp_bus_folder.h"
 #include "visa/builtin_providers.h"
+#include "visa/simbus/simbus_device_name.h"
 #include "visa/simbus/simbus_folder.h"
 #include "visa/simbus/simbus_socket.h"
 

@@ -3,8 +3,8 @@
 
 #include <vector>
 
-#include "visa/usbtmc_messages.h"
-#include "visa/usbtmc_resource_name.h"
+#include "visa/usbtmc/usbtmc_messages.h"
+#include "visa/usbtmc/usbtmc_resource_name.h"
 
 namespace fg::usbtmc {
 namespace {

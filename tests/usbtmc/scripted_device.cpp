@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-#include "visa/simbus/simbus_folder.h"
+#include "visa/simbus/simbus_device_name.h"
 
 namespace fg::testing {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "visa/simbus/sim_bus_device.h"
+#include "visa/simbus/simbus_device.h"
 #include "visa/simbus/simbus_frames.h"
 
 namespace fg::testing {

@@ -1,8 +1,8 @@
 // Choosing the providers from the environment, and the layer's own injected faults.
 #include <gtest/gtest.h>
 
-#include "tests/visa/env_guard.h"
-#include "tests/visa/scripted_fixture.h"
+#include "tests/visa/support/env_guard.h"
+#include "tests/visa/support/scripted_fixture.h"
 
 namespace fg::visa {
 namespace {

@@ -9,7 +9,7 @@
 #include <set>
 
 #include "link/device_link.h"
-#include "tests/visa/env_guard.h"
+#include "tests/visa/support/env_guard.h"
 #include "tests/visa/support/private_bus.h"
 #include "visa/builtin_providers.h"
 #include "visa/provider_registry.h"

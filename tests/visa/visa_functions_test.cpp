@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/visa/scripted_fixture.h"
+#include "tests/visa/support/scripted_fixture.h"
 
 namespace fg::visa {
 namespace {

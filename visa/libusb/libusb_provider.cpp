@@ -9,8 +9,8 @@
 #include "visa/builtin_providers.h"
 #include "visa/libusb/libusb_interface_scan.h"
 #include "visa/libusb/libusb_transport.h"
-#include "visa/usbtmc_resource_name.h"
-#include "visa/usbtmc_session.h"
+#include "visa/usbtmc/usbtmc_resource_name.h"
+#include "visa/usbtmc/usbtmc_session.h"
 
 namespace fg::visa {
 

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "visa/libusb/libusb_interface_scan.h"
-#include "visa/usbtmc_transport.h"
+#include "visa/usbtmc/usbtmc_transport.h"
 
 namespace fg::usbtmc {
 

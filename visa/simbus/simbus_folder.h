@@ -1,12 +1,13 @@
 // The bus folder of the simulated bus and the device sockets in it. Each attached device is one
-// Unix socket named after its identity, "usbtmc-2e5b-3a01-0-SIM2040A.sock" (vendor, product,
-// interface, serial), so the host learns what is on the bus from the folder listing alone.
+// Unix socket named after its identity (visa/simbus/simbus_device_name.h), so the host learns
+// what is on the bus from the folder listing alone. POSIX only: simbus_folder_posix.cpp.
 #pragma once
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "visa/simbus/sim_bus_device.h"
+#include "visa/simbus/simbus_device.h"
+#include "visa/simbus/simbus_device_name.h"  // the names of the folder's entries
 
 namespace fg::simbus {
 
@@ -41,14 +42,6 @@ class BusFolder {
 // True when the folder is safe to use (BusFolder::Open succeeds). Otherwise *problem says what
 // is wrong, in a sentence.
 bool CheckBusFolder(const std::string& folder, std::string* problem);
-
-// True when a serial can name a simulated device: 1 to 64 characters of letters, digits, '.',
-// '_' and '-' (nothing that could break a resource name or a file name).
-bool IsValidSimSerial(const std::string& serial);
-
-// The socket file name of a device, and its inverse (false for files that are not devices).
-std::string DeviceSocketName(const SimDeviceIdentity& identity);
-bool ParseDeviceSocketName(const std::string& fileName, SimDeviceIdentity* identity);
 
 struct BusEntry {
   SimDeviceIdentity identity;

@@ -1,4 +1,5 @@
 // The host end of one simulated-bus session: the USBTMC pipes carried over a device socket.
+// POSIX only (simbus_host_transport_posix.cpp); the frames it carries are portable.
 #pragma once
 #include <cstdint>
 #include <deque>
@@ -8,7 +9,7 @@
 
 #include "visa/simbus/simbus_frames.h"
 #include "visa/simbus/simbus_socket.h"
-#include "visa/usbtmc_transport.h"
+#include "visa/usbtmc/usbtmc_transport.h"
 
 namespace fg::simbus {
 

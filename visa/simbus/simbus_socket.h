@@ -1,4 +1,5 @@
 // Unix stream socket helpers of the simulated bus: deadlines, whole-buffer sends, connects.
+// POSIX only (simbus_socket_posix.cpp).
 #pragma once
 #include <chrono>
 #include <cstddef>

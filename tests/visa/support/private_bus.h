@@ -10,7 +10,7 @@
 #include <mutex>
 #include <string>
 
-#include "visa/simbus/sim_bus_device.h"
+#include "visa/simbus/simbus_device.h"
 
 namespace fg::testing {
 

@@ -1,14 +1,15 @@
 // The simulated bus as a VISA provider: the devices in the bus folder, opened as USBTMC sessions
-// over their sockets.
+// over their sockets. Built where that socket transport exists; on Windows
+// simbus_provider_win32.cpp takes its place.
 #include <cctype>
 #include <memory>
 
 #include "visa/builtin_providers.h"
-#include "visa/simbus/sim_bus_device.h"
+#include "visa/simbus/simbus_device.h"
 #include "visa/simbus/simbus_folder.h"
 #include "visa/simbus/simbus_host_transport.h"
-#include "visa/usbtmc_resource_name.h"
-#include "visa/usbtmc_session.h"
+#include "visa/usbtmc/usbtmc_resource_name.h"
+#include "visa/usbtmc/usbtmc_session.h"
 
 namespace fg::visa {
 

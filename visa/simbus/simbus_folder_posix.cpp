@@ -17,48 +17,11 @@ namespace fg::simbus {
 
 namespace {
 
-constexpr char kSocketPrefix[] = "usbtmc-";
-constexpr char kSocketSuffix[] = ".sock";
-constexpr size_t kMaxSerialLength = 64;
-
-bool ParseHex4(const std::string& text, uint16_t* value) {
-  if (text.size() != 4) return false;
-  unsigned v = 0;
-  for (char c : text) {
-    v <<= 4;
-    if (c >= '0' && c <= '9') {
-      v |= static_cast<unsigned>(c - '0');
-    } else if (c >= 'a' && c <= 'f') {
-      v |= static_cast<unsigned>(c - 'a' + 10);
-    } else {
-      return false;
-    }
-  }
-  *value = static_cast<uint16_t>(v);
-  return true;
-}
-
-bool ParseSmallDecimal(const std::string& text, uint8_t* value) {
-  if (text.empty() || text.size() > 3) return false;
-  unsigned v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + static_cast<unsigned>(c - '0');
-  }
-  if (v > 255) return false;
-  *value = static_cast<uint8_t>(v);
-  return true;
-}
-
 std::string Octal(mode_t mode) {
   char text[8];
   std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
   return text;
 }
-
-}  // namespace
-
-namespace {
 
 constexpr int kMaxLinksFollowed = 16;
 
@@ -202,46 +165,6 @@ std::string BusFolder::EntryPath(const std::string& name) const {
 
 bool CheckBusFolder(const std::string& folder, std::string* problem) {
   return BusFolder::Open(folder, problem) != nullptr;
-}
-
-bool IsValidSimSerial(const std::string& serial) {
-  if (serial.empty() || serial.size() > kMaxSerialLength) return false;
-  return std::all_of(serial.begin(), serial.end(), [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
-           c == '_' || c == '-';
-  });
-}
-
-std::string DeviceSocketName(const SimDeviceIdentity& identity) {
-  char ids[32];
-  std::snprintf(ids, sizeof ids, "%04x-%04x-%u-", identity.vendorId, identity.productId,
-                static_cast<unsigned>(identity.interfaceNumber));
-  return kSocketPrefix + std::string(ids) + identity.serial + kSocketSuffix;
-}
-
-bool ParseDeviceSocketName(const std::string& fileName, SimDeviceIdentity* identity) {
-  const std::string prefix = kSocketPrefix;
-  const std::string suffix = kSocketSuffix;
-  if (fileName.size() <= prefix.size() + suffix.size()) return false;
-  if (fileName.compare(0, prefix.size(), prefix) != 0) return false;
-  if (fileName.compare(fileName.size() - suffix.size(), suffix.size(), suffix) != 0) return false;
-  std::string body =
-      fileName.substr(prefix.size(), fileName.size() - prefix.size() - suffix.size());
-  // vvvv-pppp-i-serial; the serial may itself contain '-'.
-  size_t first = body.find('-');
-  size_t second = first == std::string::npos ? first : body.find('-', first + 1);
-  size_t third = second == std::string::npos ? second : body.find('-', second + 1);
-  if (third == std::string::npos) return false;
-  SimDeviceIdentity parsed;
-  if (!ParseHex4(body.substr(0, first), &parsed.vendorId) ||
-      !ParseHex4(body.substr(first + 1, second - first - 1), &parsed.productId) ||
-      !ParseSmallDecimal(body.substr(second + 1, third - second - 1), &parsed.interfaceNumber)) {
-    return false;
-  }
-  parsed.serial = body.substr(third + 1);
-  if (!IsValidSimSerial(parsed.serial)) return false;
-  *identity = parsed;
-  return true;
 }
 
 std::vector<BusEntry> ListBusDevices(const BusFolder& folder) {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "visa/provider.h"
-#include "visa/usbtmc_transport.h"
+#include "visa/usbtmc/usbtmc_transport.h"
 
 namespace fg::usbtmc {
 

@@ -1,4 +1,4 @@
-#include "visa/scripted/scripted_provider.h"
+#include "tests/visa/support/scripted_provider.h"
 
 #include <algorithm>
 #include <cstring>

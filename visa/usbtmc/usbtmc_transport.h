@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "visa/usbtmc_messages.h"
+#include "visa/usbtmc/usbtmc_messages.h"
 #include "visa/visa_types.h"
 
 namespace fg::usbtmc {

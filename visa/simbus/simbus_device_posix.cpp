@@ -17,12 +17,13 @@
 #include <vector>
 
 #include "util/endian.h"
-#include "visa/simbus/sim_bus_device.h"
+#include "visa/simbus/simbus_device.h"
+#include "visa/simbus/simbus_device_name.h"
 #include "visa/simbus/simbus_folder.h"
 #include "visa/simbus/simbus_frames.h"
 #include "visa/simbus/simbus_socket.h"
-#include "visa/usbtmc_messages.h"
-#include "visa/usbtmc_resource_name.h"
+#include "visa/usbtmc/usbtmc_messages.h"
+#include "visa/usbtmc/usbtmc_resource_name.h"
 
 namespace fg::simbus {
 

@@ -1,4 +1,4 @@
-#include "visa/usbtmc_messages.h"
+#include "visa/usbtmc/usbtmc_messages.h"
 
 #include <cstring>
 

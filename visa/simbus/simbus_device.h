@@ -1,6 +1,7 @@
 // The device end of the simulated bus: a simulated instrument attached as a USBTMC device.
 // The endpoint speaks the USBTMC bulk protocol with the host; the instrument sees whole
-// DEV_DEP_MSG_OUT payloads and queues reply messages.
+// DEV_DEP_MSG_OUT payloads and queues reply messages. The endpoint and the bus folder are built
+// over POSIX sockets (simbus_device_posix.cpp, simbus_folder_posix.cpp).
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "visa/usbtmc_resource_name.h"
+#include "visa/usbtmc/usbtmc_resource_name.h"
 
 #include <cctype>
 #include <cstdio>

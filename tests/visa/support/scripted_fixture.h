@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "tests/visa/support/scripted_provider.h"
 #include "visa/provider_registry.h"
-#include "visa/scripted/scripted_provider.h"
 #include "visa/visa.h"
 
 namespace fg::testing {

@@ -1,6 +1,7 @@
-// A provider whose instruments a test scripts: which resources exist, what opening them returns,
-// the replies and the statuses of the next reads and writes. It records every call, so a test
-// can check what the layer above did (and did not) send.
+// Test support: a provider whose instruments a test scripts: which resources exist, what opening
+// them returns, the replies and the statuses of the next reads and writes. It records every call,
+// so a test can check what the layer above did (and did not) send. Tests put it in place with
+// InstallProvidersForTesting (visa/provider_registry.h); the product never builds it.
 #pragma once
 #include <cstdint>
 #include <deque>

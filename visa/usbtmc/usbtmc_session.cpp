@@ -1,4 +1,4 @@
-#include "visa/usbtmc_session.h"
+#include "visa/usbtmc/usbtmc_session.h"
 
 #include <algorithm>
 #include <chrono>
