@@ -7,15 +7,29 @@
 
 #include "firmware/image_record.h"
 #include "programmer/command_frame.h"
-#include "programmer/partition_ops.h"
+#include "sim/instrument_engine.h"
 #include "tests/updater/driver_fixture.h"
 #include "util/endian.h"
 
 namespace fg::test {
 namespace {
 
+// A command frame as the instrument reads it off the wire: 0xAB, the big-endian count of the
+// bytes after the length field (command byte, six parameter bytes and the payload that follows
+// the frame), the command byte. False for anything else.
+bool ReadFrame(const Bytes& bytes, uint8_t* command, uint32_t* payloadLength) {
+  if (bytes.size() != 12 || bytes[0] != 0xAB) return false;
+  const uint32_t length = uint32_t{bytes[1]} << 24 | uint32_t{bytes[2]} << 16 |
+                          uint32_t{bytes[3]} << 8 | uint32_t{bytes[4]};
+  if (length < 7) return false;
+  *command = bytes[5];
+  *payloadLength = length - 7;
+  return true;
+}
+
 // Normal firmware until "SYST:UPDATE", then the writer: acknowledges every command, answers the
-// checksum of the data it received and keeps what it was told to program.
+// checksum of the data it received (summed by the simulator's writer, not by the programmer
+// under test) and keeps what it was told to program.
 class FakeWriter {
  public:
   std::string normalIdentity;
@@ -51,7 +65,7 @@ class FakeWriter {
     }
     if (text.rfind("DISP:", 0) == 0) return;
     uint32_t length = 0;
-    ASSERT_TRUE(DecodeCommandFrame(bytes.data(), bytes.size(), &command_, &length, nullptr));
+    ASSERT_TRUE(ReadFrame(bytes, &command_, &length));
     ASSERT_TRUE(writerMode) << "a frame before writer mode";
     payload_.clear();
     expecting_ = length;
@@ -64,7 +78,7 @@ class FakeWriter {
       case CmdBlockId: block_ = payload_.at(0); break;
       case CmdChecksum:
         fake_.replies.emplace_back(
-            std::to_string(ImageChecksum(data_.data(), static_cast<uint32_t>(data_.size()))));
+            std::to_string(sim::RecordChecksum(data_.data(), data_.size(), block_)));
         return;
       case CmdProgram:
         flash[block_] = data_;
@@ -136,8 +150,10 @@ Bytes ShortRecord(uint8_t blockId, uint32_t length) {
 }
 
 bool AnyCommandFrame(const FakeLink& fake) {
+  uint8_t command = 0;
+  uint32_t length = 0;
   for (const Bytes& w : fake.writes)
-    if (DecodeCommandFrame(w.data(), w.size(), nullptr, nullptr, nullptr)) return true;
+    if (ReadFrame(w, &command, &length)) return true;
   return false;
 }
 
