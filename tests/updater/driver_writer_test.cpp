@@ -7,7 +7,7 @@
 
 #include "firmware/image_record.h"
 #include "programmer/command_frame.h"
-#include "sim/instrument_engine.h"
+#include "tests/programmer/expected_checksum.h"
 #include "tests/updater/driver_fixture.h"
 #include "util/endian.h"
 
@@ -28,8 +28,8 @@ bool ReadFrame(const Bytes& bytes, uint8_t* command, uint32_t* payloadLength) {
 }
 
 // Normal firmware until "SYST:UPDATE", then the writer: acknowledges every command, answers the
-// checksum of the data it received (summed by the simulator's writer, not by the programmer
-// under test) and keeps what it was told to program.
+// checksum of the data it received (summed by the test, not by the programmer under test) and
+// keeps what it was told to program.
 class FakeWriter {
  public:
   std::string normalIdentity;
@@ -76,10 +76,13 @@ class FakeWriter {
     switch (command_) {
       case CmdData: data_ = payload_; break;
       case CmdBlockId: block_ = payload_.at(0); break;
-      case CmdChecksum:
-        fake_.replies.emplace_back(
-            std::to_string(sim::RecordChecksum(data_.data(), data_.size(), block_)));
+      case CmdChecksum: {
+        // A block 0 record arrives without its first 8 bytes, which are not summed anyway.
+        Bytes record(block_ == 0 ? 8 : 0, 0);
+        record.insert(record.end(), data_.begin(), data_.end());
+        fake_.replies.emplace_back(std::to_string(ExpectedChecksum(record)));
         return;
+      }
       case CmdProgram:
         flash[block_] = data_;
         for (const auto& r : programReplies) fake_.replies.emplace_back(r);
