@@ -6,6 +6,7 @@
 
 #include "programmer/partition_ops.h"
 #include "sim/firmware_maker.h"
+#include "tests/programmer/expected_checksum.h"
 #include "tests/sim/engine_harness.h"
 
 namespace fg::sim {
@@ -82,7 +83,7 @@ TEST(EngineWriter, ProgramsAWholePartitionWithExactlyDProgressReplies) {
       if (i == 5) continue;
       EXPECT_EQ(replies.steps[i], "OK\n") << "step " << i;
     }
-    EXPECT_EQ(replies.steps[5], Decimal(ImageChecksum(record.data(), c.length)));
+    EXPECT_EQ(replies.steps[5], Decimal(fg::test::ExpectedChecksum(record)));
 
     ASSERT_EQ(replies.program.size(), c.replies + 1);
     EXPECT_EQ(replies.program.back(), "OK\n");
@@ -298,8 +299,8 @@ TEST(EngineWriter, TextAndPiecesOfAnyShapeDoNotConfuseIt) {
 
 TEST(EngineWriter, FaultsShowTheHostWhatItWouldSee) {
   const std::vector<uint8_t> record = Record(kWx2040SimFamily, 16, 7794);
-  const std::string checksum = Decimal(ImageChecksum(record.data(), 7794));
-  const std::string wrong = Decimal(ImageChecksum(record.data(), 7794) + 1);
+  const std::string checksum = Decimal(fg::test::ExpectedChecksum(record));
+  const std::string wrong = Decimal(fg::test::ExpectedChecksum(record) + 1);
   const std::vector<std::string> ok7 = {"OK\n", "OK\n", "OK\n", "OK\n", "OK\n", checksum, "OK\n"};
   const std::vector<std::string> fullStream = {"eras:67\n", "prog:67\n", "RtnOk\n", "RtnOk\n", "OK\n"};
 
