@@ -19,8 +19,8 @@ struct CliRun {
 
 // Runs the CLI with the given environment entries ("NAME=value") set; stderr is kept only when
 // asked for, so that --json output parses.
-CliRun RunCli(const std::vector<std::string>& environment, const std::vector<std::string>& arguments,
-              bool withStderr) {
+CliRun RunCli(const std::vector<std::string>& environment,
+              const std::vector<std::string>& arguments, bool withStderr) {
   testing::ChildOptions options;
   options.args = {FG_CLI_PATH};
   options.args.insert(options.args.end(), arguments.begin(), arguments.end());
@@ -92,7 +92,8 @@ TEST_F(CliSearch, ListNamesModelResourceAndProvider) {
 
 TEST_F(CliSearch, ListAllAddsEveryOtherUsbInstrument) {
   auto wx2040 = Attach(0x3A01, "A2040");
-  CliRun run = RunCli(Env("simbus,vendor", FG_OTHER_VISA_LIBRARY), {"list", "--all", "--json"}, false);
+  CliRun run =
+      RunCli(Env("simbus,vendor", FG_OTHER_VISA_LIBRARY), {"list", "--all", "--json"}, false);
   ASSERT_EQ(run.exitCode, 0);
   nlohmann::json expected = nlohmann::json::parse(R"({"instruments": [
       {"model": "WX2040", "resource": "USB0::0x2E5B::0x3A01::A2040::INSTR", "provider": "simbus"},

@@ -17,7 +17,8 @@ class StopSignalTest : public E2eTest {
  protected:
   // Starts `flintgate-cli update FILE --yes` with both streams on one pipe, as `2>&1 | head` has.
   std::unique_ptr<testing::ChildProcess> StartUpdate(const fs::path& firmware) {
-    testing::ChildOptions options = Options({FG_CLI_PATH, "update", firmware.string(), "--yes"}, true);
+    testing::ChildOptions options =
+        Options({FG_CLI_PATH, "update", firmware.string(), "--yes"}, true);
     options.err = testing::ChildOutput::kToStdout;
     return std::make_unique<testing::ChildProcess>(options);
   }
@@ -54,8 +55,8 @@ TEST_F(StopSignalTest, ClosedOutputNeverStopsTheProgramming) {
   const auto cli = StartUpdate(fw);
   ASSERT_TRUE(cli->Started()) << cli->startError();
   // `head -n 4`: four lines, then the reader is gone while the images are still being sent.
-  cli->WaitUntil([](const std::string& out) { return std::count(out.begin(), out.end(), '\n') >= 4; },
-                 60000);
+  cli->WaitUntil(
+      [](const std::string& out) { return std::count(out.begin(), out.end(), '\n') >= 4; }, 60000);
   cli->CloseOutput();
   const testing::ChildStatus status = cli->Wait(60000);
   ASSERT_TRUE(status.exited) << "ended by signal " << status.signal << " after:\n" << cli->out();

@@ -28,7 +28,8 @@ inline std::vector<uint8_t> FrameBytes(uint8_t command, uint32_t payloadLength,
                                 static_cast<uint8_t>(length),
                                 command};
   const uint8_t defaults[6] = {1, 2, 3, 4, 5, 6};
-  frame.insert(frame.end(), parameters ? parameters : defaults, (parameters ? parameters : defaults) + 6);
+  const uint8_t* chosen = parameters != nullptr ? parameters : defaults;
+  frame.insert(frame.end(), chosen, chosen + 6);
   return frame;
 }
 

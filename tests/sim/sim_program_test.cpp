@@ -143,7 +143,8 @@ TEST(SimProgram, RunsInstrumentsUntilSigtermAndCleansUp) {
 // fills with every search's probe. Searches and the other instrument must not wait for it.
 TEST(SimProgram, StoppedInstrumentHoldsUpNoSearchAndNoOtherInstrument) {
   fg::testing::TempBusFolder bus;
-  const auto frozen = Start({FG_SIM_PATH, "--fast", "--quiet", "--bus", bus.path(), "WX2040:FROZEN"});
+  const auto frozen =
+      Start({FG_SIM_PATH, "--fast", "--quiet", "--bus", bus.path(), "WX2040:FROZEN"});
   const auto live = Start({FG_SIM_PATH, "--fast", "--quiet", "--bus", bus.path(), "WX2040:LIVE"});
   ASSERT_TRUE(frozen->WaitForOutput("Ctrl-C stops", kStartsMs)) << frozen->out();
   ASSERT_TRUE(live->WaitForOutput("Ctrl-C stops", kStartsMs)) << live->out();

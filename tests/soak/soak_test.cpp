@@ -172,7 +172,9 @@ class Lane {
     return Start(argv, {}, root_ / "sim.out");
   }
 
-  static bool WaitOnBus(testing::ChildProcess& sim) { return sim.WaitForOutput("on the bus", 20000); }
+  static bool WaitOnBus(testing::ChildProcess& sim) {
+    return sim.WaitForOutput("on the bus", 20000);
+  }
 
   // The bytes each partition holds once a record of the package was programmed into it (the
   // WX2040's driver may add its built-in OEM record).
