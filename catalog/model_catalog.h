@@ -8,12 +8,12 @@ namespace fg {
 
 struct ModelInfo {
   char name[32];          // model name, the key of the row
-  char description[256];  // read by nothing
-  char maker[64];         // read by nothing
+  char description[256];  // shown by `flintgate-cli models`
+  char maker[64];         // listed by `flintgate-cli models --json` only
   uint16_t usbVendorId;   // normal-mode USB ids, for the enumeration expression
   uint16_t usbProductId;
   char fileExtension[4];  // no dot
-  char fileTypeName[32];  // a second copy of the name, read by nothing
+  char fileTypeName[32];  // a second copy of the name, listed by `flintgate-cli models --json` only
   const UpdaterOps* updater;  // the family's driver, or null
 };
 

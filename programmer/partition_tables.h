@@ -1,6 +1,6 @@
 // The flash partition tables of both instrument families, as constant data.
 // A partition is a run of flash blocks; its first block doubles as the block id that an image
-// record must carry to be written there. The writer firmware and the simulated instrument use the
+// record must carry to be written there. The programmer and the simulated instrument read the
 // same rows, so this header is the single source for both.
 #pragma once
 #include <cstdint>

@@ -1,4 +1,5 @@
-// The flash programmer as the update drivers see it: one table of five operations per family.
+// The flash programmer as the update drivers see it: one table per family, five operations on
+// the instrument and a check of a record that needs none.
 #pragma once
 #include <cstdint>
 

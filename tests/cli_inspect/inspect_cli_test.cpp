@@ -3,7 +3,6 @@
 
 #include <ostream>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +10,7 @@
 #include <string>
 
 #include "tests/firmware/firmware_test_files.h"
+#include "tests/support/child_process.h"
 
 namespace fg {
 namespace {
@@ -24,17 +24,15 @@ struct CliRun {
   std::string out;
 };
 
-CliRun RunCli(const std::string& args) {
-  // Bounded, so that a CLI that blocks fails the test instead of hanging it.
-  std::string command = std::string("timeout 30 '") + FG_CLI_PATH + "' " + args + " 2>/dev/null";
-  std::FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return {-1, ""};
-  std::string out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  int status = pclose(p);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+// Runs the CLI with `args`, its errors discarded, bounded so that a CLI that blocks fails the
+// test instead of hanging it.
+CliRun RunCli(const std::vector<std::string>& args) {
+  testing::ChildOptions options;
+  options.args = {FG_CLI_PATH};
+  options.args.insert(options.args.end(), args.begin(), args.end());
+  options.err = testing::ChildOutput::kDiscard;
+  const testing::ChildRun run = testing::RunChild(options, 30000);
+  return {run.status.Code(), run.out};
 }
 
 class InspectCliTest : public ::testing::Test {
@@ -46,7 +44,7 @@ class InspectCliTest : public ::testing::Test {
     return InspectPath(path, expectedExit);
   }
   json InspectPath(const std::string& path, int expectedExit) {
-    CliRun run = RunCli("inspect --json '" + path + "'");
+    CliRun run = RunCli({"inspect", "--json", path});
     EXPECT_EQ(run.exitCode, expectedExit) << run.out;
     json j = json::parse(run.out, nullptr, false);
     EXPECT_FALSE(j.is_discarded()) << run.out;
@@ -119,7 +117,7 @@ TEST_F(InspectCliTest, PackageChecksNameARecordTheProgrammerRefuses) {
   EXPECT_EQ(j["package"]["rules"][4]["verdict"], "image record too short");
   EXPECT_EQ(j["package"]["rules"][5]["verdict"], "absent (optional)");
 
-  CliRun human = RunCli("inspect '" + dir_.File("fw.fq") + "'");
+  CliRun human = RunCli({"inspect", dir_.File("fw.fq")});
   EXPECT_NE(human.out.find("The image for HTTP was refused before programming"), std::string::npos)
       << human.out;
   EXPECT_NE(human.out.find("0x10008"), std::string::npos) << human.out;
@@ -149,7 +147,7 @@ TEST_F(InspectCliTest, HeaderBytesMapOneToOneOntoCodePoints) {
   EXPECT_EQ(bytesOf(j["header"]["RevsNotSupport"].get<std::string>()), "\xB5" "1");
 
   // The text itself is ASCII with \u escapes.
-  CliRun run = RunCli("inspect --json '" + dir_.File("fw.fq") + "'");
+  CliRun run = RunCli({"inspect", "--json", dir_.File("fw.fq")});
   EXPECT_TRUE(run.out.find("caf\\u00e9") != std::string::npos ||
               run.out.find("caf\\u00E9") != std::string::npos)
       << run.out;
@@ -252,26 +250,26 @@ TEST_F(InspectCliTest, WritesNoFile) {
 
 TEST_F(InspectCliTest, HumanFormIsShortAndNamesTheResult) {
   test::WriteFile(dir_.File("ok.fq"), kWx2040Header + test::OemRecordBytes());
-  CliRun ok = RunCli("inspect '" + dir_.File("ok.fq") + "'");
+  CliRun ok = RunCli({"inspect", dir_.File("ok.fq")});
   EXPECT_EQ(ok.exitCode, 0);
   EXPECT_NE(ok.out.find("WX2040"), std::string::npos) << ok.out;
   EXPECT_NE(ok.out.find("block  67"), std::string::npos) << ok.out;
   EXPECT_NE(ok.out.find("accepted"), std::string::npos) << ok.out;
 
   test::WriteFile(dir_.File("bad.fq"), Lines({"#ModelName=NONE"}));
-  CliRun bad = RunCli("inspect '" + dir_.File("bad.fq") + "'");
+  CliRun bad = RunCli({"inspect", dir_.File("bad.fq")});
   EXPECT_EQ(bad.exitCode, 1);
   EXPECT_NE(bad.out.find("0x0015"), std::string::npos) << bad.out;
 }
 
 TEST(InspectCliUsage, BadUsageExitsWithTwo) {
-  EXPECT_EQ(RunCli("inspect").exitCode, 2);
-  EXPECT_EQ(RunCli("inspect --bogus x.fq").exitCode, 2);
-  EXPECT_EQ(RunCli("models --bogus").exitCode, 2);
+  EXPECT_EQ(RunCli({"inspect"}).exitCode, 2);
+  EXPECT_EQ(RunCli({"inspect", "--bogus", "x.fq"}).exitCode, 2);
+  EXPECT_EQ(RunCli({"models", "--bogus"}).exitCode, 2);
 }
 
 TEST(ModelsCli, ListsTheCatalogueRows) {
-  CliRun run = RunCli("models --json");
+  CliRun run = RunCli({"models", "--json"});
   ASSERT_EQ(run.exitCode, 0);
   json j = json::parse(run.out);
   EXPECT_EQ(j["makerShortName"], "VANDRELL");
@@ -289,7 +287,7 @@ TEST(ModelsCli, ListsTheCatalogueRows) {
   EXPECT_EQ(j["models"][1]["updater"], "WX2050");
   EXPECT_TRUE(j["models"][2]["updater"].is_null());
 
-  CliRun human = RunCli("models");
+  CliRun human = RunCli({"models"});
   EXPECT_EQ(human.exitCode, 0);
   EXPECT_NE(human.out.find("2E5B:3A10"), std::string::npos) << human.out;
 }

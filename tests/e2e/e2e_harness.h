@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -14,14 +12,14 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "firmware/firmware_header.h"
 #include "firmware/image_index.h"
-
-extern char** environ;
+#include "tests/support/child_process.h"
 
 namespace fg::e2e {
 
@@ -43,47 +41,10 @@ inline std::vector<std::string> Lines(const std::string& text) {
 }
 
 struct ProcessResult {
-  int status = -1;  // exit status, or -1 when killed or timed out
+  int status = -1;  // exit status, 128 + the signal that ended it, or -1 when it timed out
   std::string out;
   std::string err;
 };
-
-// Starts argv[0] with the environment `env` and its streams on the given files.
-inline pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                   const std::string& in, const std::string& out, const std::string& err) {
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  std::vector<char*> envp;
-  for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    std::FILE* i = std::freopen(in.c_str(), "rb", stdin);
-    std::FILE* o = std::freopen(out.c_str(), "wb", stdout);
-    std::FILE* e = std::freopen(err.c_str(), "wb", stderr);
-    if (i && o && e) execve(args[0], args.data(), envp.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-// Waits for `pid` at most `timeoutSeconds`; kills it when it takes longer. Exit status or -1.
-inline int WaitFor(pid_t pid, int timeoutSeconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-  int status = 0;
-  while (true) {
-    const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    if (done < 0) return -1;
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}
 
 // The image records of a firmware file, keyed by block id, as the drivers index them.
 inline std::map<int32_t, std::string> RecordsOf(const fs::path& firmware) {
@@ -127,16 +88,19 @@ class E2eTest : public ::testing::Test {
   fs::path Files() const { return root_ / "files"; }
   fs::path Bus() const { return root_ / "bus"; }
 
-  std::vector<std::string> Environment(bool privateTmp) const {
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-      const std::string entry = *e;
-      if (entry.rfind("FLINTGATE_SIMBUS=", 0) == 0 || entry.rfind("TMPDIR=", 0) == 0) continue;
-      env.push_back(entry);
+  // A run of `argv` on the test's bus, with standard input from /dev/null; with `privateTmp` its
+  // temporary folder is the test's own (to see its payload folder go), else it has none set.
+  testing::ChildOptions Options(const std::vector<std::string>& argv, bool privateTmp) const {
+    testing::ChildOptions options;
+    options.args = argv;
+    options.env = {"FLINTGATE_SIMBUS=" + Bus().string()};
+    if (privateTmp) {
+      options.env.push_back("TMPDIR=" + (root_ / "tmp").string());
+    } else {
+      options.unsetEnv = {"TMPDIR"};
     }
-    env.push_back("FLINTGATE_SIMBUS=" + Bus().string());
-    if (privateTmp) env.push_back("TMPDIR=" + (root_ / "tmp").string());
-    return env;
+    options.err = testing::ChildOutput::kCapture;
+    return options;
   }
 
   // Runs the simulator's instruments ("WX2040", "WX2050:LAB1") with --fast, a short restart
@@ -150,33 +114,32 @@ class E2eTest : public ::testing::Test {
     for (const char* o : {"--fast", "--restart-delay", "200", "--state"}) argv.push_back(o);
     argv.push_back((root_ / "state").string());
     argv.insert(argv.end(), options.begin(), options.end());
-    const std::string n = simPids_.empty() ? "" : std::to_string(simPids_.size());
-    const std::string out = (root_ / ("sim" + n + ".out")).string();
-    const std::string err = (root_ / ("sim" + n + ".err")).string();
-    const pid_t pid = Spawn(argv, Environment(false), "/dev/null", out, err);
-    ASSERT_GT(pid, 0);
-    simPids_.push_back(pid);
-    simOuts_.push_back(out);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const std::string n = sims_.empty() ? "" : std::to_string(sims_.size());
+    // The trace goes to files, read whenever a test looks at it, so that a long trace never
+    // waits on a full pipe.
+    testing::ChildOptions sim = Options(argv, false);
+    sim.out = testing::ChildOutput::kFile;
+    sim.outPath = (root_ / ("sim" + n + ".out")).string();
+    sim.err = testing::ChildOutput::kFile;
+    sim.errPath = (root_ / ("sim" + n + ".err")).string();
+    sims_.push_back(std::make_unique<testing::ChildProcess>(sim));
+    simOuts_.push_back(sim.outPath);
+    ASSERT_TRUE(sims_.back()->Started()) << sims_.back()->startError();
     // The line after the last instrument started; each instrument's own trace line says "on the
     // bus" too, before the next one is there.
-    while (ReadFile(out).find("; Ctrl-C stops") == std::string::npos) {
-      int status = 0;
-      if (waitpid(pid, &status, WNOHANG) != 0) {
-        simPids_.pop_back();
-        FAIL() << "flintgate-sim ended: " << ReadFile(err);
-      }
-      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "flintgate-sim did not start";
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!sims_.back()->WaitForOutput("; Ctrl-C stops", 30000)) {
+      const bool ended = !sims_.back()->Running();
+      if (ended) sims_.pop_back();
+      FAIL() << (ended ? "flintgate-sim ended: " : "flintgate-sim did not start: ")
+             << ReadFile(sim.errPath);
     }
   }
 
   void StopSim() {
-    for (const pid_t pid : simPids_) {
-      kill(pid, SIGTERM);
-      EXPECT_EQ(WaitFor(pid, 30), 0) << "flintgate-sim did not stop cleanly";
+    for (const auto& sim : sims_) {
+      EXPECT_EQ(sim->Stop(SIGTERM, 30000).Code(), 0) << "flintgate-sim did not stop cleanly";
     }
-    simPids_.clear();
+    sims_.clear();
   }
 
   // The traces of every simulator process, one after the other.
@@ -206,9 +169,8 @@ class E2eTest : public ::testing::Test {
     const fs::path path = Files() / name;
     std::vector<std::string> argv = {FG_SIM_PATH, "make-firmware", model, path.string()};
     argv.insert(argv.end(), args.begin(), args.end());
-    const pid_t pid = Spawn(argv, Environment(false), "/dev/null", (root_ / "make.out").string(),
-                            (root_ / "make.err").string());
-    EXPECT_EQ(WaitFor(pid, 60), 0) << ReadFile(root_ / "make.err");
+    const testing::ChildRun run = testing::RunChild(Options(argv, false), 60000);
+    EXPECT_EQ(run.status.Code(), 0) << run.err;
     return path;
   }
 
@@ -225,14 +187,8 @@ class E2eTest : public ::testing::Test {
   }
 
   ProcessResult RunCli(const std::vector<std::string>& argv) {
-    const std::string out = (root_ / "cli.out").string();
-    const std::string err = (root_ / "cli.err").string();
-    const pid_t pid = Spawn(argv, Environment(true), "/dev/null", out, err);
-    ProcessResult r;
-    r.status = WaitFor(pid, 180);
-    r.out = ReadFile(out);
-    r.err = ReadFile(err);
-    return r;
+    const testing::ChildRun run = testing::RunChild(Options(argv, true), 180000);
+    return {run.status.Code(), run.out, run.err};
   }
 
   // Every partition of the instrument: those named in `expected` hold exactly those bytes, all
@@ -271,7 +227,7 @@ class E2eTest : public ::testing::Test {
 
  private:
   fs::path root_;
-  std::vector<pid_t> simPids_;
+  std::vector<std::unique_ptr<testing::ChildProcess>> sims_;
   std::vector<std::string> simOuts_;
 };
 

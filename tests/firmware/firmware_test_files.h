@@ -15,7 +15,6 @@
 
 #include "firmware/image_record.h"
 #include "platform/private_folder.h"
-#include "util/endian.h"
 
 namespace fg::test {
 
@@ -95,10 +94,11 @@ struct RecordSpec {
   uint8_t trailerByte = 0;
 };
 
+// Four bytes, most significant first, written out here so that the layout does not come from
+// the codecs that the readers under test use.
 inline std::string Be32(uint32_t v) {
-  uint8_t b[4];
-  StoreBe32(b, v);
-  return std::string(reinterpret_cast<const char*>(b), 4);
+  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+          static_cast<char>(v)};
 }
 
 // Overwrites four bytes of `bytes` at `at` with `v`, big-endian.

@@ -65,22 +65,25 @@ TEST(CommandFrame, PayloadBytesOfBlockIdAndSize) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(fake.writes[5].data())), "4294967295");
 }
 
-TEST(CommandFrame, LengthFieldWrapsAndDecodesBack) {
+TEST(CommandFrame, LengthFieldWrapsAndFramesDecode) {
   const CommandFrame wrapped = BuildCommandFrame(CmdData, 0xFFFFFFFFu, nullptr);
   EXPECT_EQ(Bytes(wrapped.length, wrapped.length + 4), Hex("00 00 00 06"));
 
-  const CommandFrame frame = BuildCommandFrame(CmdErase, 1234, kResetFrameParameters);
-  const auto* bytes = reinterpret_cast<const uint8_t*>(&frame);
+  // An erase frame with 1234 bytes of payload and the reset parameters, as written on the wire.
+  const Bytes bytes = Hex("AB 00 00 04 D9 1B 52 45 53 45 54 21");
   uint8_t command = 0, params[6] = {};
   uint32_t length = 0;
-  ASSERT_TRUE(DecodeCommandFrame(bytes, 12, &command, &length, params));
-  EXPECT_EQ(command, CmdErase);
+  ASSERT_TRUE(DecodeCommandFrame(bytes.data(), 12, &command, &length, params));
+  EXPECT_EQ(command, 27);
   EXPECT_EQ(length, 1234u);
   EXPECT_EQ(std::memcmp(params, "RESET!", 6), 0);
-  EXPECT_FALSE(DecodeCommandFrame(bytes, 11, &command, &length, params));
-  Bytes wrongLead(bytes, bytes + 12);
+  EXPECT_FALSE(DecodeCommandFrame(bytes.data(), 11, &command, &length, params));
+  Bytes wrongLead = bytes;
   wrongLead[0] = 0xAC;
   EXPECT_FALSE(DecodeCommandFrame(wrongLead.data(), 12, &command, &length, params));
+  EXPECT_FALSE(DecodeCommandFrame(Hex("AB 00 00 00 06 1B 01 02 03 04 05 06").data(), 12, &command,
+                                  &length, params))
+      << "a length below 7 leaves no room for the command and its parameters";
 }
 
 TEST(CommandFrame, AcknowledgementLooksOnlyAtTheFirstTwoLettersInAnyCase) {

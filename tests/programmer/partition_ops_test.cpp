@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "programmer/command_frame.h"
 #include "programmer/programmer_errors.h"
 #include "programmer/programmer_ops.h"
+#include "tests/programmer/expected_checksum.h"
 #include "tests/programmer/fake_deadline_clock.h"
 #include "tests/programmer/fake_link.h"
 #include "util/endian.h"
@@ -27,9 +27,8 @@ Bytes MakeRecord(uint32_t length, uint8_t blockId) {
   return r;
 }
 
-std::string Checksum(const Bytes& r) {
-  return std::to_string(ImageChecksum(r.data(), static_cast<uint32_t>(r.size())));
-}
+// The checksum reply of an instrument that received the record.
+std::string InstrumentChecksum(const Bytes& r) { return std::to_string(ExpectedChecksum(r)); }
 
 // The acknowledgements and checksum reply before the programming loop.
 void QueueSetup(FakeLink& fake, const std::string& checksum) {
@@ -38,11 +37,16 @@ void QueueSetup(FakeLink& fake, const std::string& checksum) {
   fake.QueueOk(1);
 }
 
-std::string Frame(uint8_t command, uint32_t payload) {
-  const CommandFrame f = BuildCommandFrame(command, payload, command == CmdReset ? kResetFrameParameters : nullptr);
-  const auto* b = reinterpret_cast<const uint8_t*>(&f);
-  return std::string(b, b + 12);
-}
+// The frames without payload of their own, byte by byte: lead, big-endian length (7 plus the
+// payload), command code, parameters ("RESET!" or 01 to 06).
+const Bytes kResetFrame = Hex("AB 00 00 00 07 0A 52 45 53 45 54 21");
+const Bytes kDataEndFrame = Hex("AB 00 00 00 07 0D 01 02 03 04 05 06");
+const Bytes kBlockIdFrame = Hex("AB 00 00 00 08 14 01 02 03 04 05 06");
+const Bytes kSizeFrame = Hex("AB 00 00 00 13 07 01 02 03 04 05 06");
+const Bytes kChecksumFrame = Hex("AB 00 00 00 07 08 01 02 03 04 05 06");
+const Bytes kSetupEndFrame = Hex("AB 00 00 00 07 15 01 02 03 04 05 06");
+const Bytes kProgramFrame = Hex("AB 00 00 00 07 03 01 02 03 04 05 06");
+const Bytes kEraseFrame = Hex("AB 00 00 00 07 1B 01 02 03 04 05 06");
 
 TEST(PartitionTables, CapacitiesAndNamedRows) {
   EXPECT_EQ(PartitionCapacity(kWx2040Partitions[0]), 0x10000u);
@@ -60,12 +64,9 @@ TEST(PartitionTables, CapacitiesAndNamedRows) {
 }
 
 TEST(PartitionOps, ChecksumSumsTheWordsBetweenHeaderStartAndTrailer) {
-  Bytes r(30, 0);
-  StoreBe32(&r[8], 1);
-  StoreBe32(&r[12], 2);
-  StoreBe32(&r[16], 0xFFFFFFFFu);
-  StoreBe32(&r[20], 0x10);
-  StoreBe32(&r[24], 0x7000);  // trailer: not summed
+  // Words 1, 2, FFFFFFFF and 10 from offset 8; the trailer's word 7000 is never summed.
+  const Bytes r = Hex("00 00 00 00 00 00 00 00  00 00 00 01  00 00 00 02  FF FF FF FF  00 00 00 10"
+                      "  00 00 70 00 00 00");
   EXPECT_EQ(ImageChecksum(r.data(), 26), 2u);  // three words, wrapping
   EXPECT_EQ(ImageChecksum(r.data(), 29), 2u);  // (29 - 6) / 4 = 5 words, still three summed
   EXPECT_EQ(ImageChecksum(r.data(), 30), 0x12u);
@@ -87,23 +88,23 @@ TEST(PartitionOps, DivisorsOfBothFamilies) {
 TEST(PartitionOps, OemRecordConversationAndProgressCourse) {
   const Bytes record = MakeRecord(7794, 67);
   FakeLink fake;
-  QueueSetup(fake, Checksum(record));
+  QueueSetup(fake, InstrumentChecksum(record));
   fake.Queue({"prog:1", "prog:2", "prog:3", "prog:4", "OK"});
   ASSERT_EQ(programmer::ProgramPartition(Wx2040, &fake.link, 16, record.data(), 7794), 0);
 
   ASSERT_EQ(fake.writes.size(), 12u);
-  EXPECT_EQ(fake.WriteText(0), Frame(CmdReset, 0));
+  EXPECT_EQ(fake.writes[0], kResetFrame);
   EXPECT_EQ(fake.writes[1], Hex("AB 00 00 1E 79 0C 01 02 03 04 05 06"));
   EXPECT_EQ(fake.writes[2], Bytes(record.begin(), record.begin() + 4096));
   EXPECT_EQ(fake.writes[3], Bytes(record.begin() + 4096, record.end()));
-  EXPECT_EQ(fake.WriteText(4), Frame(CmdDataEnd, 0));
-  EXPECT_EQ(fake.WriteText(5), Frame(CmdBlockId, 1));
+  EXPECT_EQ(fake.writes[4], kDataEndFrame);
+  EXPECT_EQ(fake.writes[5], kBlockIdFrame);
   EXPECT_EQ(fake.writes[6], Bytes{67});
-  EXPECT_EQ(fake.WriteText(7), Frame(CmdSize, 12));
+  EXPECT_EQ(fake.writes[7], kSizeFrame);
   EXPECT_STREQ(reinterpret_cast<const char*>(fake.writes[8].data()), "7788");
-  EXPECT_EQ(fake.WriteText(9), Frame(CmdChecksum, 0));
-  EXPECT_EQ(fake.WriteText(10), Frame(CmdSetupEnd, 0));
-  EXPECT_EQ(fake.writes[11], Hex("AB 00 00 00 07 03 01 02 03 04 05 06"));
+  EXPECT_EQ(fake.writes[9], kChecksumFrame);
+  EXPECT_EQ(fake.writes[10], kSetupEndFrame);
+  EXPECT_EQ(fake.writes[11], kProgramFrame);
 
   // 0; reset 1; the transfer 14 and 26; then one point per exchange up to 32; D = 4 spreads 67.
   EXPECT_EQ(fake.progress, (std::vector<int32_t>{0, 1, 14, 26, 27, 28, 29, 30, 31, 32, 48, 65, 82,
@@ -114,7 +115,7 @@ TEST(PartitionOps, OemRecordConversationAndProgressCourse) {
 TEST(PartitionOps, Wx2050SpreadsTheLoopOverItsOwnDivisor) {
   const Bytes record = MakeRecord(7794, 29);  // ARB1: 4 blocks of 4096
   FakeLink fake;
-  QueueSetup(fake, Checksum(record));
+  QueueSetup(fake, InstrumentChecksum(record));
   fake.Queue({"prog:", "RtnOk", "eras:", "prog:", "prog:", "OK"});
   ASSERT_EQ(programmer::ProgramPartition(Wx2050, &fake.link, 4, record.data(), 7794), 0);
   const std::vector<int32_t> tail(fake.progress.end() - 7, fake.progress.end());
@@ -124,10 +125,10 @@ TEST(PartitionOps, Wx2050SpreadsTheLoopOverItsOwnDivisor) {
 TEST(PartitionOps, BootRecordLeavesOutItsFirstEightBytes) {
   const Bytes record = MakeRecord(300, 0);
   FakeLink fake;
-  QueueSetup(fake, Checksum(record));
+  QueueSetup(fake, InstrumentChecksum(record));
   fake.Queue({"OK"});
   ASSERT_EQ(programmer::ProgramPartition(Wx2040, &fake.link, 0, record.data(), 300), 0);
-  EXPECT_EQ(fake.WriteText(1), Frame(CmdData, 292));
+  EXPECT_EQ(fake.writes[1], Hex("AB 00 00 01 2B 0C 01 02 03 04 05 06"));  // 292 + 7
   EXPECT_EQ(fake.writes[2], Bytes(record.begin() + 8, record.end()));
   EXPECT_EQ(fake.writes[5], Bytes{0});
   EXPECT_STREQ(reinterpret_cast<const char*>(fake.writes[7].data()), "286");
@@ -205,7 +206,7 @@ TEST(PartitionOps, FinalRepliesOfTheProgrammingLoop) {
       SCOPED_TRACE(testing::Message() << family->name << " " << c.loop.back().value_or("<none>"));
       const Bytes record = MakeRecord(100, family == &Wx2040 ? 3 : 29);
       FakeLink fake;
-      QueueSetup(fake, Checksum(record));
+      QueueSetup(fake, InstrumentChecksum(record));
       for (const auto& r : c.loop) fake.replies.push_back(r);
       const int32_t expected =
           c.offset < 0 ? -c.offset : (c.offset == 0 ? 0 : family->errorBase + c.offset);
@@ -236,7 +237,7 @@ TEST(PartitionOps, SetupExchangeFailuresAreReturnedUnchanged) {
               expected[failing]);
   }
   FakeLink fake;
-  QueueSetup(fake, Checksum(record));
+  QueueSetup(fake, InstrumentChecksum(record));
   fake.replies.back() = "NG";
   EXPECT_EQ(programmer::ProgramPartition(Wx2040, &fake.link, 2, record.data(), 100), 0x105);
 }
@@ -247,13 +248,13 @@ TEST(PartitionOps, EraseConversationOfComm) {
   fake.Queue({"RtnOk", "eras:1", "RtnOk", "eras:2", "OK"});
   ASSERT_EQ(programmer::ErasePartition(Wx2050, &fake.link, 27), 0);
   ASSERT_EQ(fake.writes.size(), 7u);
-  EXPECT_EQ(fake.WriteText(0), Frame(CmdReset, 0));
-  EXPECT_EQ(fake.WriteText(1), Frame(CmdBlockId, 1));
+  EXPECT_EQ(fake.writes[0], kResetFrame);
+  EXPECT_EQ(fake.writes[1], kBlockIdFrame);
   EXPECT_EQ(fake.writes[2], Bytes{140});  // 396 & 0xFF
-  EXPECT_EQ(fake.WriteText(3), Frame(CmdSize, 12));
+  EXPECT_EQ(fake.writes[3], kSizeFrame);
   EXPECT_STREQ(reinterpret_cast<const char*>(fake.writes[4].data()), "67108864");
-  EXPECT_EQ(fake.WriteText(5), Frame(CmdSetupEnd, 0));
-  EXPECT_EQ(fake.writes[6], Hex("AB 00 00 00 07 1B 01 02 03 04 05 06"));
+  EXPECT_EQ(fake.writes[5], kSetupEndFrame);
+  EXPECT_EQ(fake.writes[6], kEraseFrame);
   // 128 blocks share 95 points: each "eras:" adds 95/128 of a point; "RtnOk" adds nothing.
   EXPECT_EQ(fake.progress, (std::vector<int32_t>{0, 1, 2, 3, 4, 4, 5, 100}));
 }
@@ -304,7 +305,7 @@ TEST(PartitionOps, OperationsEndAtTheirDeadlineOrAfterTooManyIdleReplies) {
     if (c.erase) {
       fake.QueueOk(4);
     } else {
-      QueueSetup(fake, Checksum(oem));
+      QueueSetup(fake, InstrumentChecksum(oem));
     }
     // Far more than any cap or deadline allows; an empty queue would end the run with 2.
     for (int i = 0; i < 20000; ++i) fake.replies.emplace_back(c.loopReply);

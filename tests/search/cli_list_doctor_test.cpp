@@ -2,11 +2,11 @@
 // where named, a small vendor library) so that no real USB device or VISA library is touched.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "tests/support/child_process.h"
 #include "tests/visa/support/private_bus.h"
 
 namespace fg {
@@ -17,20 +17,17 @@ struct CliRun {
   std::string output;
 };
 
-// Runs the CLI with the given environment prefix ("NAME='value' ..."); stderr is kept only when
+// Runs the CLI with the given environment entries ("NAME=value") set; stderr is kept only when
 // asked for, so that --json output parses.
-CliRun RunCli(const std::string& environment, const std::string& arguments, bool withStderr) {
-  std::string command = "env " + environment + " '" FG_CLI_PATH "' " + arguments +
-                        (withStderr ? " 2>&1" : " 2>/dev/null");
-  CliRun run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char chunk[4096];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) run.output.append(chunk, n);
-  int status = pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+CliRun RunCli(const std::vector<std::string>& environment,
+              const std::vector<std::string>& arguments, bool withStderr) {
+  testing::ChildOptions options;
+  options.args = {FG_CLI_PATH};
+  options.args.insert(options.args.end(), arguments.begin(), arguments.end());
+  options.env = environment;
+  options.err = withStderr ? testing::ChildOutput::kToStdout : testing::ChildOutput::kDiscard;
+  const testing::ChildRun run = testing::RunChild(options, 60000);
+  return {run.status.Code(), run.out};
 }
 
 bool Has(const std::string& text, const std::string& part) {
@@ -40,10 +37,11 @@ bool Has(const std::string& text, const std::string& part) {
 class CliSearch : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_FALSE(bus_.path().empty()); }
-  std::string Env(const std::string& providers = "simbus", const std::string& library = "") {
-    std::string env = "FLINTGATE_SIMBUS='" + bus_.path() + "' FLINTGATE_VISA_PROVIDERS='" +
-                      providers + "'";
-    if (!library.empty()) env += " FLINTGATE_VISA_LIBRARY='" + library + "'";
+  std::vector<std::string> Env(const std::string& providers = "simbus",
+                               const std::string& library = "") {
+    std::vector<std::string> env = {"FLINTGATE_SIMBUS=" + bus_.path(),
+                                    "FLINTGATE_VISA_PROVIDERS=" + providers};
+    if (!library.empty()) env.push_back("FLINTGATE_VISA_LIBRARY=" + library);
     return env;
   }
   std::unique_ptr<fg::testing::EchoInstrument> Attach(uint16_t product, const std::string& serial) {
@@ -58,10 +56,10 @@ class CliSearch : public ::testing::Test {
 };
 
 TEST_F(CliSearch, ListWithoutInstrumentsSaysSoPlainly) {
-  CliRun run = RunCli(Env(), "list", true);
+  CliRun run = RunCli(Env(), {"list"}, true);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(Has(run.output, "No instruments found for any catalogue model.")) << run.output;
-  run = RunCli(Env(), "list --json", false);
+  run = RunCli(Env(), {"list", "--json"}, false);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(nlohmann::json::parse(run.output), nlohmann::json::parse(R"({"instruments": []})"));
 }
@@ -71,30 +69,31 @@ TEST_F(CliSearch, ListNamesModelResourceAndProvider) {
   auto wx2050 = Attach(0x3A02, "L2050");
   auto foreign = Attach(0x7777, "L7777");  // no catalogue row has these ids
 
-  CliRun run = RunCli(Env(), "list --json", false);
+  CliRun run = RunCli(Env(), {"list", "--json"}, false);
   ASSERT_EQ(run.exitCode, 0);
   nlohmann::json expected = nlohmann::json::parse(R"({"instruments": [
       {"model": "WX2040", "resource": "USB0::0x2E5B::0x3A01::L2040::INSTR", "provider": "simbus"},
       {"model": "WX2050", "resource": "USB0::0x2E5B::0x3A02::L2050::INSTR", "provider": "simbus"}]})");
   EXPECT_EQ(nlohmann::json::parse(run.output), expected);
 
-  run = RunCli(Env(), "list --model WX2050", true);
+  run = RunCli(Env(), {"list", "--model", "WX2050"}, true);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(Has(run.output, "WX2050   simbus   USB0::0x2E5B::0x3A02::L2050::INSTR")) << run.output;
   EXPECT_FALSE(Has(run.output, "L2040"));
 
-  run = RunCli(Env(), "list --model SB7300", true);
+  run = RunCli(Env(), {"list", "--model", "SB7300"}, true);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(Has(run.output, "No instruments found for SB7300.")) << run.output;
 
-  run = RunCli(Env(), "list --model WX9999", true);
+  run = RunCli(Env(), {"list", "--model", "WX9999"}, true);
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_TRUE(Has(run.output, "unknown model \"WX9999\"")) << run.output;
 }
 
 TEST_F(CliSearch, ListAllAddsEveryOtherUsbInstrument) {
   auto wx2040 = Attach(0x3A01, "A2040");
-  CliRun run = RunCli(Env("simbus,vendor", FG_OTHER_VISA_LIBRARY), "list --all --json", false);
+  CliRun run =
+      RunCli(Env("simbus,vendor", FG_OTHER_VISA_LIBRARY), {"list", "--all", "--json"}, false);
   ASSERT_EQ(run.exitCode, 0);
   nlohmann::json expected = nlohmann::json::parse(R"({"instruments": [
       {"model": "WX2040", "resource": "USB0::0x2E5B::0x3A01::A2040::INSTR", "provider": "simbus"},
@@ -116,11 +115,11 @@ TEST_F(CliSearch, SecondInterfaceIsListedUnderAllOnly) {
                                              &error);
   ASSERT_NE(second, nullptr) << error;
 
-  CliRun run = RunCli(Env(), "list --json", false);
+  CliRun run = RunCli(Env(), {"list", "--json"}, false);
   ASSERT_EQ(run.exitCode, 0);
   EXPECT_EQ(nlohmann::json::parse(run.output), nlohmann::json::parse(R"({"instruments": [
       {"model": "WX2040", "resource": "USB0::0x2E5B::0x3A01::TWO::INSTR", "provider": "simbus"}]})"));
-  run = RunCli(Env(), "list --all --json", false);
+  run = RunCli(Env(), {"list", "--all", "--json"}, false);
   ASSERT_EQ(run.exitCode, 0);
   EXPECT_EQ(nlohmann::json::parse(run.output), nlohmann::json::parse(R"({"instruments": [
       {"model": "WX2040", "resource": "USB0::0x2E5B::0x3A01::TWO::INSTR", "provider": "simbus"},
@@ -130,7 +129,7 @@ TEST_F(CliSearch, SecondInterfaceIsListedUnderAllOnly) {
 
 TEST_F(CliSearch, DoctorReportsProvidersInstrumentsAndProblems) {
   auto wx2040 = Attach(0x3A01, "D2040");
-  CliRun run = RunCli(Env(), "doctor", true);
+  CliRun run = RunCli(Env(), {"doctor"}, true);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(Has(run.output, "simbus   bus folder " + bus_.path())) << run.output;
   EXPECT_TRUE(Has(run.output, "simbus   USB0::0x2E5B::0x3A01::D2040::INSTR")) << run.output;
@@ -138,7 +137,7 @@ TEST_F(CliSearch, DoctorReportsProvidersInstrumentsAndProblems) {
 
   // A library lacking functions, and a bus folder others may enter: each a problem with advice.
   ASSERT_EQ(chmod(bus_.path().c_str(), 0755), 0);
-  run = RunCli(Env("simbus,vendor", FG_INCOMPLETE_VISA_LIBRARY), "doctor", true);
+  run = RunCli(Env("simbus,vendor", FG_INCOMPLETE_VISA_LIBRARY), {"doctor"}, true);
   chmod(bus_.path().c_str(), 0700);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(Has(run.output, "[vendor] " FG_INCOMPLETE_VISA_LIBRARY " lacks")) << run.output;
@@ -147,7 +146,7 @@ TEST_F(CliSearch, DoctorReportsProvidersInstrumentsAndProblems) {
   EXPECT_TRUE(Has(run.output, "Instruments: none found")) << run.output;  // the folder is ignored
 
   // The vendor library that loads is described by its path, maker and version.
-  run = RunCli(Env("vendor", FG_OTHER_VISA_LIBRARY), "doctor", true);
+  run = RunCli(Env("vendor", FG_OTHER_VISA_LIBRARY), {"doctor"}, true);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(Has(run.output, "by Other VISA, version 1.2.0")) << run.output;
 }

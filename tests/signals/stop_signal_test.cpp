@@ -1,9 +1,7 @@
 // The CLI against a simulated instrument, ended by a closed output and by stop signals while it
 // programs: the run goes on or stops between images, and no payload folder is left.
-#include <fcntl.h>
-#include <poll.h>
-
 #include <algorithm>
+#include <memory>
 #include <regex>
 
 #include "programmer/partition_tables.h"
@@ -18,48 +16,11 @@ const std::vector<std::string> kSlowFlash = {"--program-ms", "300"};
 class StopSignalTest : public E2eTest {
  protected:
   // Starts `flintgate-cli update FILE --yes` with both streams on one pipe, as `2>&1 | head` has.
-  pid_t StartUpdate(const fs::path& firmware, int* output) {
-    int fds[2];
-    if (::pipe(fds) != 0) return -1;
-    std::vector<std::string> env = Environment(true);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      ::dup2(fds[1], STDOUT_FILENO);
-      ::dup2(fds[1], STDERR_FILENO);
-      ::close(fds[0]);
-      ::close(fds[1]);
-      std::vector<char*> envp;
-      for (auto& e : env) envp.push_back(e.data());
-      envp.push_back(nullptr);
-      std::string cli = FG_CLI_PATH, update = "update", file = firmware.string(), yes = "--yes";
-      char* argv[] = {cli.data(), update.data(), file.data(), yes.data(), nullptr};
-      ::execve(argv[0], argv, envp.data());
-      ::_exit(127);
-    }
-    ::close(fds[1]);
-    *output = fds[0];
-    return pid;
-  }
-
-  // Reads the pipe until it ends; the text seen.
-  static std::string Drain(int fd) {
-    std::string text;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
-      text.append(buffer, static_cast<size_t>(n));
-    return text;
-  }
-
-  // Waits for the process at most 60 s; its raw wait status, or -1.
-  static int WaitStatus(pid_t pid) {
-    for (int i = 0; i < 3000; ++i) {
-      int status = 0;
-      if (::waitpid(pid, &status, WNOHANG) == pid) return status;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-    return -1;
+  std::unique_ptr<testing::ChildProcess> StartUpdate(const fs::path& firmware) {
+    testing::ChildOptions options =
+        Options({FG_CLI_PATH, "update", firmware.string(), "--yes"}, true);
+    options.err = testing::ChildOutput::kToStdout;
+    return std::make_unique<testing::ChildProcess>(options);
   }
 
   // The partitions the simulator began to program, in order.
@@ -91,20 +52,15 @@ class StopSignalTest : public E2eTest {
 TEST_F(StopSignalTest, ClosedOutputNeverStopsTheProgramming) {
   StartSim({"WX2040"}, kSlowFlash);
   const fs::path fw = MakeFirmware("WX2040", "fw.fq");
-  int output = -1;
-  const pid_t cli = StartUpdate(fw, &output);
-  ASSERT_GT(cli, 0);
+  const auto cli = StartUpdate(fw);
+  ASSERT_TRUE(cli->Started()) << cli->startError();
   // `head -n 4`: four lines, then the reader is gone while the images are still being sent.
-  std::string seen;
-  char c;
-  for (int lines = 0; lines < 4 && ::read(output, &c, 1) == 1;) {
-    seen.push_back(c);
-    if (c == '\n') ++lines;
-  }
-  ::close(output);
-  const int status = WaitStatus(cli);
-  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status) << " after:\n" << seen;
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  cli->WaitUntil(
+      [](const std::string& out) { return std::count(out.begin(), out.end(), '\n') >= 4; }, 60000);
+  cli->CloseOutput();
+  const testing::ChildStatus status = cli->Wait(60000);
+  ASSERT_TRUE(status.exited) << "ended by signal " << status.signal << " after:\n" << cli->out();
+  EXPECT_EQ(status.exitCode, 0);
   EXPECT_EQ(ProgrammedPartitions().size(), RecordsOf(fw).size());
   ExpectWholeImagesOnly(fw, ProgrammedPartitions());
   EXPECT_TRUE(fs::is_empty(Bus().parent_path() / "tmp")) << "the payload folder was left behind";
@@ -113,16 +69,14 @@ TEST_F(StopSignalTest, ClosedOutputNeverStopsTheProgramming) {
 TEST_F(StopSignalTest, FirstSignalFinishesTheImageInProgressThenStops) {
   StartSim({"WX2040"}, kSlowFlash);
   const fs::path fw = MakeFirmware("WX2040", "fw.fq");
-  int output = -1;
-  const pid_t cli = StartUpdate(fw, &output);
-  ASSERT_GT(cli, 0);
+  const auto cli = StartUpdate(fw);
+  ASSERT_TRUE(cli->Started()) << cli->startError();
   WaitForTrace("programming MAIN", 1);
-  ::kill(cli, SIGINT);
-  const std::string text = Drain(output);
-  ::close(output);
-  const int status = WaitStatus(cli);
-  ASSERT_TRUE(WIFEXITED(status)) << text;
-  EXPECT_EQ(WEXITSTATUS(status), 1) << text;
+  cli->Signal(SIGINT);
+  const testing::ChildStatus status = cli->Wait(60000);
+  const std::string& text = cli->out();
+  ASSERT_TRUE(status.exited) << text;
+  EXPECT_EQ(status.exitCode, 1) << text;
   EXPECT_NE(text.find("finishing the image in progress, then stopping"), std::string::npos) << text;
   EXPECT_NE(text.find("Error number: 0x10020"), std::string::npos) << text;
 
@@ -138,18 +92,16 @@ TEST_F(StopSignalTest, FirstSignalFinishesTheImageInProgressThenStops) {
 TEST_F(StopSignalTest, SecondSignalWithinThreeSecondsStopsAtOnce) {
   StartSim({"WX2040"}, kSlowFlash);
   const fs::path fw = MakeFirmware("WX2040", "fw.fq");
-  int output = -1;
-  const pid_t cli = StartUpdate(fw, &output);
-  ASSERT_GT(cli, 0);
+  const auto cli = StartUpdate(fw);
+  ASSERT_TRUE(cli->Started()) << cli->startError();
   WaitForTrace("programming MAIN", 1);
-  ::kill(cli, SIGTERM);
+  cli->Signal(SIGTERM);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  ::kill(cli, SIGTERM);
-  const int status = WaitStatus(cli);
-  const std::string text = Drain(output);
-  ::close(output);
-  ASSERT_TRUE(WIFSIGNALED(status)) << text;
-  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  cli->Signal(SIGTERM);
+  const testing::ChildStatus status = cli->Wait(60000);
+  const std::string& text = cli->out();
+  ASSERT_FALSE(status.exited || status.timedOut) << text;
+  EXPECT_EQ(status.signal, SIGTERM);
   EXPECT_NE(text.find("finishing the image in progress, then stopping"), std::string::npos) << text;
   EXPECT_EQ(ProgrammedPartitions().back(), "MAIN");  // cut off inside MAIN
   EXPECT_TRUE(fs::is_empty(Bus().parent_path() / "tmp")) << "the payload folder was left behind";

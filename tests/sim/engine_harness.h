@@ -15,12 +15,22 @@ inline std::vector<uint8_t> Bytes(const std::string& text) {
   return std::vector<uint8_t>(text.begin(), text.end());
 }
 
-// A frame as the host's programmer builds it.
+// A frame as it goes over the wire, laid out here rather than by the host's encoder: lead 0xAB,
+// the count of the bytes after the length field (command, six parameters, payload) most
+// significant byte first, the command, the parameters (01 to 06 unless given).
 inline std::vector<uint8_t> FrameBytes(uint8_t command, uint32_t payloadLength,
                                        const uint8_t* parameters = nullptr) {
-  const CommandFrame frame = BuildCommandFrame(command, payloadLength, parameters);
-  const auto* raw = reinterpret_cast<const uint8_t*>(&frame);
-  return std::vector<uint8_t>(raw, raw + sizeof frame);
+  const uint32_t length = payloadLength + 7;
+  std::vector<uint8_t> frame = {0xAB,
+                                static_cast<uint8_t>(length >> 24),
+                                static_cast<uint8_t>(length >> 16),
+                                static_cast<uint8_t>(length >> 8),
+                                static_cast<uint8_t>(length),
+                                command};
+  const uint8_t defaults[6] = {1, 2, 3, 4, 5, 6};
+  const uint8_t* chosen = parameters != nullptr ? parameters : defaults;
+  frame.insert(frame.end(), chosen, chosen + 6);
+  return frame;
 }
 
 // The 12-byte field of CmdSize: the count in decimal, a NUL, filler.

@@ -6,6 +6,7 @@
 
 #include "programmer/partition_ops.h"
 #include "sim/firmware_maker.h"
+#include "tests/programmer/expected_checksum.h"
 #include "tests/sim/engine_harness.h"
 
 namespace fg::sim {
@@ -82,7 +83,7 @@ TEST(EngineWriter, ProgramsAWholePartitionWithExactlyDProgressReplies) {
       if (i == 5) continue;
       EXPECT_EQ(replies.steps[i], "OK\n") << "step " << i;
     }
-    EXPECT_EQ(replies.steps[5], Decimal(ImageChecksum(record.data(), c.length)));
+    EXPECT_EQ(replies.steps[5], Decimal(fg::test::ExpectedChecksum(record)));
 
     ASSERT_EQ(replies.program.size(), c.replies + 1);
     EXPECT_EQ(replies.program.back(), "OK\n");
@@ -111,9 +112,9 @@ TEST(EngineWriter, ChecksumFollowsTheHostsWordCount) {
   // 31 to 33 bytes: the odd tail bytes are not summed.
   record.resize(33, 0xFF);
   EXPECT_EQ(RecordChecksum(record.data(), record.size(), 3), expected);
-  // Wrapping modulo 2^32.
+  // Wrapping modulo 2^32: W = (34 - 6) / 4 = 7, five words of FFFFFFFF.
   std::vector<uint8_t> ones(26 + 8, 0xFF);
-  EXPECT_EQ(RecordChecksum(ones.data(), ones.size(), 3), ImageChecksum(ones.data(), 34));
+  EXPECT_EQ(RecordChecksum(ones.data(), ones.size(), 3), 0xFFFFFFFBu);
 }
 
 TEST(EngineWriter, ProgrammingSetsTheRegionsInstalledVersion) {
@@ -298,8 +299,8 @@ TEST(EngineWriter, TextAndPiecesOfAnyShapeDoNotConfuseIt) {
 
 TEST(EngineWriter, FaultsShowTheHostWhatItWouldSee) {
   const std::vector<uint8_t> record = Record(kWx2040SimFamily, 16, 7794);
-  const std::string checksum = Decimal(ImageChecksum(record.data(), 7794));
-  const std::string wrong = Decimal(ImageChecksum(record.data(), 7794) + 1);
+  const std::string checksum = Decimal(fg::test::ExpectedChecksum(record));
+  const std::string wrong = Decimal(fg::test::ExpectedChecksum(record) + 1);
   const std::vector<std::string> ok7 = {"OK\n", "OK\n", "OK\n", "OK\n", "OK\n", checksum, "OK\n"};
   const std::vector<std::string> fullStream = {"eras:67\n", "prog:67\n", "RtnOk\n", "RtnOk\n", "OK\n"};
 

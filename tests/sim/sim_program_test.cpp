@@ -2,23 +2,21 @@
 // their trace, state folder and clean exit on SIGTERM.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "firmware/firmware_header.h"
 #include "firmware/image_index.h"
 #include "tests/simbus/temp_bus_folder.h"
+#include "tests/support/child_process.h"
 #include "visa/visa.h"
 
 namespace fg {
@@ -26,92 +24,16 @@ namespace {
 
 using namespace fg::visa;
 
-// A child process whose standard output (and error) the test reads.
-class Child {
- public:
-  explicit Child(std::vector<std::string> args) {
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(pipeFds[1], STDOUT_FILENO);
-      ::dup2(pipeFds[1], STDERR_FILENO);
-      std::vector<char*> argv;
-      for (std::string& arg : args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    ::close(pipeFds[1]);
-    out_ = pipeFds[0];
-  }
-  ~Child() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) ::close(out_);
-  }
+// Waits that only a hung program would run into.
+constexpr int kProgramEndsMs = 60000;
+constexpr int kStartsMs = 20000;
 
-  // Reads output until `text` has appeared or the deadline passed; true when it appeared.
-  bool WaitFor(const std::string& text, int timeoutMs = 20000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (output_.find(text) == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          end - std::chrono::steady_clock::now());
-      if (left.count() <= 0 || !ReadSome(static_cast<int>(left.count()))) return false;
-    }
-    return true;
-  }
-  // Sends a signal and collects the exit status and the rest of the output.
-  int Stop(int signal) {
-    ::kill(pid_, signal);
-    return Wait();
-  }
-  int Wait() {
-    while (ReadSome(20000)) {
-    }
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  // Like Wait, but kills the child when it has not ended within `timeoutMs`: -1 then.
-  int WaitWithin(int timeoutMs) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    int status = 0;
-    while (::waitpid(pid_, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > end) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-        return -1;
-      }
-      ReadSome(20);
-    }
-    while (ReadSome(0)) {
-    }
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  pid_t pid() const { return pid_; }
-  const std::string& output() const { return output_; }
-
- private:
-  bool ReadSome(int timeoutMs) {
-    pollfd fd{out_, POLLIN, 0};
-    if (::poll(&fd, 1, timeoutMs) <= 0) return false;
-    char buffer[4096];
-    const ssize_t n = ::read(out_, buffer, sizeof buffer);
-    if (n <= 0) return false;
-    output_.append(buffer, static_cast<size_t>(n));
-    return true;
-  }
-
-  pid_t pid_ = -1;
-  int out_ = -1;
-  std::string output_;
-};
+// A program whose standard output and error the test reads, on one pipe.
+std::unique_ptr<fg::testing::ChildProcess> Start(const std::vector<std::string>& args) {
+  fg::testing::ChildOptions options;
+  options.args = args;
+  return std::make_unique<fg::testing::ChildProcess>(options);
+}
 
 std::string Ask(const std::string& resource, const std::string& command) {
   ViSession rm = VI_NULL;
@@ -142,9 +64,10 @@ std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
 TEST(SimProgram, MakeFirmwareWritesTheFileItWasAskedFor) {
   fg::testing::TempBusFolder scratch;  // a private folder, removed afterwards
   const std::string out = scratch.path() + "/wx2050.fq";
-  Child make({FG_SIM_PATH, "make-firmware", "WX2050", out, "--omit", "OEM", "--version",
-              "MAIN=1.30", "--oversize", "XP2", "--revision", "3.00", "--seed", "9"});
-  ASSERT_EQ(make.Wait(), 0) << make.output();
+  const auto make = Start({FG_SIM_PATH, "make-firmware", "WX2050", out, "--omit", "OEM",
+                           "--version", "MAIN=1.30", "--oversize", "XP2", "--revision", "3.00",
+                           "--seed", "9"});
+  ASSERT_EQ(make->Wait(kProgramEndsMs).Code(), 0) << make->out();
 
   std::FILE* file = std::fopen(out.c_str(), "rb");
   ASSERT_NE(file, nullptr);
@@ -171,33 +94,33 @@ TEST(SimProgram, MakeFirmwareWritesTheFileItWasAskedFor) {
         std::vector<std::string>{FG_SIM_PATH, "--fault", "sometimes", "WX2040"},
         std::vector<std::string>{FG_SIM_PATH, "--versions", "WX2040=1.0", "WX2040"},
         std::vector<std::string>{FG_SIM_PATH}}) {
-    Child refused(bad);
-    EXPECT_EQ(refused.Wait(), 2) << bad.back() << ": " << refused.output();
+    const auto refused = Start(bad);
+    EXPECT_EQ(refused->Wait(kProgramEndsMs).Code(), 2) << bad.back() << ": " << refused->out();
   }
 }
 
 TEST(SimProgram, RunsInstrumentsUntilSigtermAndCleansUp) {
   fg::testing::TempBusFolder bus;
   const std::string state = bus.path() + "-state";
-  Child sim({FG_SIM_PATH, "--fast", "--bus", bus.path(), "--state", state, "--versions",
-             "CLI2040=2.01-01-01-01-01-0100", "WX2040:CLI2040",
-             "WX2050:CLI2050"});
-  ASSERT_TRUE(sim.WaitFor("Ctrl-C stops")) << sim.output();
+  const auto sim = Start({FG_SIM_PATH, "--fast", "--bus", bus.path(), "--state", state,
+                          "--versions", "CLI2040=2.01-01-01-01-01-0100", "WX2040:CLI2040",
+                          "WX2050:CLI2050"});
+  ASSERT_TRUE(sim->WaitForOutput("Ctrl-C stops", kStartsMs)) << sim->out();
   // The host's own search lists both (the bus folder reaches it through the environment).
-  Child list({FG_CLI_PATH, "list"});
-  EXPECT_EQ(list.Wait(), 0);
-  EXPECT_NE(list.output().find("USB0::0x2E5B::0x3A01::CLI2040::INSTR"), std::string::npos)
-      << list.output();
-  EXPECT_NE(list.output().find("USB0::0x2E5B::0x3A02::CLI2050::INSTR"), std::string::npos);
+  const auto list = Start({FG_CLI_PATH, "list"});
+  EXPECT_EQ(list->Wait(kProgramEndsMs).Code(), 0);
+  EXPECT_NE(list->out().find("USB0::0x2E5B::0x3A01::CLI2040::INSTR"), std::string::npos)
+      << list->out();
+  EXPECT_NE(list->out().find("USB0::0x2E5B::0x3A02::CLI2050::INSTR"), std::string::npos);
   EXPECT_EQ(Ask("USB0::0x2E5B::0x3A01::CLI2040::INSTR", "*IDN?\n"),
             "VANDRELL,WX2040,CLI2040,2.01-01-01-01-01-0100\n");
   EXPECT_EQ(Ask("USB0::0x2E5B::0x3A02::CLI2050::INSTR", "*IDN?\n"),
             "VANDRELL,WX2050,CLI2050,1.10-01-01\n");
   Ask("USB0::0x2E5B::0x3A02::CLI2050::INSTR", "DISP:TEXT \"from the test\"\n");
-  ASSERT_TRUE(sim.WaitFor("display shows \"from the test\"")) << sim.output();
-  EXPECT_NE(sim.output().find("CLI2040 <- *IDN?"), std::string::npos) << sim.output();
+  ASSERT_TRUE(sim->WaitForOutput("display shows \"from the test\"", kStartsMs)) << sim->out();
+  EXPECT_NE(sim->out().find("CLI2040 <- *IDN?"), std::string::npos) << sim->out();
 
-  EXPECT_EQ(sim.Stop(SIGTERM), 0) << sim.output();
+  EXPECT_EQ(sim->Stop(SIGTERM, kProgramEndsMs).Code(), 0) << sim->out();
   EXPECT_TRUE(std::filesystem::is_empty(bus.path()));  // no bus entry left behind
   EXPECT_EQ(ReadFile(std::filesystem::path(state) / "CLI2040" / "versions"),
             std::vector<uint8_t>({'2', '.', '0', '1', '-', '0', '1', '-', '0', '1', '-', '0', '1',
@@ -205,13 +128,13 @@ TEST(SimProgram, RunsInstrumentsUntilSigtermAndCleansUp) {
   EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(state) / "CLI2050" / "XP2.bin"));
 
   // The state comes back with the next run.
-  Child again({FG_SIM_PATH, "--fast", "--quiet", "--bus", bus.path(), "--state", state,
-               "WX2040:CLI2040"});
-  ASSERT_TRUE(again.WaitFor("Ctrl-C stops")) << again.output();
+  const auto again = Start({FG_SIM_PATH, "--fast", "--quiet", "--bus", bus.path(), "--state",
+                            state, "WX2040:CLI2040"});
+  ASSERT_TRUE(again->WaitForOutput("Ctrl-C stops", kStartsMs)) << again->out();
   EXPECT_EQ(Ask("USB0::0x2E5B::0x3A01::CLI2040::INSTR", "*IDN?\n"),
             "VANDRELL,WX2040,CLI2040,2.01-01-01-01-01-0100\n");
-  EXPECT_EQ(again.Stop(SIGINT), 0);
-  EXPECT_EQ(again.output().find("<-"), std::string::npos);  // --quiet
+  EXPECT_EQ(again->Stop(SIGINT, kProgramEndsMs).Code(), 0);
+  EXPECT_EQ(again->out().find("<-"), std::string::npos);  // --quiet
   std::error_code ignored;
   std::filesystem::remove_all(state, ignored);
 }
@@ -220,18 +143,19 @@ TEST(SimProgram, RunsInstrumentsUntilSigtermAndCleansUp) {
 // fills with every search's probe. Searches and the other instrument must not wait for it.
 TEST(SimProgram, StoppedInstrumentHoldsUpNoSearchAndNoOtherInstrument) {
   fg::testing::TempBusFolder bus;
-  Child frozen({FG_SIM_PATH, "--fast", "--quiet", "--bus", bus.path(), "WX2040:FROZEN"});
-  Child live({FG_SIM_PATH, "--fast", "--quiet", "--bus", bus.path(), "WX2040:LIVE"});
-  ASSERT_TRUE(frozen.WaitFor("Ctrl-C stops")) << frozen.output();
-  ASSERT_TRUE(live.WaitFor("Ctrl-C stops")) << live.output();
-  ASSERT_EQ(::kill(frozen.pid(), SIGSTOP), 0);
+  const auto frozen =
+      Start({FG_SIM_PATH, "--fast", "--quiet", "--bus", bus.path(), "WX2040:FROZEN"});
+  const auto live = Start({FG_SIM_PATH, "--fast", "--quiet", "--bus", bus.path(), "WX2040:LIVE"});
+  ASSERT_TRUE(frozen->WaitForOutput("Ctrl-C stops", kStartsMs)) << frozen->out();
+  ASSERT_TRUE(live->WaitForOutput("Ctrl-C stops", kStartsMs)) << live->out();
+  ASSERT_TRUE(frozen->Signal(SIGSTOP));
 
   // More searches than the listening backlog holds, each well within a second or two.
   for (int i = 0; i < 24; ++i) {
-    Child list({FG_CLI_PATH, "list"});
-    ASSERT_EQ(list.WaitWithin(5000), 0) << "search " << i << ": " << list.output();
-    EXPECT_NE(list.output().find("USB0::0x2E5B::0x3A01::LIVE::INSTR"), std::string::npos)
-        << list.output();
+    const auto list = Start({FG_CLI_PATH, "list"});
+    ASSERT_EQ(list->Wait(5000).Code(), 0) << "search " << i << ": " << list->out();
+    EXPECT_NE(list->out().find("USB0::0x2E5B::0x3A01::LIVE::INSTR"), std::string::npos)
+        << list->out();
   }
   EXPECT_EQ(Ask("USB0::0x2E5B::0x3A01::LIVE::INSTR", "*IDN?\n"),
             "VANDRELL,WX2040,LIVE,2.00-01-01-01-01-0100\n");
@@ -239,9 +163,9 @@ TEST(SimProgram, StoppedInstrumentHoldsUpNoSearchAndNoOtherInstrument) {
   EXPECT_EQ(Ask("USB0::0x2E5B::0x3A01::FROZEN::INSTR", "*IDN?\n"), "<cannot open>");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
 
-  ::kill(frozen.pid(), SIGCONT);
-  EXPECT_EQ(frozen.Stop(SIGTERM), 0) << frozen.output();
-  EXPECT_EQ(live.Stop(SIGTERM), 0) << live.output();
+  frozen->Signal(SIGCONT);
+  EXPECT_EQ(frozen->Stop(SIGTERM, kProgramEndsMs).Code(), 0) << frozen->out();
+  EXPECT_EQ(live->Stop(SIGTERM, kProgramEndsMs).Code(), 0) << live->out();
 }
 
 // A serial that could name a path is refused before anything is written for it.
@@ -249,9 +173,10 @@ TEST(SimProgram, RefusedSerialWritesNothingOutsideTheStateFolder) {
   fg::testing::TempBusFolder bus;
   const std::filesystem::path state = std::filesystem::path(bus.path()) / "state";
   std::filesystem::create_directory(state);
-  Child sim({FG_SIM_PATH, "--fast", "--bus", bus.path(), "--state", state.string(), "WX2040:../x"});
-  EXPECT_EQ(sim.Wait(), 2) << sim.output();
-  EXPECT_NE(sim.output().find("invalid serial"), std::string::npos) << sim.output();
+  const auto sim =
+      Start({FG_SIM_PATH, "--fast", "--bus", bus.path(), "--state", state.string(), "WX2040:../x"});
+  EXPECT_EQ(sim->Wait(kProgramEndsMs).Code(), 2) << sim->out();
+  EXPECT_NE(sim->out().find("invalid serial"), std::string::npos) << sim->out();
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(bus.path()) / "x"));
   EXPECT_TRUE(std::filesystem::is_empty(state));
 }

@@ -12,6 +12,7 @@
 #include "programmer/programmer_ops.h"
 #include "sim/firmware_maker.h"
 #include "sim/sim_instrument.h"
+#include "tests/sim/engine_harness.h"
 #include "tests/simbus/temp_bus_folder.h"
 #include "visa/visa.h"
 
@@ -268,9 +269,7 @@ TEST_F(SimOverVisa, SilenceLongRepliesRefusalsAndMalformedFrames) {
   EXPECT_EQ(head.size() + tail.size(), kLongReplySize);
 
   // A frame of 13 bytes, then a proper reset.
-  std::vector<uint8_t> frame(12);
-  const CommandFrame reset = BuildCommandFrame(CmdReset, 0, kResetFrameParameters);
-  std::memcpy(frame.data(), &reset, 12);
+  const std::vector<uint8_t> frame = testing::FrameBytes(CmdReset, 0, kResetFrameParameters);
   std::vector<uint8_t> longer = frame;
   longer.push_back(0);
   ASSERT_EQ(Write(session, longer), VI_SUCCESS);
@@ -281,16 +280,10 @@ TEST_F(SimOverVisa, SilenceLongRepliesRefusalsAndMalformedFrames) {
   // No reply: the host's read times out (the instrument will never answer, so the short
   // timeout cannot be missed by a slow machine).
   const std::vector<uint8_t> record = Record(kWx2040SimFamily, 16, 100);
-  const CommandFrame data = BuildCommandFrame(CmdData, 100, nullptr);
-  ASSERT_EQ(Write(session, std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(&data),
-                                                reinterpret_cast<const uint8_t*>(&data) + 12)),
-            VI_SUCCESS);
+  ASSERT_EQ(Write(session, testing::FrameBytes(CmdData, 100)), VI_SUCCESS);
   ASSERT_EQ(Write(session, record), VI_SUCCESS);
   EXPECT_EQ(Read(session, &status), "OK\n");
-  const CommandFrame dataEnd = BuildCommandFrame(CmdDataEnd, 0, nullptr);
-  ASSERT_EQ(Write(session, std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(&dataEnd),
-                                                reinterpret_cast<const uint8_t*>(&dataEnd) + 12)),
-            VI_SUCCESS);
+  ASSERT_EQ(Write(session, testing::FrameBytes(CmdDataEnd, 0)), VI_SUCCESS);
   viSetAttribute(session, VI_ATTR_TMO_VALUE, 300);
   Read(session, &status);
   EXPECT_EQ(status, VI_ERROR_TMO);

@@ -12,14 +12,24 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+// Three bulk-IN frames, written out byte by byte: kind 0x82, three zero bytes, the payload's
+// length least significant byte first, the payload.
 Bytes Stream() {
-  Bytes stream;
-  for (const std::string& payload : {std::string("first"), std::string(), std::string(1000, 'x')}) {
-    Bytes frame =
-        EncodeFrame(kFrameBulkIn, reinterpret_cast<const uint8_t*>(payload.data()), payload.size());
-    stream.insert(stream.end(), frame.begin(), frame.end());
-  }
+  Bytes stream = {0x82, 0, 0, 0, 5, 0, 0, 0, 'f', 'i', 'r', 's', 't',
+                  0x82, 0, 0, 0, 0, 0, 0, 0,
+                  0x82, 0, 0, 0, 0xE8, 0x03, 0, 0};
+  stream.insert(stream.end(), 1000, 'x');
   return stream;
+}
+
+TEST(FrameReaderTest, EncoderWritesTheSameBytes) {
+  Bytes encoded;
+  for (const std::string& payload : {std::string("first"), std::string(), std::string(1000, 'x')}) {
+    const Bytes frame =
+        EncodeFrame(kFrameBulkIn, reinterpret_cast<const uint8_t*>(payload.data()), payload.size());
+    encoded.insert(encoded.end(), frame.begin(), frame.end());
+  }
+  EXPECT_EQ(encoded, Stream());
 }
 
 TEST(FrameReaderTest, SameFramesWhateverTheChunking) {

@@ -4,12 +4,8 @@
 // the fault interrupted, which the instrument's trace names as the last one begun and the CLI's
 // plan as the first present image not programmed; no payload folder is left; no run exceeded
 // its deadline.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -18,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <set>
@@ -30,8 +27,7 @@
 #include "firmware/image_record.h"
 #include "programmer/partition_tables.h"
 #include "sim/flash_store.h"
-
-extern char** environ;
+#include "tests/support/child_process.h"
 
 namespace fg {
 namespace {
@@ -53,52 +49,21 @@ uint64_t EnvNumber(const char* name, uint64_t fallback) {
   return text != nullptr && text[0] != '\0' ? std::strtoull(text, nullptr, 10) : fallback;
 }
 
-struct Child {
-  pid_t pid = -1;
-};
-
-// Starts argv with `env` added to this process's environment, its output into `out`.
-Child Start(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-            const fs::path& out) {
-  std::vector<std::string> all(env);
-  for (char** e = environ; *e != nullptr; ++e) {
-    const std::string entry = *e;
-    bool replaced = false;
-    for (const std::string& mine : env)
-      replaced |= entry.compare(0, mine.find('=') + 1, mine, 0, mine.find('=') + 1) == 0;
-    if (!replaced) all.push_back(entry);
-  }
-  std::vector<char*> args, envp;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  for (const std::string& e : all) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-  Child child;
-  if (posix_spawn(&child.pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0)
-    child.pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return child;
+// Starts argv with `env` set over this process's environment, its output and errors into `out`.
+std::unique_ptr<testing::ChildProcess> Start(const std::vector<std::string>& argv,
+                                             const std::vector<std::string>& env,
+                                             const fs::path& out) {
+  testing::ChildOptions options;
+  options.args = argv;
+  options.env = env;
+  options.out = testing::ChildOutput::kFile;
+  options.outPath = out.string();
+  return std::make_unique<testing::ChildProcess>(options);
 }
 
 // Waits at most `seconds`; the exit status, 128 + signal, or -1 when it had to be killed.
-int Wait(Child child, double seconds) {
-  const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-  int status = 0;
-  while (waitpid(child.pid, &status, WNOHANG) == 0) {
-    if (Clock::now() > end) {
-      kill(child.pid, SIGKILL);
-      waitpid(child.pid, nullptr, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+int Wait(testing::ChildProcess& child, double seconds) {
+  return child.Wait(static_cast<int>(seconds * 1000)).Code();
 }
 
 struct Model {
@@ -131,18 +96,18 @@ class Lane {
     // Two packages with the same versions and different bytes: every update changes the flash.
     for (int seed : {1, 2}) {
       const fs::path file = root_ / ("fw" + std::to_string(seed) + ".fq");
-      const Child make = Start({FG_SIM_PATH, "make-firmware", model_.name, file.string(), "--seed",
-                                std::to_string(seed)},
-                               {}, root_ / "make.out");
-      ASSERT_EQ(Wait(make, 60), 0) << ReadFile(root_ / "make.out");
+      const auto make = Start({FG_SIM_PATH, "make-firmware", model_.name, file.string(), "--seed",
+                               std::to_string(seed)},
+                              {}, root_ / "make.out");
+      ASSERT_EQ(Wait(*make, 60), 0) << ReadFile(root_ / "make.out");
       files_.push_back(file);
       images_.push_back(Images(file));
     }
     // The instrument's flash before the first update: whatever the simulator starts with.
-    const Child sim = StartSim("", false);
-    ASSERT_TRUE(WaitOnBus()) << ReadFile(root_ / "sim.out");
-    kill(sim.pid, SIGTERM);
-    ASSERT_EQ(Wait(sim, 30), 0);
+    const auto sim = StartSim("", false);
+    ASSERT_TRUE(WaitOnBus(*sim)) << ReadFile(root_ / "sim.out");
+    sim->Signal(SIGTERM);
+    ASSERT_EQ(Wait(*sim, 30), 0);
     flash_ = ReadFlash();
   }
 
@@ -152,12 +117,10 @@ class Lane {
     const std::string what = std::string(model_.serial) + " fw" + std::to_string(file + 1) +
                              (draw.normalStart ? " from normal mode" : "") + " fault '" +
                              draw.fault + "': ";
-    const Child sim = StartSim(draw.fault, draw.normalStart);
-    if (!WaitOnBus()) {
+    const auto sim = StartSim(draw.fault, draw.normalStart);
+    if (!WaitOnBus(*sim)) {
       failures->push_back(what + "the simulator did not start: " + ReadFile(root_ / "sim.out"));
-      kill(sim.pid, SIGKILL);
-      Wait(sim, 5);
-      return;
+      return;  // the simulator is killed as `sim` goes
     }
     const auto start = Clock::now();
     // Mostly the instrument is in writer mode already, as a failed update leaves it, which
@@ -166,16 +129,16 @@ class Lane {
     const std::string resource = std::string("USB0::0x2E5B::") +
                                  (draw.normalStart ? model_.normalProduct : "0x3A01") +
                                  "::" + model_.serial + "::INSTR";
-    const Child cli = Start(
+    const auto cli = Start(
         {FG_CLI_PATH, "update", files_[static_cast<size_t>(file)].string(), "--device", resource,
          "--yes", "--json", "--quiet"},
         {"FLINTGATE_SIMBUS=" + (root_ / "bus").string(), "TMPDIR=" + (root_ / "tmp").string()},
         root_ / "cli.out");
-    const int status = Wait(cli, kRunDeadlineSeconds);
+    const int status = Wait(*cli, kRunDeadlineSeconds);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     *longest = std::max(*longest, seconds);
-    kill(sim.pid, SIGTERM);
-    if (Wait(sim, 30) != 0) failures->push_back(what + "the simulator did not stop cleanly");
+    sim->Signal(SIGTERM);
+    if (Wait(*sim, 30) != 0) failures->push_back(what + "the simulator did not stop cleanly");
     if (status < 0) {
       failures->push_back(what + "the run exceeded its deadline of " +
                           std::to_string(kRunDeadlineSeconds) + " s");
@@ -189,7 +152,7 @@ class Lane {
   }
 
  private:
-  Child StartSim(const std::string& fault, bool normalStart) {
+  std::unique_ptr<testing::ChildProcess> StartSim(const std::string& fault, bool normalStart) {
     fs::remove(root_ / "sim.out");
     std::vector<std::string> argv = {FG_SIM_PATH,
                                      std::string(model_.name) + ":" + model_.serial,
@@ -209,13 +172,8 @@ class Lane {
     return Start(argv, {}, root_ / "sim.out");
   }
 
-  bool WaitOnBus() const {
-    const auto end = Clock::now() + std::chrono::seconds(20);
-    while (ReadFile(root_ / "sim.out").find("on the bus") == std::string::npos) {
-      if (Clock::now() > end) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+  static bool WaitOnBus(testing::ChildProcess& sim) {
+    return sim.WaitForOutput("on the bus", 20000);
   }
 
   // The bytes each partition holds once a record of the package was programmed into it (the
