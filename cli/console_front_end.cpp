@@ -1,4 +1,4 @@
-#include "sequence/console_front_end.h"
+#include "cli/console_front_end.h"
 
 #include <cctype>
 
@@ -27,7 +27,9 @@ ConsoleFrontEnd::ConsoleFrontEnd(const ConsoleSettings& settings, const DeviceLi
   ops_.owner = this;
   ops_.AppendLog = [](void* o, const char* text) { Self(o)->AppendLog(text); };
   ops_.AppendLogLine = [](void* o, const char* text) { Self(o)->AppendLogLine(text); };
-  ops_.ClearLog = [](void* o) { Self(o)->log_.Clear(); };
+  ops_.ClearLog = [](void* o) {
+    Self(o)->log_.Clear();
+  };
   ops_.MessageBox = [](void* o, const char* text, const char* caption, BoxIcon) {
     Self(o)->MessageBox(text, caption);
   };

@@ -1,4 +1,4 @@
-#include "sequence/instrument_console.h"
+#include "cli/instrument_console.h"
 
 #include <cstring>
 
