@@ -212,39 +212,38 @@ void CUpdaterDlg::MakeBold(QWidget* control) {
 void CUpdaterDlg::AppendLog(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::string text = FormatV(format, args);
+  const std::string text = FormatV(format, args);
   va_end(args);
-  AppendLogText(text);
+  m_log.AppendText(text);
+  ShowLog();
 }
 
 void CUpdaterDlg::AppendLogLine(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::string text = FormatV(format, args);
+  const std::string text = FormatV(format, args);
   va_end(args);
-  AppendLogText(text + "\r\n");
+  m_log.AppendLine(text);
+  ShowLog();
 }
 
 void CUpdaterDlg::LogErrorNumber(int32_t number) {
-  AppendLogLine("Error number: 0x%04X", static_cast<unsigned>(number));
+  AppendLogLine("%s", ErrorNumberLine(number).c_str());
 }
 
 void CUpdaterDlg::ClearLog() {
-  m_logText.clear();
+  m_log.Clear();
   static_cast<QPlainTextEdit*>(Control(IDC_LOG))->setPlainText(QString());
 }
 
 void CUpdaterDlg::AppendNoteLine(const char* text) {
-  const size_t lastBreak = m_logText.rfind("\r\n");
-  const size_t at = lastBreak == std::string::npos ? 0 : lastBreak + 2;
-  m_logText.insert(at, std::string(text) + "\r\n");
-  AppendLogText(std::string());
+  m_log.InsertNoteLine(text);
+  ShowLog();
 }
 
-void CUpdaterDlg::AppendLogText(const std::string& text) {
-  m_logText += text;
+void CUpdaterDlg::ShowLog() {
   auto* log = static_cast<QPlainTextEdit*>(Control(IDC_LOG));
-  log->setPlainText(ToDisplayText(m_logText));
+  log->setPlainText(ToDisplayText(m_log.Text()));
   // Shown at once, so that the line is there while a long operation blocks the window; then
   // the last line is scrolled into view.
   log->viewport()->repaint();

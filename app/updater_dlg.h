@@ -12,6 +12,7 @@
 #include "link/device_search.h"
 #include "sequence/file_selection.h"
 #include "sequence/front_end.h"
+#include "sequence/run_log.h"
 
 class QCloseEvent;
 class QProgressBar;
@@ -57,7 +58,7 @@ class CUpdaterDlg : public QDialog {
   void LogErrorNumber(int32_t number);
   void ClearLog();
   // The log's text exactly as written, line breaks as "\r\n".
-  const std::string& LogText() const { return m_logText; }
+  std::string LogText() const { return m_log.Text(); }
 
   // The Device field in view and the device list hidden, and the reverse.
   void ShowDeviceField();
@@ -112,7 +113,8 @@ class CUpdaterDlg : public QDialog {
   FrontEndOps MakeFrontEnd();
   void OnInitDialog();
   void SetCloseCommandEnabled(bool enabled);
-  void AppendLogText(const std::string& text);
+  // Shows the log's text in control 1020 with its last line in view.
+  void ShowLog();
   void DeleteTempFile();
   void UpdateDeviceListVisibility();
   // A line put above the log's unfinished last line ("Updating ... "), which stays last.
@@ -139,7 +141,7 @@ class CUpdaterDlg : public QDialog {
   bool m_searching = false;      // VISA searches off the window's thread
   ResourceSearch m_search{};
   const ResourceSearch* m_previousSearch = nullptr;
-  std::string m_logText;
+  RunLog m_log;
   HelpWindow* m_helpWindow = nullptr;
 };
 

@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/console_front_end.h"
 #include "cli/update_output.h"
 #include "cli/update_set_command.h"
 #include "link/device_search.h"
 #include "programmer/writer_mode.h"
-#include "sequence/console_front_end.h"
 #include "sequence/file_selection.h"
 #include "sequence/payload_folder.h"
 #include "sequence/run_texts.h"

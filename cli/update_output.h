@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "catalog/updater_ops.h"
-#include "sequence/console_front_end.h"
+#include "cli/console_front_end.h"
 
 namespace fg::cli {
 

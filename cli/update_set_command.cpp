@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/console_front_end.h"
+#include "cli/instrument_console.h"
+#include "cli/progress_board.h"
 #include "link/device_search.h"
-#include "sequence/console_front_end.h"
 #include "sequence/file_selection.h"
-#include "sequence/instrument_console.h"
 #include "sequence/payload_folder.h"
-#include "sequence/stop_signals.h"
-#include "sequence/progress_board.h"
 #include "sequence/run_texts.h"
+#include "sequence/stop_signals.h"
 #include "sequence/update_run.h"
 #include "sequence/update_set.h"
 #include "updater/updater_families.h"

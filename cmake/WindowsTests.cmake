@@ -15,7 +15,7 @@ foreach(name gtest gtest_main gmock)
   endif()
 endforeach()
 
-set(FG_WINDOWS_TEST_AREAS catalog firmware programmer updater sequence util)
+set(FG_WINDOWS_TEST_AREAS catalog firmware programmer updater sequence util cli)
 foreach(area ${FG_WINDOWS_TEST_AREAS})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${area}/*.cpp)
   # The payload folder's POSIX tests fork (tests/windows covers the folder on Windows); the
@@ -25,6 +25,7 @@ foreach(area ${FG_WINDOWS_TEST_AREAS})
   add_executable(test_${area} ${sources})
   target_link_libraries(test_${area} PRIVATE flintgate_core flintgate_visa flintgate_resources
     GTest::gtest GTest::gtest_main GTest::gmock nlohmann_json::nlohmann_json)
+  target_link_libraries(test_${area} PRIVATE ${FG_TEST_LIBRARIES_${area}})
   target_compile_definitions(test_${area} PRIVATE FG_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   fg_warnings(test_${area})
   # mingw's GCC 12 at -O3 takes some string concatenations in the tests for overlapping copies

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "catalog/updater_ops.h"
+#include "cli/console_front_end.h"
+#include "cli/progress_board.h"
 #include "link/device_search.h"
-#include "sequence/console_front_end.h"
 #include "sequence/front_end.h"
-#include "sequence/progress_board.h"
 
 namespace fg {
 

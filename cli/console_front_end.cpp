@@ -1,4 +1,4 @@
-#include "sequence/console_front_end.h"
+#include "cli/console_front_end.h"
 
 #include <cctype>
 
@@ -28,8 +28,7 @@ ConsoleFrontEnd::ConsoleFrontEnd(const ConsoleSettings& settings, const DeviceLi
   ops_.AppendLog = [](void* o, const char* text) { Self(o)->AppendLog(text); };
   ops_.AppendLogLine = [](void* o, const char* text) { Self(o)->AppendLogLine(text); };
   ops_.ClearLog = [](void* o) {
-    Self(o)->lines_.clear();
-    Self(o)->pending_.clear();
+    Self(o)->log_.Clear();
   };
   ops_.MessageBox = [](void* o, const char* text, const char* caption, BoxIcon) {
     Self(o)->MessageBox(text, caption);
@@ -46,12 +45,6 @@ ConsoleFrontEnd::ConsoleFrontEnd(const ConsoleSettings& settings, const DeviceLi
   };
   ops_.SetDeviceField = [](void* o, const char* text) { Self(o)->deviceField_ = text; };
   ops_.deviceList = deviceList;
-}
-
-std::vector<std::string> ConsoleFrontEnd::LogLines() const {
-  std::vector<std::string> lines = lines_;
-  if (!pending_.empty()) lines.push_back(pending_);
-  return lines;
 }
 
 double ConsoleFrontEnd::Elapsed() const {
@@ -74,11 +67,11 @@ void ConsoleFrontEnd::EraseProgress() {
   if (!progressShown_) return;
   Write(settings_.messages, kEraseLine);
   progressShown_ = false;
-  if (settings_.logIsTerminal) Write(settings_.logOut, pending_);
+  if (settings_.logIsTerminal) Write(settings_.logOut, log_.pending());
 }
 
 void ConsoleFrontEnd::AppendLog(const char* text) {
-  pending_ += text;
+  log_.AppendText(text);
   // Off a terminal only whole lines are written, so that nothing else lands inside a line.
   if (settings_.logIsTerminal) Write(settings_.logOut, text);
 }
@@ -89,29 +82,28 @@ void ConsoleFrontEnd::AppendLogLine(const char* text) {
     Write(settings_.messages, kEraseLine);
     progressShown_ = false;
   }
-  std::string line = pending_ + text;
+  const std::string& line = log_.AppendLine(text);
   if (settings_.logIsTerminal) {
     Write(settings_.logOut, (erased ? line : std::string(text)) + "\n");
   } else {
     Write(settings_.logOut, line + "\n");
   }
-  lines_.push_back(std::move(line));
-  pending_.clear();
 }
 
 void ConsoleFrontEnd::AppendNoteLine(const char* text) {
   EraseProgress();
+  const std::string& pending = log_.pending();
   if (settings_.logIsTerminal) {
-    Write(settings_.logOut, (pending_.empty() ? std::string() : "\n") + text + "\n" + pending_);
+    Write(settings_.logOut, (pending.empty() ? std::string() : "\n") + text + "\n" + pending);
   } else {
     Write(settings_.logOut, std::string(text) + "\n");
   }
-  lines_.emplace_back(text);
+  log_.InsertNoteLine(text);
 }
 
 void ConsoleFrontEnd::MessageBox(const char* text, const char* caption) {
   EraseProgress();
-  if (settings_.logIsTerminal && !pending_.empty()) Write(settings_.messages, "\n");
+  if (settings_.logIsTerminal && !log_.pending().empty()) Write(settings_.messages, "\n");
   Write(settings_.messages, std::string(caption) + ": " + text + "\n");
 }
 
@@ -160,7 +152,7 @@ void ConsoleFrontEnd::SetProgress(int32_t percent) {
     if (percent == lastPercent_ && second == lastSecond_ && progressShown_) return;
     lastPercent_ = percent;
     lastSecond_ = second;
-    const std::string prefix = settings_.logIsTerminal ? pending_ : std::string();
+    const std::string prefix = settings_.logIsTerminal ? log_.pending() : std::string();
     Write(settings_.messages, kEraseLine + prefix + text);
     progressShown_ = true;
     return;

@@ -10,13 +10,13 @@
 #include <thread>
 #include <vector>
 
-#include "sequence/console_front_end.h"
-#include "sequence/instrument_console.h"
-#include "sequence/progress_board.h"
+#include "cli/console_front_end.h"
+#include "cli/instrument_console.h"
+#include "cli/progress_board.h"
 #include "sequence/run_texts.h"
 #include "sequence/update_run.h"
-#include "scratch_folder.h"
-#include "sequence_fakes.h"
+#include "tests/sequence/scratch_folder.h"
+#include "tests/sequence/sequence_fakes.h"
 
 namespace fg {
 namespace {

@@ -10,6 +10,7 @@
 
 #include "catalog/updater_ops.h"
 #include "sequence/front_end.h"
+#include "sequence/run_log.h"
 
 namespace fg {
 
@@ -40,7 +41,8 @@ class ConsoleFrontEnd {
   void SetUpdater(const UpdaterOps* updater) { settings_.updater = updater; }
 
   // The complete log lines so far, a pending partial line last.
-  std::vector<std::string> LogLines() const;
+  std::vector<std::string> LogLines() const { return log_.Lines(); }
+  const RunLog& log() const { return log_; }
   // A whole line that goes above the pending partial line (as the window inserts its notes), so
   // that the partial line stays whole; on a terminal the partial text is written again below it.
   void AppendNoteLine(const char* text);
@@ -64,8 +66,7 @@ class ConsoleFrontEnd {
 
   ConsoleSettings settings_;
   FrontEndOps ops_{};
-  std::vector<std::string> lines_;
-  std::string pending_;         // text of AppendLog not yet ended by AppendLogLine
+  RunLog log_;
   bool progressShown_ = false;  // an in-place progress line is on the terminal
   int32_t lastPercent_ = -1;
   int32_t lastDecile_ = 0;

@@ -1,4 +1,4 @@
-#include "sequence/progress_board.h"
+#include "cli/progress_board.h"
 
 #include <algorithm>
 

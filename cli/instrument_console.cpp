@@ -1,4 +1,4 @@
-#include "sequence/instrument_console.h"
+#include "cli/instrument_console.h"
 
 #include <cstring>
 
@@ -77,8 +77,7 @@ void InstrumentConsole::AppendLog(const char* text) {
 
 void InstrumentConsole::AppendLogLine(const char* text) {
   Inner().AppendLogLine(Inner().owner, text);
-  const std::vector<std::string> lines = console_.LogLines();
-  board_->LogLine(row_, lines.empty() ? std::string(text) : lines.back());
+  board_->LogLine(row_, console_.log().finished().back());
   if (std::strcmp(text, kLogCompleted) == 0) board_->SetState(row_, "completed");
   if (std::strcmp(text, kLogDryRunPassed) == 0) board_->SetState(row_, "checks passed");
   if (StartsWith(text, kErrorNumberPrefix)) {
