@@ -10,6 +10,7 @@ namespace fg {
 
 inline constexpr size_t kIdentityFieldSize = 64;    // maker and model: 63 characters and a NUL
 inline constexpr size_t kIdentitySerialSize = 256;  // as long as a resource name may hold
+inline constexpr const char* kIdentityQuery = "*IDN?\n";
 inline constexpr const char* kWriterMaker = "WRITER";
 
 struct InstrumentIdentity {

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "link/device_link.h"
+#include "link/instrument_identity.h"
 #include "programmer/programmer_family.h"
 
 namespace fg {
@@ -10,7 +11,6 @@ namespace fg {
 inline constexpr uint32_t kWriterModeWaitMs = 4000;  // time the instrument gets to restart
 // The name under which either family's writer firmware enumerates (serial number in place of %s).
 inline constexpr const char* kWriterResourceFormat = "USB0::0x2E5B::0x3A01::%s::INSTR";
-inline constexpr const char* kIdentityQuery = "*IDN?\n";
 inline constexpr const char* kWriterIdentityPrefix = "WRITER";
 
 // The clock that the writer-mode wait watches, and how it pauses between looks at it.
