@@ -43,7 +43,7 @@ struct RuleState {
 
 struct UpdaterFamily;
 
-// A family's state block, the `context` word of its UpdaterOps. Init clears all of it.
+// A family's state block, the `context` word of its UpdaterOps. Init clears all of it but `env`.
 struct UpdaterContext {
   DeviceLink* link;                // created by Init; its owner is this context
   const ProgrammerOps* programmer;
@@ -61,6 +61,10 @@ struct UpdaterContext {
   const UpdaterFamily* family;
   RuleState rules[kMaxImageRules];
   int32_t programmerError;         // the programmer's number behind the latest failure 8
+  // The run this driver serves (BindUpdaterEnv): its link slots, which Init puts into the link
+  // and Connect and Finish call, and what the programmer finds through the link. Kept by Init;
+  // null: the defaults.
+  const RunEnv* env;
 };
 
 // What differs between the two driver families.
@@ -95,24 +99,15 @@ int32_t CheckPackage(const UpdaterFamily& family, const ProgrammerOps* programme
                      const ImageIndex* index, const char* idnReply, int32_t flags,
                      RuleState* states);
 
-// The link slots the drivers use: by default the VISA ones. Connect and Finish call them
-// directly with the context; Init installs them in every new link.
-struct DriverLinkSlots {
-  LinkOpenFn open;
-  LinkWriteFn write;
-  LinkReadFn read;
-  LinkCloseFn close;
-};
-
-// Installs the slots used from now on and returns the previous table; null restores VISA.
-// For tests that script the instrument's side, and for a front end that wraps the VISA slots.
-const DriverLinkSlots* InstallDriverLinkSlots(const DriverLinkSlots* slots);
+// The link slots of a driver's run: the env's, or the VISA slots over an UpdaterContext.
+const LinkSlots& DriverLinkSlotsOf(const RunEnv* env);
 
 namespace updater {
 
-// Creates a new link and clears the context. The link of the previous run is released here, so
-// a session of many updates holds one link at a time. 0, or 1 when no link can be created (the
-// context is then left as it was).
+// Creates a new link with the slots of the context's env and hands it that env, then clears
+// the context but its env. The link of the previous run is released here, so a session of many
+// updates holds one link at a time. 0, or 1 when no link can be created (the context is then
+// left as it was).
 int32_t Init(const UpdaterFamily& family, UpdaterContext* context, ProgressFn progressFn,
              void* progressOwner);
 // Opens the instrument and shows its resource name on its display. 0; 2 the name is longer than

@@ -106,6 +106,14 @@ UpdaterOps* CreateUpdaterInstance(const UpdaterOps* family) {
   return &instance->ops;
 }
 
+int32_t BindUpdaterEnv(const UpdaterOps* driver, const RunEnv* env) {
+  if (UpdaterFamilyOf(driver) == nullptr || driver->context == nullptr) return 1;
+  auto* context = static_cast<UpdaterContext*>(driver->context);
+  context->env = env;
+  if (context->link != nullptr) context->link->env = env;
+  return 0;
+}
+
 void ReleaseUpdaterInstance(UpdaterOps* instance) {
   if (instance == nullptr) return;
   auto* owner = reinterpret_cast<UpdaterInstance*>(instance);

@@ -1,6 +1,9 @@
 // The two update-driver families, bound into the catalogue rows of WX2040 and WX2050.
 #pragma once
+#include <cstdint>
+
 #include "catalog/updater_ops.h"
+#include "link/run_env.h"
 
 namespace fg {
 
@@ -15,5 +18,12 @@ extern const UpdaterOps kWx2050UpdaterOps;
 UpdaterOps* CreateUpdaterInstance(const UpdaterOps* family);
 // Releases the link of the instance's latest Init, then the instance. Null is ignored.
 void ReleaseUpdaterInstance(UpdaterOps* instance);
+
+// Gives the driver (a family's table or an instance) the context of the run it serves: the link
+// slots that its Init installs and its Connect and Finish call, and what the programmer reaches
+// through the link (clocks, writer-mode observer). Bound before Init, which keeps it; the run
+// unbinds it (null: the defaults) before `env` goes away. 0, or 1 for a table that is no driver
+// family of ours (such a driver brings its own).
+int32_t BindUpdaterEnv(const UpdaterOps* driver, const RunEnv* env);
 
 }  // namespace fg

@@ -105,19 +105,20 @@ class FakeProgrammer {
 
 inline const ProgrammerOps FakeProgrammer::kOps = {Connect, Program, Erase, Query, Close, CheckRecord};
 
-// A context of the test's own (not the family's static one), the link slots on a FakeLink, a
-// fake clock, and a private folder for payload files.
+// A context of the test's own (not the family's static one) whose run context has the link slots
+// on a FakeLink and a fake clock, and a private folder for payload files.
 class DriverTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(fg::platform::CreatePrivateTempFolder("fg-driver-test-", &folder_));
     FakeLink::current = &fake;
-    previousSlots_ = InstallDriverLinkSlots(&kFakeSlots);
+    env = *clock.env();
+    env.linkSlots = &kFakeSlots;
+    context.env = &env;
   }
   void TearDown() override {
     updater::Destroy(context.link);
     context.link = nullptr;
-    InstallDriverLinkSlots(previousSlots_);
     FakeLink::current = nullptr;
     std::filesystem::remove_all(folder_);
   }
@@ -141,16 +142,14 @@ class DriverTest : public testing::Test {
     static_cast<DriverTest*>(owner)->overall.push_back(percent);
   }
 
-  static constexpr DriverLinkSlots kFakeSlots = {FakeLink::Open, FakeLink::Write, FakeLink::Read,
-                                                 FakeLink::Close};
+  static constexpr LinkSlots kFakeSlots = {FakeLink::Open, FakeLink::Write, FakeLink::Read,
+                                           FakeLink::Close, nullptr};
   FakeLink fake;
   FakeClock clock;
+  RunEnv env{};  // the run context of every driver the test starts
   UpdaterContext context{};
   std::vector<int32_t> overall;
   std::string folder_;
-
- private:
-  const DriverLinkSlots* previousSlots_ = nullptr;
 };
 
 }  // namespace fg::test

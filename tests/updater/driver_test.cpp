@@ -38,6 +38,7 @@ TEST_F(DriverTest, InitStartsFromAClearedContextAndReleasesThePreviousLink) {
   Start(Wx2040, false);
   ASSERT_NE(context.link, nullptr);
   EXPECT_EQ(context.link->owner, &context);
+  EXPECT_EQ(context.link->env, &env) << "the programmer reaches the run through the link";
   EXPECT_EQ(context.link->progress, updater::ReportProgress);
   EXPECT_EQ(context.programmer, &kWx2040ProgrammerOps);
   EXPECT_EQ(context.index.capacity, 6);
@@ -54,6 +55,8 @@ TEST_F(DriverTest, InitStartsFromAClearedContextAndReleasesThePreviousLink) {
   EXPECT_STREQ(context.resourceName, "");
   EXPECT_EQ(context.doneWeight, 0u);
   EXPECT_EQ(context.progressOwner, this);
+  EXPECT_EQ(context.env, &env) << "the clear keeps the run context";
+  EXPECT_EQ(context.link->env, &env);
 }
 
 TEST_F(DriverTest, ManyRunsHoldOneLinkAtATime) {
@@ -425,6 +428,7 @@ TEST_F(DriverTest, PlanOfTheLatestUpdateThroughTheFamilyTable) {
   FakeProgrammer programmer;
   programmer.identity = kIdn2040;
   programmer.programFailures[3] = 0x107;
+  ASSERT_EQ(BindUpdaterEnv(&ops, &env), 0);
   ASSERT_EQ(ops.Init(ops.context, nullptr, nullptr), 0);
   shared->programmer = &FakeProgrammer::kOps;
   ASSERT_EQ(ops.Connect(ops.context, kName), 0);
@@ -456,9 +460,11 @@ TEST_F(DriverTest, PlanOfTheLatestUpdateThroughTheFamilyTable) {
   EXPECT_EQ(ReadUpdatePlan(&stranger, &plan), 1);
   EXPECT_EQ(ReadUpdatePlan(nullptr, &plan), 1);
 
-  // The shared context's link uses this test's slots: release it while they are installed.
+  // The shared context's link uses this test's slots: release it while they are there.
   ops.Destroy(shared->link);
   shared->link = nullptr;
+  EXPECT_EQ(BindUpdaterEnv(&ops, nullptr), 0);
+  EXPECT_EQ(BindUpdaterEnv(&stranger, &env), 1) << "a foreign driver brings its own";
 }
 
 TEST_F(DriverTest, InstancesOfAFamilyEachUpdateTheirOwnContext) {
@@ -485,6 +491,7 @@ TEST_F(DriverTest, InstancesOfAFamilyEachUpdateTheirOwnContext) {
   } runs[] = {{first, "USB0::0x2E5B::0x3A02::A::INSTR", &full, 0},
               {second, "USB0::0x2E5B::0x3A02::B::INSTR", &noXp2, 0x201}};
   for (const Run& r : runs) {
+    ASSERT_EQ(BindUpdaterEnv(r.ops, &env), 0);
     ASSERT_EQ(r.ops->Init(r.ops->context, nullptr, nullptr), 0);
     static_cast<UpdaterContext*>(r.ops->context)->programmer = &FakeProgrammer::kOps;
     ASSERT_EQ(r.ops->Connect(r.ops->context, r.name), 0);
@@ -503,7 +510,7 @@ TEST_F(DriverTest, InstancesOfAFamilyEachUpdateTheirOwnContext) {
   EXPECT_FALSE(b.rows[0].programmed || b.rows[1].present);
   EXPECT_EQ(a.totalWeight, 650u);
 
-  // Their links use this test's slots: release them while they are installed.
+  // Their links use this test's slots: release them while those are there.
   ReleaseUpdaterInstance(first);
   ReleaseUpdaterInstance(second);
   ReleaseUpdaterInstance(nullptr);
