@@ -52,7 +52,7 @@ int32_t ReadIdentity(UpdaterContext* c) {
 
 }  // namespace
 
-int32_t CheckPackage(const UpdaterFamily& family, const ProgrammerOps* programmer,
+int32_t CheckPackage(const DriverFamily& family, const ProgrammerOps* programmer,
                      const ImageIndex* index, const char* idnReply, int32_t flags,
                      RuleState* states) {
   int32_t first = 0;
@@ -91,7 +91,7 @@ const LinkSlots& DriverLinkSlotsOf(const RunEnv* env) {
 
 namespace updater {
 
-int32_t Init(const UpdaterFamily& family, UpdaterContext* context, ProgressFn progressFn,
+int32_t Init(const DriverFamily& family, UpdaterContext* context, ProgressFn progressFn,
              void* progressOwner) {
   const RunEnv* env = context->env;
   const LinkSlots& slots = DriverLinkSlotsOf(env);
@@ -141,7 +141,7 @@ int32_t Finish(UpdaterContext* context) {
 void Destroy(DeviceLink* link) { FreeDeviceLink(link); }
 
 int32_t Update(UpdaterContext* context, const char* payloadPath, int32_t flags) {
-  const UpdaterFamily* family = context->family;
+  const DriverFamily* family = context->family;
   if (family == nullptr || context->link == nullptr) return kDriverNoWriter;
   if (family->supplementUpTo != nullptr) {
     // Older main firmware needs the OEM image that later versions carry themselves.
@@ -164,7 +164,7 @@ int32_t Update(UpdaterContext* context, const char* payloadPath, int32_t flags) 
 }
 
 int32_t CheckAndProgram(UpdaterContext* context, const char* payloadPath, int32_t flags) {
-  const UpdaterFamily& family = *context->family;
+  const DriverFamily& family = *context->family;
   const ProgrammerOps* p = context->programmer;
   context->programmerError = 0;
   if (p->Connect(context->link, context->resourceName) != 0) return kDriverNoWriter;
@@ -189,7 +189,7 @@ int32_t CheckAndProgram(UpdaterContext* context, const char* payloadPath, int32_
 }
 
 int32_t TransferImages(UpdaterContext* context, const char* payloadPath) {
-  const UpdaterFamily& family = *context->family;
+  const DriverFamily& family = *context->family;
   File file(platform::OpenSharedFile(payloadPath, "rb"));
   if (!file) return kDriverPayloadUnreadable;
   // Every image is read before the first is programmed: a payload that cannot deliver one of

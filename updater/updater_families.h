@@ -1,15 +1,17 @@
-// The two update-driver families, bound into the catalogue rows of WX2040 and WX2050.
+// The two update-driver families behind the catalogue's tables (catalog/updater_ops.h), and
+// how a catalogue row maps to its driver.
 #pragma once
 #include <cstdint>
 
+#include "catalog/model_catalog.h"
 #include "catalog/updater_ops.h"
 #include "link/run_env.h"
 
 namespace fg {
 
-// One static context per family: the window's one update at a time.
-extern const UpdaterOps kWx2040UpdaterOps;
-extern const UpdaterOps kWx2050UpdaterOps;
+// Image index capacity for payloads of `model`: its driver family's, or the largest when the row
+// has no family bound (or there is no row).
+int32_t ImageCapacityForModel(const ModelInfo* model);
 
 // A driver of the same family as `family` (one of the tables above, or an instance of one) with
 // a context of its own, for an update that runs on its own thread beside others of the family.

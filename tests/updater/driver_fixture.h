@@ -100,7 +100,7 @@ class FakeProgrammer {
   static int32_t CheckRecord(int32_t partition, uint32_t blockId, uint32_t length) {
     return current->family->programmer->CheckRecord(partition, blockId, length);
   }
-  const UpdaterFamily* family = &kWx2040UpdaterFamily;
+  const DriverFamily* family = &kWx2040DriverFamily;
 };
 
 inline const ProgrammerOps FakeProgrammer::kOps = {Connect, Program, Erase, Query, Close, CheckRecord};
@@ -124,7 +124,7 @@ class DriverTest : public testing::Test {
   }
 
   // Init for the family, with the fake programmer in place of the real one.
-  void Start(const UpdaterFamily& family, bool fakeProgrammer = true) {
+  void Start(const DriverFamily& family, bool fakeProgrammer = true) {
     ASSERT_EQ(updater::Init(family, &context, RecordProgress, this), 0);
     if (fakeProgrammer) context.programmer = &FakeProgrammer::kOps;
     if (FakeProgrammer::current != nullptr) FakeProgrammer::current->family = &family;
