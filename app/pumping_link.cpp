@@ -40,14 +40,16 @@ PumpingRunEnv* PumpingRunEnv::FromSlotOwner(void* owner) {
 // other user of them, is blocked in the slot until the worker is done.
 int32_t PumpingRunEnv::Open(void* owner, const char* resourceName) {
   PumpingRunEnv* self = FromSlotOwner(owner);
-  return RunPumping(self->pump_, self->pumpOwner_,
-                    [owner, resourceName] { return VisaOpen<UpdaterContext>(owner, resourceName); });
+  return RunPumping(self->pump_, self->pumpOwner_, [owner, resourceName] {
+    return VisaOpen<UpdaterContext>(owner, resourceName);
+  });
 }
 
 int32_t PumpingRunEnv::Read(void* owner, uint8_t* buffer, uint32_t* count) {
   PumpingRunEnv* self = FromSlotOwner(owner);
-  return RunPumping(self->pump_, self->pumpOwner_,
-                    [owner, buffer, count] { return VisaRead<UpdaterContext>(owner, buffer, count); });
+  return RunPumping(self->pump_, self->pumpOwner_, [owner, buffer, count] {
+    return VisaRead<UpdaterContext>(owner, buffer, count);
+  });
 }
 
 int64_t PumpingRunEnv::Now(void* owner) {

@@ -48,7 +48,8 @@ const ResourceSearch& ResourceSearchOf(const RunEnv* env);
 int32_t EnumerateDevices(const RunEnv* env, const DeviceListOps* list, const char* expression);
 
 // No model: nothing. Else enumerate; exactly one found is selected, otherwise none is.
-void RefreshDeviceList(const RunEnv* env, const DeviceListOps* list, const ModelInfo* selectedModel);
+void RefreshDeviceList(const RunEnv* env, const DeviceListOps* list,
+                       const ModelInfo* selectedModel);
 
 // The device list of the window-free front ends (CLI, tests).
 class SortedDeviceList {

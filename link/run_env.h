@@ -66,11 +66,11 @@ struct ResourceSearch {
 };
 
 struct RunEnv {
-  const LinkSlots* linkSlots;
-  const WaitClock* waitClock;
-  const DeadlineClock* deadlineClock;
-  const WriterModeObserver* writerModeObserver;
-  const ResourceSearch* search;
+  const LinkSlots* linkSlots;           // the driver's link slots
+  const WaitClock* waitClock;           // the writer-mode wait and the reopen attempts
+  const DeadlineClock* deadlineClock;   // the deadlines of erasing and programming
+  const WriterModeObserver* writerModeObserver;  // the update run puts its own here
+  const ResourceSearch* search;         // device searches (file selection, run, list)
 };
 
 // The member of `env` in force: its own, or the default when env or the member is null.

@@ -78,7 +78,9 @@ struct FastClock {
                     std::chrono::steady_clock::now().time_since_epoch())
                     .count();
   }
-  static void Sleep(void*, uint32_t ms) { std::this_thread::sleep_for(std::chrono::microseconds(ms * 50)); }
+  static void Sleep(void*, uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::microseconds(ms * 50));
+  }
 };
 constexpr WaitClock kFastClock = {nullptr, FastClock::Now, FastClock::Sleep};
 
