@@ -12,7 +12,6 @@
 #include "app/pumping_link.h"
 #include "app/updater_dlg.h"
 #include "link/device_search.h"
-#include "programmer/writer_mode.h"
 #include "sequence/run_texts.h"
 #include "util/stop_request.h"
 #include "sequence/update_run.h"
@@ -46,6 +45,7 @@ struct CUpdaterDlg::FrontEnd {
   static void AppendLogLine(void* owner, const char* text) {
     Dlg(owner)->AppendLogLine("%s", text);
   }
+  static void AppendNoteLine(void* owner, const char* text) { Dlg(owner)->AppendNoteLine(text); }
   static void ClearLog(void* owner) { Dlg(owner)->ClearLog(); }
 
   static void MessageBox(void* owner, const char* text, const char* caption, BoxIcon icon) {
@@ -87,33 +87,21 @@ struct CUpdaterDlg::FrontEnd {
         ->setText(QString::fromLatin1(text));
   }
 
-  // The device search of the file selection, the drop-down and the run: the search installed
-  // before the window (VISA) on a worker thread, the window handling its events, and nothing
-  // startable meanwhile.
+  // The device search of the file selection, the drop-down and the run: the base env's search
+  // (VISA) on a worker thread, the window handling its events, and nothing startable meanwhile.
   static int32_t FindPumped(void* owner, const char* expression, std::vector<std::string>* names) {
     CUpdaterDlg* d = Dlg(owner);
     const ControlState saved = d->m_state;
     d->SetControlState(Busy);
     d->m_searching = true;
     const std::string text(expression);
-    const ResourceSearch* below = d->m_previousSearch;  // VISA, unless a test slowed it down
+    const ResourceSearch* below = d->m_runEnv.baseSearch();  // VISA, unless a test slowed it down
     const int32_t found = RunPumping(PumpMessages, d, [&text, names, below] {
       return below->Find(below->owner, text.c_str(), names);
     });
     d->m_searching = false;
     d->SetControlState(saved);
     return found;
-  }
-
-  static void OnWriterModeEvent(void* owner, WriterModeEvent event) {
-    switch (event) {
-      case WriterModeEvent::kWaitingForRestart:
-        Dlg(owner)->AppendNoteLine(kLogWaitingForRestart);
-        break;
-      case WriterModeEvent::kDidNotReturn:
-        Dlg(owner)->AppendNoteLine(kLogWriterDidNotReturn);
-        break;
-    }
   }
 };
 
@@ -122,6 +110,7 @@ FrontEndOps CUpdaterDlg::MakeFrontEnd() {
   fe.owner = this;
   fe.AppendLog = FrontEnd::AppendLog;
   fe.AppendLogLine = FrontEnd::AppendLogLine;
+  fe.AppendNoteLine = FrontEnd::AppendNoteLine;
   fe.ClearLog = FrontEnd::ClearLog;
   fe.MessageBox = FrontEnd::MessageBox;
   fe.Confirm = FrontEnd::Confirm;
@@ -133,7 +122,8 @@ FrontEndOps CUpdaterDlg::MakeFrontEnd() {
   fe.SetDeviceField = FrontEnd::SetDeviceField;
   fe.deviceList = m_deviceList->ops();
   m_search = {this, FrontEnd::FindPumped};
-  m_previousSearch = InstallResourceSearch(&m_search);
+  m_runEnv.SetSearch(&m_search);
+  fe.env = m_runEnv.env();
   return fe;
 }
 
@@ -164,7 +154,7 @@ void CUpdaterDlg::UpdateDeviceListVisibility() {
 }
 
 void CUpdaterDlg::RefreshDeviceList() {
-  fg::RefreshDeviceList(m_deviceList->ops(), m_file.selectedModel);
+  fg::RefreshDeviceList(m_runEnv.env(), m_deviceList->ops(), m_file.selectedModel);
 }
 
 void CUpdaterDlg::OnDeviceListDropDown() {
@@ -184,17 +174,13 @@ void CUpdaterDlg::OnUpdate() {
   m_updateRunning = true;
   m_programming = false;
   ClearStopRequest();  // a stop asked of an earlier run does not carry over
-  {
-    // While the instrument restarts, erases and programs, the window keeps repainting and
-    // answering; the log says what the writer-mode switch is waiting for.
-    ScopedPumpingLink pumping(FrontEnd::PumpMessages, this);
-    const WriterModeObserver observer{this, FrontEnd::OnWriterModeEvent};
-    const WriterModeObserver* previous = InstallWriterModeObserver(&observer);
-    UpdateRunOptions options;
-    options.pickAmongSeveral = true;
-    RunUpdate(&m_frontEnd, &m_file, m_tempPath.c_str(), options);
-    InstallWriterModeObserver(previous);
-  }
+  // While the instrument restarts, erases and programs, the window keeps repainting and
+  // answering (the front end's pumping env); the log says what the writer-mode switch is
+  // waiting for.
+  UpdateRunOptions options;
+  options.pickAmongSeveral = true;
+  options.noteRestartWait = true;
+  RunUpdate(&m_frontEnd, &m_file, m_tempPath.c_str(), options);
   CloseSignals::SetDeferring(false);
   m_programming = false;
   m_updateRunning = false;

@@ -5,8 +5,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "programmer/writer_mode.h"
-#include "updater/package_driver.h"
+#include "link/run_env.h"
 
 namespace fg::app {
 
@@ -16,19 +15,35 @@ inline constexpr int kPumpIntervalMs = 10;
 // is done; returns work's result. The caller sees one blocking call.
 int32_t RunPumping(void (*pump)(void*), void* owner, const std::function<int32_t()>& work);
 
-// For the lifetime of the object (one update run) the drivers use the VISA slots, except that
-// each open and read runs through RunPumping, and the writer-mode wait sleeps the same way. The
-// previous slots and clock come back afterwards.
-class ScopedPumpingLink {
+// The window's run context: the drivers' VISA slots, except that each open and read runs
+// through RunPumping, and the writer-mode wait sleeping the same way on the base's clock; the
+// rest (deadline clock, search) as the base has them. The base (a test's fakes) may be null.
+class PumpingRunEnv {
  public:
-  ScopedPumpingLink(void (*pump)(void*), void* owner);
-  ~ScopedPumpingLink();
-  ScopedPumpingLink(const ScopedPumpingLink&) = delete;
-  ScopedPumpingLink& operator=(const ScopedPumpingLink&) = delete;
+  PumpingRunEnv(void (*pump)(void*), void* owner, const RunEnv* base);
+  PumpingRunEnv(const PumpingRunEnv&) = delete;
+  PumpingRunEnv& operator=(const PumpingRunEnv&) = delete;
+
+  const RunEnv* env() const { return &env_; }
+  // The search the window's own search runs below its pumping (the base's, or VISA).
+  const ResourceSearch* baseSearch() const { return baseSearch_; }
+  // Puts the window's own search into the env.
+  void SetSearch(const ResourceSearch* search) { env_.search = search; }
 
  private:
-  const DriverLinkSlots* previousSlots_;
-  const WaitClock* previousClock_;
+  static PumpingRunEnv* FromSlotOwner(void* owner);
+  static int32_t Open(void* owner, const char* resourceName);
+  static int32_t Read(void* owner, uint8_t* buffer, uint32_t* count);
+  static int64_t Now(void* owner);
+  static void Sleep(void* owner, uint32_t milliseconds);
+
+  void (*pump_)(void*);
+  void* pumpOwner_;
+  const WaitClock* baseClock_;
+  const ResourceSearch* baseSearch_;
+  LinkSlots slots_;
+  WaitClock clock_;
+  RunEnv env_;
 };
 
 }  // namespace fg::app

@@ -56,14 +56,17 @@ QString ToDisplayText(const std::string& text) {
 
 }  // namespace
 
-CUpdaterDlg::CUpdaterDlg(const PromptOps* prompts, QWidget* parent)
-    : QDialog(parent), m_hIcon(LoadAppIcon()), m_prompts(prompts) {
+CUpdaterDlg::CUpdaterDlg(const PromptOps* prompts, QWidget* parent, const RunEnv* base)
+    : QDialog(parent),
+      m_hIcon(LoadAppIcon()),
+      m_prompts(prompts),
+      m_runEnv([](void* owner) { static_cast<CUpdaterDlg*>(owner)->PumpMessages(); }, this, base) {
   m_file.selectedModel = nullptr;
   BuildControls();
   OnInitDialog();
 }
 
-CUpdaterDlg::~CUpdaterDlg() { InstallResourceSearch(m_previousSearch); }
+CUpdaterDlg::~CUpdaterDlg() = default;
 
 void CUpdaterDlg::BuildControls() {
   const DialogTemplate& t = kMainDialogTemplate;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/prompts.h"
+#include "app/pumping_link.h"
 #include "link/device_search.h"
 #include "sequence/file_selection.h"
 #include "sequence/front_end.h"
@@ -32,8 +33,11 @@ class CUpdaterDlg : public QDialog {
   Q_OBJECT
 
  public:
-  // prompts serves every modal box and the Open File dialog; it must outlive the dialog.
-  explicit CUpdaterDlg(const PromptOps* prompts, QWidget* parent = nullptr);
+  // prompts serves every modal box and the Open File dialog; it must outlive the dialog. base is
+  // what the window's searches and runs wrap (a test's slow search or fast clock), null: VISA
+  // and the steady clock; it must outlive the dialog too.
+  explicit CUpdaterDlg(const PromptOps* prompts, QWidget* parent = nullptr,
+                       const RunEnv* base = nullptr);
   ~CUpdaterDlg() override;
 
   // The control with a numeric id of the template, or null (labels have none).
@@ -131,6 +135,7 @@ class CUpdaterDlg : public QDialog {
   FileSelection m_file{};   // m_header and m_selectedModel, with the accepted file's path
 
   const PromptOps* m_prompts;
+  PumpingRunEnv m_runEnv;  // the front end's env: pumping slots and clock, the pumped search
   FrontEndOps m_frontEnd{};
   QHash<int32_t, QWidget*> m_controls;
   ControlState m_state = NoFile;
@@ -140,7 +145,6 @@ class CUpdaterDlg : public QDialog {
   bool m_closeDeferred = false;  // a close attempt waits for the run to stop
   bool m_searching = false;      // VISA searches off the window's thread
   ResourceSearch m_search{};
-  const ResourceSearch* m_previousSearch = nullptr;
   RunLog m_log;
   HelpWindow* m_helpWindow = nullptr;
 };

@@ -6,7 +6,7 @@
 namespace {
 
 void BM_WriterModeWait(benchmark::State& state) {
-  for (auto _ : state) fg::WaitMilliseconds(fg::kWriterModeWaitMs);
+  for (auto _ : state) fg::WaitMilliseconds(nullptr, fg::kWriterModeWaitMs);
 }
 BENCHMARK(BM_WriterModeWait)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "updater/updater_families.h"
 
 namespace fg {
 

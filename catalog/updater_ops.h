@@ -26,6 +26,12 @@ struct UpdaterOps {
   void (*Destroy)(DeviceLink* link);
 };
 
+// The two driver families' tables, bound into the WX2040 and WX2050 rows; defined with the
+// drivers (updater/updater_families.cpp). One static context each: one update at a time per
+// table.
+extern const UpdaterOps kWx2040UpdaterOps;
+extern const UpdaterOps kWx2050UpdaterOps;
+
 // Flag bits of Update.
 inline constexpr int32_t kUpdateCheckVersions = 1;  // refuse images older than the installed ones
 // Ours, never set by the window: run up to and including the package checks, program nothing.

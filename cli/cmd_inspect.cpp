@@ -7,7 +7,7 @@
 
 #include "cli/commands.h"
 #include "firmware/file_acceptance.h"
-#include "firmware/firmware_inspection.h"
+#include "updater/firmware_inspection.h"
 #include "sequence/file_selection.h"
 #include "sequence/plan_report.h"
 #include "sequence/update_run.h"

@@ -35,7 +35,7 @@ struct Found {
 // The instruments a model's expression finds, as the window's device list holds them.
 std::vector<std::string> Search(const std::string& expression) {
   SortedDeviceList list;
-  EnumerateDevices(list.ops(), expression.c_str());
+  EnumerateDevices(nullptr, list.ops(), expression.c_str());
   return list.entries();
 }
 

@@ -4,15 +4,15 @@
 #include <nlohmann/json.hpp>
 
 #include "catalog/model_catalog.h"
-#include "catalog/updater_family.h"
 #include "cli/commands.h"
+#include "updater/package_driver.h"
 
 namespace fg::cli {
 
 namespace {
 
 nlohmann::ordered_json RowJson(const ModelInfo& row) {
-  const UpdaterFamily* family = FindUpdaterFamily(row.updater);
+  const DriverFamily* family = DriverFamilyOf(row.updater);
   nlohmann::ordered_json j;
   j["name"] = row.name;
   j["description"] = row.description;
@@ -38,7 +38,7 @@ int RunModels(bool json) {
   std::printf("%-8s %-11s %-5s %-8s %s\n", "MODEL", "USB ID", "FILES", "UPDATER", "DESCRIPTION");
   for (int32_t i = 0; i < catalog.modelCount; ++i) {
     const ModelInfo& row = catalog.models[i];
-    const UpdaterFamily* family = FindUpdaterFamily(row.updater);
+    const DriverFamily* family = DriverFamilyOf(row.updater);
     char files[16];
     std::snprintf(files, sizeof files, "*.%s", row.fileExtension);
     std::printf("%-8s %04X:%04X   %-5s %-8s %s\n", row.name, row.usbVendorId, row.usbProductId,

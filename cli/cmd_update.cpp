@@ -9,7 +9,6 @@
 #include "cli/update_output.h"
 #include "cli/update_set_command.h"
 #include "link/device_search.h"
-#include "programmer/writer_mode.h"
 #include "sequence/file_selection.h"
 #include "sequence/payload_folder.h"
 #include "sequence/run_texts.h"
@@ -88,17 +87,10 @@ int RunSingleUpdate(const UpdateArgs& args) {
   frontEnd.SetUpdater(updater);
   UpdateRunOptions options;
   options.flags = flags;
-  // An instrument that never came back from its restart is named in the log, as in the window.
-  // The window's note of the wait itself is left out, so that a run's log stays as scripts
-  // know it.
-  const WriterModeObserver observer{&frontEnd, [](void* owner, WriterModeEvent event) {
-                                      if (event == WriterModeEvent::kDidNotReturn)
-                                        static_cast<ConsoleFrontEnd*>(owner)->AppendNoteLine(
-                                            kLogWriterDidNotReturn);
-                                    }};
-  const WriterModeObserver* previous = InstallWriterModeObserver(&observer);
+  // The run notes an instrument that never came back from its restart, as in the window; the
+  // window's note of the wait itself (noteRestartWait) is left out, so that a run's log stays
+  // as scripts know it.
   const int32_t code = RunUpdate(frontEnd.ops(), &selection, PayloadTempPath().c_str(), options);
-  InstallWriterModeObserver(previous);
   result["result"] = code;
   result["resource"] = frontEnd.deviceField();
   result["seconds"] = frontEnd.Elapsed();

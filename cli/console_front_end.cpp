@@ -27,6 +27,7 @@ ConsoleFrontEnd::ConsoleFrontEnd(const ConsoleSettings& settings, const DeviceLi
   ops_.owner = this;
   ops_.AppendLog = [](void* o, const char* text) { Self(o)->AppendLog(text); };
   ops_.AppendLogLine = [](void* o, const char* text) { Self(o)->AppendLogLine(text); };
+  ops_.AppendNoteLine = [](void* o, const char* text) { Self(o)->AppendNoteLine(text); };
   ops_.ClearLog = [](void* o) {
     Self(o)->log_.Clear();
   };

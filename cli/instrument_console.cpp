@@ -49,6 +49,10 @@ InstrumentConsole::InstrumentConsole(ProgressBoard* board, size_t row, const std
   };
   ops_.AppendLog = [](void* o, const char* text) { Self(o)->AppendLog(text); };
   ops_.AppendLogLine = [](void* o, const char* text) { Self(o)->AppendLogLine(text); };
+  ops_.AppendNoteLine = [](void* o, const char* text) {
+    Self(o)->Inner().AppendNoteLine(Self(o)->Inner().owner, text);
+    Self(o)->board_->LogLine(Self(o)->row_, text);
+  };
   ops_.ClearLog = [](void* o) { Self(o)->Inner().ClearLog(Self(o)->Inner().owner); };
   ops_.MessageBox = [](void* o, const char* text, const char* caption, BoxIcon icon) {
     InstrumentConsole* self = Self(o);

@@ -30,7 +30,8 @@ int32_t Progress(void*, uint32_t) { return 0; }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  const fg::UpdaterFamily& family = (data[0] & 1) ? fg::kWx2050UpdaterFamily : fg::kWx2040UpdaterFamily;
+  const fg::DriverFamily& family =
+      (data[0] & 1) ? fg::kWx2050DriverFamily : fg::kWx2040DriverFamily;
   const int32_t flags = (data[0] & 2) ? fg::kUpdateCheckVersions : 0;
   const size_t replyLength = data[1] < size - 2 ? data[1] : size - 2;
   char reply[256];

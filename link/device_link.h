@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 
+#include "link/run_env.h"
 #include "visa/visa_types.h"
 
 namespace fg {
@@ -23,16 +24,14 @@ struct DeviceLink {
   void* owner;                 // first argument of every slot; never looked inside
   uint8_t* replyBuffer;        // points at replyStorage
   int32_t progressCounter;     // per-image percent, owned by the programmer
+  // The run this link serves (its clocks and writer-mode observer); null: the defaults. Set by
+  // the driver that created the link; the programmer only reads it.
+  const RunEnv* env;
   uint8_t replyStorage[kReplyBufferSize + 1];  // one byte more for a full-length reply's NUL
 };
 
-using LinkOpenFn = int32_t (*)(void*, const char*);
-using LinkWriteFn = int32_t (*)(void*, const uint8_t*, uint32_t*);
-using LinkReadFn = int32_t (*)(void*, uint8_t*, uint32_t*);
-using LinkCloseFn = void (*)(void*);
-using LinkProgressFn = int32_t (*)(void*, uint32_t);
-
-// Allocates a zero-filled link with the given slots and owner; null when memory is exhausted.
+// Allocates a zero-filled link (env null) with the given slots and owner; null when memory is
+// exhausted.
 DeviceLink* CreateDeviceLink(LinkOpenFn open, LinkWriteFn write, LinkReadFn read, LinkCloseFn close,
                              LinkProgressFn progress, void* owner);
 // Closes the owner's sessions through the close slot, then releases the link. Null is ignored.

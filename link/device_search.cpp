@@ -51,7 +51,6 @@ int32_t DefaultFind(void*, const char* expression, std::vector<std::string>* nam
   return FindResourceNames(expression, names);
 }
 constexpr ResourceSearch kVisaSearch = {nullptr, DefaultFind};
-const ResourceSearch* g_search = &kVisaSearch;
 
 // "USB0" of "USB0::...", upper case, so that one instrument on two boards stays two.
 std::string BoardOf(const std::string& name) {
@@ -62,10 +61,8 @@ std::string BoardOf(const std::string& name) {
 
 }  // namespace
 
-const ResourceSearch* InstallResourceSearch(const ResourceSearch* search) {
-  const ResourceSearch* previous = g_search;
-  g_search = search != nullptr ? search : &kVisaSearch;
-  return previous;
+const ResourceSearch& ResourceSearchOf(const RunEnv* env) {
+  return env != nullptr && env->search != nullptr ? *env->search : kVisaSearch;
 }
 
 std::vector<std::string> FirstInterfacesOnly(const std::vector<std::string>& names) {
@@ -101,19 +98,21 @@ std::vector<std::string> FirstInterfacesOnly(const std::vector<std::string>& nam
   return kept;
 }
 
-int32_t EnumerateDevices(const DeviceListOps* list, const char* expression) {
+int32_t EnumerateDevices(const RunEnv* env, const DeviceListOps* list, const char* expression) {
   list->ResetContent(list->owner);
   std::vector<std::string> names;
-  g_search->Find(g_search->owner, expression, &names);
+  const ResourceSearch& search = ResourceSearchOf(env);
+  search.Find(search.owner, expression, &names);
   const std::vector<std::string> instruments = FirstInterfacesOnly(names);
   for (const std::string& name : instruments) list->AddString(list->owner, name.c_str());
   return static_cast<int32_t>(instruments.size());
 }
 
-void RefreshDeviceList(const DeviceListOps* list, const ModelInfo* selectedModel) {
+void RefreshDeviceList(const RunEnv* env, const DeviceListOps* list,
+                       const ModelInfo* selectedModel) {
   if (selectedModel == nullptr) return;
   std::string expression = BuildEnumerationExpression(selectedModel);
-  if (EnumerateDevices(list, expression.c_str()) == 1) list->SetCurSel(list->owner, 0);
+  if (EnumerateDevices(env, list, expression.c_str()) == 1) list->SetCurSel(list->owner, 0);
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "catalog/model_catalog.h"
+#include "link/run_env.h"
 
 namespace fg {
 
@@ -32,28 +33,23 @@ std::string BuildEnumerationExpression(const ModelInfo* row);
 // (0 when the resource manager or the search fails).
 int32_t FindResourceNames(const char* expression, std::vector<std::string>* names);
 
-// How EnumerateDevices finds names. The default is FindResourceNames; a window installs one that
-// keeps handling its events while VISA searches. Find may run the search on another thread but
-// returns only when it is done.
-struct ResourceSearch {
-  void* owner;
-  int32_t (*Find)(void* owner, const char* expression, std::vector<std::string>* names);
-};
-// Installs the search used from now on and returns the previous one; null restores the default.
-const ResourceSearch* InstallResourceSearch(const ResourceSearch* search);
-
 // Of the names of one instrument's USBTMC interfaces (same board, vendor, product and serial),
 // only the first interface's: an instrument with two interfaces is one instrument. Names that
 // are not USB INSTR names are kept as they are. The order of the kept names is unchanged.
 std::vector<std::string> FirstInterfacesOnly(const std::vector<std::string>& names);
 
-// Empties the list, searches with the expression (through the installed search) and adds the
-// name of every instrument found, its first USBTMC interface only. Returns the number of names
-// added (0 when the resource manager or the search fails).
-int32_t EnumerateDevices(const DeviceListOps* list, const char* expression);
+// The search of `env`: its own, or the VISA search (FindResourceNames) when env or its search
+// is null.
+const ResourceSearch& ResourceSearchOf(const RunEnv* env);
+
+// Empties the list, searches with the expression (through the env's search) and adds the name
+// of every instrument found, its first USBTMC interface only. Returns the number of names added
+// (0 when the resource manager or the search fails).
+int32_t EnumerateDevices(const RunEnv* env, const DeviceListOps* list, const char* expression);
 
 // No model: nothing. Else enumerate; exactly one found is selected, otherwise none is.
-void RefreshDeviceList(const DeviceListOps* list, const ModelInfo* selectedModel);
+void RefreshDeviceList(const RunEnv* env, const DeviceListOps* list,
+                       const ModelInfo* selectedModel);
 
 // The device list of the window-free front ends (CLI, tests).
 class SortedDeviceList {

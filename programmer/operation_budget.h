@@ -14,6 +14,8 @@
 #pragma once
 #include <cstdint>
 
+#include "link/run_env.h"
+
 namespace fg {
 
 inline constexpr int64_t kDeadlineBaseMs = 60000;
@@ -24,24 +26,16 @@ inline constexpr int64_t kDeadlinePerKiBMs = 100;
 inline constexpr uint32_t kMaxIdleReplies = 256;
 inline constexpr uint32_t kMaxIdleReplyBytes = 64 * 1024;
 
-// The monotonic clock the deadlines are measured with; replaceable for tests.
-struct DeadlineClock {
-  int64_t (*nowMilliseconds)();
-};
-
-// Installs the clock of every later operation and returns the previous one; null restores the
-// system's monotonic clock.
-const DeadlineClock* InstallDeadlineClock(const DeadlineClock* clock);
-
 struct OperationBudget {
-  int64_t deadlineMs;        // on the deadline clock
+  const DeadlineClock* clock;  // the run's deadline clock, taken once at the start
+  int64_t deadlineMs;        // on that clock
   uint32_t idleReplies;
   uint32_t idleReplyBytes;
 };
 
 // The budget of an operation that sends `dataBytes` bytes and covers `blocks` flash blocks,
-// starting now.
-OperationBudget StartOperationBudget(uint64_t dataBytes, uint64_t blocks);
+// starting now on the env's deadline clock (the steady clock when env is null).
+OperationBudget StartOperationBudget(const RunEnv* env, uint64_t dataBytes, uint64_t blocks);
 
 // True once the deadline has passed. A null budget never expires.
 bool BudgetExpired(const OperationBudget* budget);

@@ -86,7 +86,8 @@ int32_t ProgramPartition(const ProgrammerFamily& family, DeviceLink* link, int32
   // Block 0 (the boot loader) goes without the record's first 8 bytes.
   const uint32_t skipped = (blockId == 0) ? 8 : 0;
   const uint32_t n = length - skipped;
-  OperationBudget budget = StartOperationBudget(n, (uint64_t{n} + row->blockSize - 1) / row->blockSize);
+  OperationBudget budget =
+      StartOperationBudget(link->env, n, (uint64_t{n} + row->blockSize - 1) / row->blockSize);
 
   const int32_t e = family.errorBase;
   if ((rc = Step(&budget, SendReset(link, e))) != 0) return rc;
@@ -123,7 +124,8 @@ int32_t ErasePartition(const ProgrammerFamily& family, DeviceLink* link, int32_t
   if (row == nullptr) return kProgBadPartition;
   const uint32_t capacity = static_cast<uint32_t>(PartitionCapacity(*row));
   SetProgress(link, 0);
-  OperationBudget budget = StartOperationBudget(0, uint64_t{row->lastBlock} - row->firstBlock + 1);
+  OperationBudget budget =
+      StartOperationBudget(link->env, 0, uint64_t{row->lastBlock} - row->firstBlock + 1);
 
   const int32_t e = family.errorBase;
   int32_t rc;

@@ -23,7 +23,8 @@ enum QuerySelector : int32_t {
 };
 
 // Every operation takes the family's link first and returns 0 on success, 7 when there is no
-// link. All of them block on the link; none of them retries.
+// link. All of them block on the link; none of them retries. What they need of the run (the
+// writer-mode wait clock and observer, the deadline clock) they find in the link's env.
 struct ProgrammerOps {
   // Opens resourceName, switches the instrument into writer mode unless it already is, and
   // reopens the link on the writer: on the same name, else on the writer-mode name rebuilt from

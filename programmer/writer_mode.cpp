@@ -1,9 +1,7 @@
 #include "programmer/writer_mode.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 #include "programmer/programmer_errors.h"
 #include "programmer/programmer_ops.h"
@@ -14,26 +12,11 @@ namespace {
 
 constexpr size_t kWriterNameSize = 64;  // the rebuilt name is at most 44 characters
 
-int64_t SteadyNowMilliseconds() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-void SystemSleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-constexpr WaitClock kSystemClock = {SteadyNowMilliseconds, SystemSleep};
-const WaitClock* g_waitClock = &kSystemClock;
-const WriterModeObserver* g_observer = nullptr;
-
-void Tell(WriterModeEvent event) {
-  if (g_observer != nullptr && g_observer->Notify != nullptr) g_observer->Notify(g_observer->owner, event);
-}
-
-// Sleeps until `untilMs` on the installed clock (at once when it has passed).
-void SleepUntil(int64_t untilMs) {
-  const WaitClock* clock = g_waitClock;
-  for (int64_t now = clock->nowMilliseconds(); now < untilMs; now = clock->nowMilliseconds()) {
-    clock->sleepMilliseconds(static_cast<uint32_t>(untilMs - now));
+// Sleeps until `untilMs` on the clock (at once when it has passed).
+void SleepUntil(const WaitClock& clock, int64_t untilMs) {
+  for (int64_t now = clock.nowMilliseconds(clock.owner); now < untilMs;
+       now = clock.nowMilliseconds(clock.owner)) {
+    clock.sleepMilliseconds(clock.owner, static_cast<uint32_t>(untilMs - now));
   }
 }
 
@@ -50,20 +33,9 @@ const char* SkipSeparator(const char* colon) {
 
 }  // namespace
 
-const WaitClock* InstallWaitClock(const WaitClock* clock) {
-  const WaitClock* previous = g_waitClock;
-  g_waitClock = clock ? clock : &kSystemClock;
-  return previous;
-}
-
-void WaitMilliseconds(uint32_t milliseconds) {
-  SleepUntil(g_waitClock->nowMilliseconds() + milliseconds);
-}
-
-const WriterModeObserver* InstallWriterModeObserver(const WriterModeObserver* observer) {
-  const WriterModeObserver* previous = g_observer;
-  g_observer = observer;
-  return previous;
+void WaitMilliseconds(const RunEnv* env, uint32_t milliseconds) {
+  const WaitClock& clock = WaitClockOf(env);
+  SleepUntil(clock, clock.nowMilliseconds(clock.owner) + milliseconds);
 }
 
 namespace programmer {
@@ -101,11 +73,12 @@ int32_t EnterWriterMode(const ProgrammerFamily& family, DeviceLink* link, bool* 
   }
   // The instrument restarts into its writer without answering the command.
   if (!WriteText(link, family.updateCommand)) return kProgLinkFailed;
-  const int64_t sentAt = g_waitClock->nowMilliseconds();
+  const WaitClock& clock = WaitClockOf(link->env);
+  const int64_t sentAt = clock.nowMilliseconds(clock.owner);
   if (switched != nullptr) *switched = true;
   if (switchedAtMs != nullptr) *switchedAtMs = sentAt;
-  Tell(WriterModeEvent::kWaitingForRestart);
-  SleepUntil(sentAt + family.writerReturn.firstWaitMs);
+  NotifyWriterMode(link->env, WriterModeEvent::kWaitingForRestart);
+  SleepUntil(clock, sentAt + family.writerReturn.firstWaitMs);
   return 0;
 }
 
@@ -125,8 +98,9 @@ int32_t Connect(const ProgrammerFamily& family, DeviceLink* link, const char* re
   bool writerNameBuilt = false;
   const WriterReturnTiming& timing = family.writerReturn;
   const int64_t deadline = switchedAt + timing.deadlineMs;
+  const WaitClock& clock = WaitClockOf(link->env);
   for (;;) {
-    const int64_t attemptAt = g_waitClock->nowMilliseconds();
+    const int64_t attemptAt = clock.nowMilliseconds(clock.owner);
     if (link->open(link->owner, resourceName) != 0) return 0;
     if (!writerNameBuilt) {
       writerNameBuilt = true;
@@ -137,11 +111,11 @@ int32_t Connect(const ProgrammerFamily& family, DeviceLink* link, const char* re
     }
     if (writerName[0] != '\0' && link->open(link->owner, writerName) != 0) return 0;
     // A restart is not waited for when none was asked for; nor past the deadline.
-    if (!switched || g_waitClock->nowMilliseconds() >= deadline) break;
+    if (!switched || clock.nowMilliseconds(clock.owner) >= deadline) break;
     const int64_t next = attemptAt + timing.retryIntervalMs;
-    SleepUntil(next < deadline ? next : deadline);
+    SleepUntil(clock, next < deadline ? next : deadline);
   }
-  if (switched) Tell(WriterModeEvent::kDidNotReturn);
+  if (switched) NotifyWriterMode(link->env, WriterModeEvent::kDidNotReturn);
   return kProgOpenFailed;
 }
 

@@ -56,7 +56,9 @@ int32_t SelectFirmwareFile(const FrontEndOps* fe, FileSelection* selection, cons
     ClearSelection(fe, selection);
   }
 
-  if (fe->deviceList != nullptr) RefreshDeviceList(fe->deviceList, selection->selectedModel);
+  if (fe->deviceList != nullptr) {
+    RefreshDeviceList(fe->env, fe->deviceList, selection->selectedModel);
+  }
   return err;
 }
 

@@ -31,7 +31,8 @@ inline constexpr const char* kCaptionError = "Error";
 // opened changes nothing but the log. A rejected file clears the fields and the selection and
 // returns the window to NoFile, so that no later update can mix two files. After every file that
 // could be opened the device list is refreshed for the selected model (none after a rejection,
-// which leaves the list as it was); a front end without a device list is not searched.
+// which leaves the list as it was), with the front end's search; a front end without a device
+// list is not searched.
 int32_t SelectFirmwareFile(const FrontEndOps* fe, FileSelection* selection, const char* path);
 
 }  // namespace fg

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "link/device_search.h"
+#include "link/run_env.h"
 
 namespace fg {
 
@@ -16,6 +17,9 @@ struct FrontEndOps {
   // The log: text without line break, text followed by "\r\n", and clearing it.
   void (*AppendLog)(void* owner, const char* text);
   void (*AppendLogLine)(void* owner, const char* text);
+  // A whole line put above a pending partial line ("Updating ... "), which stays last and whole.
+  // Called on the run's thread from inside the driver (the writer-mode notes); never blocks.
+  void (*AppendNoteLine)(void* owner, const char* text);
   void (*ClearLog)(void* owner);
   // A modal OK box; returns when the user closed it.
   void (*MessageBox)(void* owner, const char* text, const char* caption, BoxIcon icon);
@@ -34,6 +38,10 @@ struct FrontEndOps {
   void (*SetDeviceField)(void* owner, const char* text);
   // The device list (its owner may differ from this table's owner).
   const DeviceListOps* deviceList;
+  // The front end's own run context: what its searches and update runs use instead of the
+  // defaults (the window's pumping link slots, clock and search; tests' fakes). Each run copies
+  // it and puts its own writer-mode observer in; null: the defaults throughout.
+  const RunEnv* env;
 };
 
 }  // namespace fg

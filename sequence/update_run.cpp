@@ -8,6 +8,7 @@
 #include "sequence/plan_report.h"
 #include "sequence/run_texts.h"
 #include "updater/update_plan.h"
+#include "updater/updater_families.h"
 
 namespace fg {
 
@@ -26,13 +27,46 @@ bool UsableUpdater(const UpdaterOps* ops) {
          ops->Update != nullptr && ops->Finish != nullptr;
 }
 
+// The run's writer-mode observer: its notes go above the pending "Updating ... ".
+struct WriterModeNotes {
+  const FrontEndOps* fe;
+  bool restartWait;  // also the wait itself, not only an instrument that never came back
+
+  static void Notify(void* owner, WriterModeEvent event) {
+    const auto* notes = static_cast<const WriterModeNotes*>(owner);
+    const FrontEndOps* fe = notes->fe;
+    switch (event) {
+      case WriterModeEvent::kWaitingForRestart:
+        if (notes->restartWait) fe->AppendNoteLine(fe->owner, kLogWaitingForRestart);
+        break;
+      case WriterModeEvent::kDidNotReturn:
+        fe->AppendNoteLine(fe->owner, kLogWriterDidNotReturn);
+        break;
+    }
+  }
+};
+
+// The driver serves the run's context for as long as the run lasts, and no longer.
+class BoundEnv {
+ public:
+  BoundEnv(const UpdaterOps* driver, const RunEnv* env) : driver_(driver) {
+    BindUpdaterEnv(driver_, env);
+  }
+  ~BoundEnv() { BindUpdaterEnv(driver_, nullptr); }
+  BoundEnv(const BoundEnv&) = delete;
+  BoundEnv& operator=(const BoundEnv&) = delete;
+
+ private:
+  const UpdaterOps* driver_;
+};
+
 int32_t DriverCode(int32_t n) {
   return static_cast<int32_t>(static_cast<uint32_t>(kRunDriverErrorBase) + static_cast<uint32_t>(n));
 }
 
-// Steps 4 to 16; the returned code goes to the common end.
-int32_t RunSteps(const FrontEndOps* fe, const FileSelection* selection, const char* tempPath,
-                 const UpdateRunOptions& options) {
+// Steps 4 to 16 with the run's context; the returned code goes to the common end.
+int32_t RunSteps(const FrontEndOps* fe, const RunEnv* env, const FileSelection* selection,
+                 const char* tempPath, const UpdateRunOptions& options) {
   const ModelInfo* model = selection->selectedModel;
   const std::string expression = BuildEnumerationExpression(model);
   const UpdaterOps* ops = options.updater != nullptr ? options.updater : model->updater;
@@ -45,7 +79,7 @@ int32_t RunSteps(const FrontEndOps* fe, const FileSelection* selection, const ch
 
   const DeviceListOps* list = fe->deviceList;
   if (list->GetCount(list->owner) == 0) {
-    const int32_t found = EnumerateDevices(list, expression.c_str());
+    const int32_t found = EnumerateDevices(env, list, expression.c_str());
     if (found == 0) return kRunNoInstrument;
     if (found >= 2 && options.pickAmongSeveral) return kRunPickInstrument;
     list->SetCurSel(list->owner, 0);
@@ -58,6 +92,7 @@ int32_t RunSteps(const FrontEndOps* fe, const FileSelection* selection, const ch
   fe->SetDeviceField(fe->owner, resource);
 
   fe->AppendLog(fe->owner, kLogConnecting);
+  const BoundEnv bound(ops, env);
   if (ops->Init(ops->context, OnUpdateProgress, const_cast<FrontEndOps*>(fe)) != 0) {
     fe->AppendLogLine(fe->owner, kLogFailed);
     return kRunInitFailed;
@@ -119,7 +154,11 @@ int32_t RunUpdate(const FrontEndOps* fe, const FileSelection* selection, const c
   if (selection->selectedModel != nullptr) {
     fe->SetControlState(fe->owner, Busy);
     fe->InitProgressBar(fe->owner);
-    code = RunSteps(fe, selection, tempPath, options);
+    WriterModeNotes notes{fe, options.noteRestartWait};
+    const WriterModeObserver observer{&notes, WriterModeNotes::Notify};
+    RunEnv env = fe->env != nullptr ? *fe->env : RunEnv{};
+    env.writerModeObserver = &observer;
+    code = RunSteps(fe, &env, selection, tempPath, options);
   }
 
   // The payload never outlives the run; a missing file is no error.

@@ -30,8 +30,12 @@ struct UpdateRunOptions {
   bool pickAmongSeveral = false;
   // The driver to update with: null takes the selected model's table, whose context is the
   // family's one static context (the window's single update). A run beside others passes an
-  // instance of its own (CreateUpdaterInstance).
+  // instance of its own (CreateUpdaterInstance). Either way the run binds its own run context
+  // to the driver for its duration (BindUpdaterEnv).
   const UpdaterOps* updater = nullptr;
+  // Also note the wait for the instrument's restart ("Waiting for the instrument to restart
+  // ..."), as the window does; an instrument that never came back is noted in every run.
+  bool noteRestartWait = false;
 };
 
 // Steps 1 to 17 of the Update button. `tempPath` is the private payload path; the payload is
@@ -39,7 +43,9 @@ struct UpdateRunOptions {
 // update completed, else one of the codes above, each also logged ("Error number: 0x%04X") after
 // its message box, if it has one. The run ends in FileReady; with no model selected (code 1) it
 // never leaves the state the selection left, NoFile. The progress owner given to the driver is
-// `fe` itself: each report pumps the front end's events, then moves its bar.
+// `fe` itself: each report pumps the front end's events, then moves its bar. The run's context
+// is a copy of the front end's (fe->env) with the run's own writer-mode observer, which puts
+// its notes into the log through fe->AppendNoteLine.
 int32_t RunUpdate(const FrontEndOps* fe, const FileSelection* selection, const char* tempPath,
                   const UpdateRunOptions& options = {});
 

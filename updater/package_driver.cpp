@@ -17,9 +17,8 @@ namespace fg {
 
 namespace {
 
-constexpr DriverLinkSlots kVisaSlots = {VisaOpen<UpdaterContext>, VisaWrite<UpdaterContext>,
-                                        VisaRead<UpdaterContext>, VisaClose<UpdaterContext>};
-const DriverLinkSlots* g_slots = &kVisaSlots;
+constexpr LinkSlots kVisaSlots = {VisaOpen<UpdaterContext>, VisaWrite<UpdaterContext>,
+                                  VisaRead<UpdaterContext>, VisaClose<UpdaterContext>, nullptr};
 
 constexpr const char* kDisplayClear = "DISP:TEXT:CLEAR\n";
 constexpr uint32_t kPercentDone = 100;
@@ -53,7 +52,7 @@ int32_t ReadIdentity(UpdaterContext* c) {
 
 }  // namespace
 
-int32_t CheckPackage(const UpdaterFamily& family, const ProgrammerOps* programmer,
+int32_t CheckPackage(const DriverFamily& family, const ProgrammerOps* programmer,
                      const ImageIndex* index, const char* idnReply, int32_t flags,
                      RuleState* states) {
   int32_t first = 0;
@@ -86,22 +85,24 @@ int32_t CheckPackage(const UpdaterFamily& family, const ProgrammerOps* programme
   return first;
 }
 
-const DriverLinkSlots* InstallDriverLinkSlots(const DriverLinkSlots* slots) {
-  const DriverLinkSlots* previous = g_slots;
-  g_slots = slots ? slots : &kVisaSlots;
-  return previous;
+const LinkSlots& DriverLinkSlotsOf(const RunEnv* env) {
+  return env != nullptr && env->linkSlots != nullptr ? *env->linkSlots : kVisaSlots;
 }
 
 namespace updater {
 
-int32_t Init(const UpdaterFamily& family, UpdaterContext* context, ProgressFn progressFn,
+int32_t Init(const DriverFamily& family, UpdaterContext* context, ProgressFn progressFn,
              void* progressOwner) {
-  DeviceLink* link = CreateDeviceLink(g_slots->open, g_slots->write, g_slots->read,
-                                      g_slots->close, ReportProgress, context);
+  const RunEnv* env = context->env;
+  const LinkSlots& slots = DriverLinkSlotsOf(env);
+  DeviceLink* link =
+      CreateDeviceLink(slots.open, slots.write, slots.read, slots.close, ReportProgress, context);
   if (link == nullptr) return kDriverNoLink;
+  link->env = env;
   // The previous run's link is of no further use: release it (closing what it still had open).
   Destroy(context->link);
   *context = UpdaterContext{};
+  context->env = env;
   context->link = link;
   context->programmer = family.programmer;
   context->progressFn = progressFn;
@@ -115,30 +116,32 @@ int32_t Connect(UpdaterContext* context, const char* resourceName) {
   if (resourceName == nullptr || std::strlen(resourceName) >= kResourceNameSize)
     return kDriverOpenFailed;
   CopyBounded(context->resourceName, resourceName);
-  if (g_slots->open(context, context->resourceName) == 0) return kDriverOpenFailed;
+  const LinkSlots& slots = DriverLinkSlotsOf(context->env);
+  if (slots.open(context, context->resourceName) == 0) return kDriverOpenFailed;
   // DISP:TEXT "<name>"\n: any name that fits resourceName fits here.
   char announcement[kResourceNameSize + 16];
   const int length = std::snprintf(announcement, sizeof announcement, "DISP:TEXT \"%s\"\n",
                                    context->resourceName);
   uint32_t count = static_cast<uint32_t>(length);
-  if (g_slots->write(context, reinterpret_cast<const uint8_t*>(announcement), &count) == 0) {
-    g_slots->close(context);
+  if (slots.write(context, reinterpret_cast<const uint8_t*>(announcement), &count) == 0) {
+    slots.close(context);
     return kDriverAnnounceFailed;
   }
   return 0;
 }
 
 int32_t Finish(UpdaterContext* context) {
+  const LinkSlots& slots = DriverLinkSlotsOf(context->env);
   uint32_t count = static_cast<uint32_t>(std::strlen(kDisplayClear));
-  g_slots->write(context, reinterpret_cast<const uint8_t*>(kDisplayClear), &count);
-  g_slots->close(context);
+  slots.write(context, reinterpret_cast<const uint8_t*>(kDisplayClear), &count);
+  slots.close(context);
   return 0;
 }
 
 void Destroy(DeviceLink* link) { FreeDeviceLink(link); }
 
 int32_t Update(UpdaterContext* context, const char* payloadPath, int32_t flags) {
-  const UpdaterFamily* family = context->family;
+  const DriverFamily* family = context->family;
   if (family == nullptr || context->link == nullptr) return kDriverNoWriter;
   if (family->supplementUpTo != nullptr) {
     // Older main firmware needs the OEM image that later versions carry themselves.
@@ -161,7 +164,7 @@ int32_t Update(UpdaterContext* context, const char* payloadPath, int32_t flags) 
 }
 
 int32_t CheckAndProgram(UpdaterContext* context, const char* payloadPath, int32_t flags) {
-  const UpdaterFamily& family = *context->family;
+  const DriverFamily& family = *context->family;
   const ProgrammerOps* p = context->programmer;
   context->programmerError = 0;
   if (p->Connect(context->link, context->resourceName) != 0) return kDriverNoWriter;
@@ -186,7 +189,7 @@ int32_t CheckAndProgram(UpdaterContext* context, const char* payloadPath, int32_
 }
 
 int32_t TransferImages(UpdaterContext* context, const char* payloadPath) {
-  const UpdaterFamily& family = *context->family;
+  const DriverFamily& family = *context->family;
   File file(platform::OpenSharedFile(payloadPath, "rb"));
   if (!file) return kDriverPayloadUnreadable;
   // Every image is read before the first is programmed: a payload that cannot deliver one of

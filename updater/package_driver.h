@@ -41,9 +41,9 @@ struct RuleState {
   bool programmed;                     // ProgramPartition succeeded for it
 };
 
-struct UpdaterFamily;
+struct DriverFamily;
 
-// A family's state block, the `context` word of its UpdaterOps. Init clears all of it.
+// A family's state block, the `context` word of its UpdaterOps. Init clears all of it but `env`.
 struct UpdaterContext {
   DeviceLink* link;                // created by Init; its owner is this context
   const ProgrammerOps* programmer;
@@ -58,13 +58,17 @@ struct UpdaterContext {
   uint32_t totalWeight;            // weights of the images present in the package
   uint32_t doneWeight;             // weights of the images programmed so far
   // Bookkeeping of our own, for the package plan.
-  const UpdaterFamily* family;
+  const DriverFamily* family;
   RuleState rules[kMaxImageRules];
   int32_t programmerError;         // the programmer's number behind the latest failure 8
+  // The run this driver serves (BindUpdaterEnv): its link slots, which Init puts into the link
+  // and Connect and Finish call, and what the programmer finds through the link. Kept by Init;
+  // null: the defaults.
+  const RunEnv* env;
 };
 
 // What differs between the two driver families.
-struct UpdaterFamily {
+struct DriverFamily {
   const char* name;
   int32_t indexCapacity;                     // 6, 3
   std::span<const ImageRule> rules;          // in checking and programming order
@@ -77,11 +81,11 @@ struct UpdaterFamily {
   int32_t probeRule;
 };
 
-extern const UpdaterFamily kWx2040UpdaterFamily;
-extern const UpdaterFamily kWx2050UpdaterFamily;
+extern const DriverFamily kWx2040DriverFamily;
+extern const DriverFamily kWx2050DriverFamily;
 
 // The family behind a driver table (a family's own or an instance of it); null for any other.
-const UpdaterFamily* UpdaterFamilyOf(const UpdaterOps* ops);
+const DriverFamily* DriverFamilyOf(const UpdaterOps* ops);
 
 // The package checks of every rule over an index, before anything is written: the image is
 // present (unless optional), no longer than the rule's maxSize, passes every record check of the
@@ -91,29 +95,20 @@ const UpdaterFamily* UpdaterFamilyOf(const UpdaterOps* ops);
 // instrument was asked: versions are then neither read nor compared. Fills states[0 ..
 // rules.size()) (entry, deviceVersion, installedRead, check, recordCheck; programmed cleared)
 // and returns the first failing rule's number in table order, or 0.
-int32_t CheckPackage(const UpdaterFamily& family, const ProgrammerOps* programmer,
+int32_t CheckPackage(const DriverFamily& family, const ProgrammerOps* programmer,
                      const ImageIndex* index, const char* idnReply, int32_t flags,
                      RuleState* states);
 
-// The link slots the drivers use: by default the VISA ones. Connect and Finish call them
-// directly with the context; Init installs them in every new link.
-struct DriverLinkSlots {
-  LinkOpenFn open;
-  LinkWriteFn write;
-  LinkReadFn read;
-  LinkCloseFn close;
-};
-
-// Installs the slots used from now on and returns the previous table; null restores VISA.
-// For tests that script the instrument's side, and for a front end that wraps the VISA slots.
-const DriverLinkSlots* InstallDriverLinkSlots(const DriverLinkSlots* slots);
+// The link slots of a driver's run: the env's, or the VISA slots over an UpdaterContext.
+const LinkSlots& DriverLinkSlotsOf(const RunEnv* env);
 
 namespace updater {
 
-// Creates a new link and clears the context. The link of the previous run is released here, so
-// a session of many updates holds one link at a time. 0, or 1 when no link can be created (the
-// context is then left as it was).
-int32_t Init(const UpdaterFamily& family, UpdaterContext* context, ProgressFn progressFn,
+// Creates a new link with the slots of the context's env and hands it that env, then clears
+// the context but its env. The link of the previous run is released here, so a session of many
+// updates holds one link at a time. 0, or 1 when no link can be created (the context is then
+// left as it was).
+int32_t Init(const DriverFamily& family, UpdaterContext* context, ProgressFn progressFn,
              void* progressOwner);
 // Opens the instrument and shows its resource name on its display. 0; 2 the name is longer than
 // 255 characters (nothing is opened) or the resource cannot be opened; 3 the display text

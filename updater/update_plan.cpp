@@ -10,7 +10,7 @@ namespace fg {
 
 namespace {
 
-void FillRows(const UpdaterFamily& family, const RuleState* states, UpdatePlan* plan) {
+void FillRows(const DriverFamily& family, const RuleState* states, UpdatePlan* plan) {
   plan->ruleCount = static_cast<int32_t>(family.rules.size());
   plan->currentRule = -1;
   for (size_t i = 0; i < family.rules.size(); ++i) {
@@ -40,7 +40,7 @@ void FillRows(const UpdaterFamily& family, const RuleState* states, UpdatePlan* 
 }  // namespace
 
 int32_t ReadUpdatePlan(const UpdaterOps* ops, UpdatePlan* plan) {
-  const UpdaterFamily* family = UpdaterFamilyOf(ops);
+  const DriverFamily* family = DriverFamilyOf(ops);
   if (family == nullptr || ops->context == nullptr) return 1;
 
   const UpdaterContext& c = *static_cast<const UpdaterContext*>(ops->context);
@@ -56,7 +56,7 @@ int32_t ReadUpdatePlan(const UpdaterOps* ops, UpdatePlan* plan) {
 
 int32_t CheckPackagePlan(const UpdaterOps* ops, const ImageIndex* index, UpdatePlan* plan,
                          int32_t* result) {
-  const UpdaterFamily* family = UpdaterFamilyOf(ops);
+  const DriverFamily* family = DriverFamilyOf(ops);
   if (family == nullptr) return 1;
   RuleState states[kMaxImageRules];
   *result = CheckPackage(*family, family->programmer, index, nullptr, 0, states);

@@ -47,18 +47,18 @@ UpdaterContext wx2050Context;
 
 }  // namespace
 
-constexpr UpdaterFamily kWx2040UpdaterFamily = {
-    "WX2040", 6, kWx2040Rules, &kWx2040ProgrammerOps, kWx2040PartitionTable, kWx2040ErrorBase,
+constexpr DriverFamily kWx2040DriverFamily = {
+    "WX2040", kWx2040ImageCapacity, kWx2040Rules, &kWx2040ProgrammerOps, kWx2040PartitionTable, kWx2040ErrorBase,
     "2.00",   3,
 };
-constexpr UpdaterFamily kWx2050UpdaterFamily = {
-    "WX2050", 3, kWx2050Rules, &kWx2050ProgrammerOps, kWx2050PartitionTable, kWx2050ErrorBase,
+constexpr DriverFamily kWx2050DriverFamily = {
+    "WX2050", kWx2050ImageCapacity, kWx2050Rules, &kWx2050ProgrammerOps, kWx2050PartitionTable, kWx2050ErrorBase,
     nullptr,  0,
 };
 
 namespace {
 
-template <const UpdaterFamily& F>
+template <const DriverFamily& F>
 int32_t InitOf(void* context, ProgressFn progressFn, void* progressOwner) {
   return updater::Init(F, static_cast<UpdaterContext*>(context), progressFn, progressOwner);
 }
@@ -72,16 +72,16 @@ int32_t FinishOps(void* context) { return updater::Finish(static_cast<UpdaterCon
 
 }  // namespace
 
-const UpdaterOps kWx2040UpdaterOps = {&wx2040Context, InitOf<kWx2040UpdaterFamily>, ConnectOps,
+const UpdaterOps kWx2040UpdaterOps = {&wx2040Context, InitOf<kWx2040DriverFamily>, ConnectOps,
                                       UpdateOps, FinishOps, updater::Destroy};
-const UpdaterOps kWx2050UpdaterOps = {&wx2050Context, InitOf<kWx2050UpdaterFamily>, ConnectOps,
+const UpdaterOps kWx2050UpdaterOps = {&wx2050Context, InitOf<kWx2050DriverFamily>, ConnectOps,
                                       UpdateOps, FinishOps, updater::Destroy};
 
 // The family is told by the Init slot, which binds it; the context may be any.
-const UpdaterFamily* UpdaterFamilyOf(const UpdaterOps* ops) {
+const DriverFamily* DriverFamilyOf(const UpdaterOps* ops) {
   if (ops == nullptr || ops->Init == nullptr) return nullptr;
-  if (ops->Init == kWx2040UpdaterOps.Init) return &kWx2040UpdaterFamily;
-  if (ops->Init == kWx2050UpdaterOps.Init) return &kWx2050UpdaterFamily;
+  if (ops->Init == kWx2040UpdaterOps.Init) return &kWx2040DriverFamily;
+  if (ops->Init == kWx2050UpdaterOps.Init) return &kWx2050DriverFamily;
   return nullptr;
 }
 
@@ -97,13 +97,26 @@ static_assert(std::is_standard_layout_v<UpdaterInstance>);
 }  // namespace
 
 UpdaterOps* CreateUpdaterInstance(const UpdaterOps* family) {
-  const UpdaterFamily* f = UpdaterFamilyOf(family);
+  const DriverFamily* f = DriverFamilyOf(family);
   if (f == nullptr) return nullptr;
   auto* instance = new (std::nothrow) UpdaterInstance{};
   if (instance == nullptr) return nullptr;
-  instance->ops = f == &kWx2040UpdaterFamily ? kWx2040UpdaterOps : kWx2050UpdaterOps;
+  instance->ops = f == &kWx2040DriverFamily ? kWx2040UpdaterOps : kWx2050UpdaterOps;
   instance->ops.context = &instance->context;
   return &instance->ops;
+}
+
+int32_t ImageCapacityForModel(const ModelInfo* model) {
+  const DriverFamily* family = model != nullptr ? DriverFamilyOf(model->updater) : nullptr;
+  return family != nullptr ? family->indexCapacity : kImageIndexMaxCapacity;
+}
+
+int32_t BindUpdaterEnv(const UpdaterOps* driver, const RunEnv* env) {
+  if (DriverFamilyOf(driver) == nullptr || driver->context == nullptr) return 1;
+  auto* context = static_cast<UpdaterContext*>(driver->context);
+  context->env = env;
+  if (context->link != nullptr) context->link->env = env;
+  return 0;
 }
 
 void ReleaseUpdaterInstance(UpdaterOps* instance) {

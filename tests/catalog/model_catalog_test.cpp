@@ -4,9 +4,6 @@
 #include <string>
 
 #include "catalog/model_catalog.h"
-#include "catalog/updater_family.h"
-#include "firmware/image_index.h"
-#include "updater/updater_families.h"
 
 namespace fg {
 namespace {
@@ -64,22 +61,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ModelCatalog, NullNameFindsNothing) { EXPECT_EQ(FindModel(nullptr), nullptr); }
 
-TEST(UpdaterFamily, RowsMapToTheirFamilyAndCapacity) {
-  const UpdaterFamily* wx2040 = FindUpdaterFamily(kModelCatalog.models[0].updater);
-  const UpdaterFamily* wx2050 = FindUpdaterFamily(kModelCatalog.models[1].updater);
-  ASSERT_NE(wx2040, nullptr);
-  ASSERT_NE(wx2050, nullptr);
-  EXPECT_STREQ(wx2040->name, "WX2040");
-  EXPECT_STREQ(wx2050->name, "WX2050");
-  EXPECT_EQ(FindUpdaterFamily(nullptr), nullptr);
-  UpdaterOps foreign{};
-  EXPECT_EQ(FindUpdaterFamily(&foreign), nullptr);
-
-  EXPECT_EQ(ImageCapacityForModel(&kModelCatalog.models[0]), 6);
-  EXPECT_EQ(ImageCapacityForModel(&kModelCatalog.models[1]), 3);
-  EXPECT_EQ(ImageCapacityForModel(&kModelCatalog.models[2]), 6);  // no family bound
-  EXPECT_EQ(ImageCapacityForModel(nullptr), 6);
-}
 
 }  // namespace
 }  // namespace fg

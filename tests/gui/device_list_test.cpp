@@ -208,10 +208,12 @@ class DeviceListTest : public QObject {
       }
     };
     const ResourceSearch slow{nullptr, Slow::Find};
-    const ResourceSearch* previous = InstallResourceSearch(&slow);
+    RunEnv base{};
+    base.search = &slow;
     {
       ScriptedPrompts prompts;
-      CUpdaterDlg dlg(prompts.ops());  // its search runs the slow one on a worker thread
+      // Its search runs the slow one on a worker thread.
+      CUpdaterDlg dlg(prompts.ops(), nullptr, &base);
       std::vector<qint64> turns;
       bool refused = true;
       QElapsedTimer clock;
@@ -239,7 +241,6 @@ class DeviceListTest : public QObject {
       QCOMPARE(dlg.controlState(), FileReady);
       QVERIFY(dlg.Control(IDC_UPDATE)->isEnabled());
     }
-    InstallResourceSearch(previous);
   }
 };
 

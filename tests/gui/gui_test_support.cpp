@@ -123,7 +123,7 @@ int WaitForInstruments(const ModelInfo* model, int count, int timeoutMs) {
   QDeadlineTimer deadline(timeoutMs);
   int seen = 0;
   while (true) {
-    seen = EnumerateDevices(list.ops(), expression.c_str());
+    seen = EnumerateDevices(nullptr, list.ops(), expression.c_str());
     if (seen == count || deadline.hasExpired()) return seen;
     QTest::qWait(20);
   }

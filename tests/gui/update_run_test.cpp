@@ -73,14 +73,16 @@ qint64 LongestGap(const std::vector<qint64>& turns) {
 
 // Time twenty times as fast for the writer-mode wait, so that its 20 s deadline passes in one.
 struct FastClock {
-  static int64_t Now() {
+  static int64_t Now(void*) {
     return 20 * std::chrono::duration_cast<std::chrono::milliseconds>(
                     std::chrono::steady_clock::now().time_since_epoch())
                     .count();
   }
-  static void Sleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::microseconds(ms * 50)); }
+  static void Sleep(void*, uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::microseconds(ms * 50));
+  }
 };
-constexpr WaitClock kFastClock = {FastClock::Now, FastClock::Sleep};
+constexpr WaitClock kFastClock = {nullptr, FastClock::Now, FastClock::Sleep};
 
 std::string Joined(const std::vector<std::string>& lines) {
   std::string out;
@@ -380,12 +382,12 @@ class UpdateRunTest : public QObject {
     QVERIFY(instrument != nullptr);
     QCOMPARE(guitest::WaitForInstruments(Wx2040(), 1, 20000), 1);
     ScriptedPrompts prompts;
-    CUpdaterDlg dlg(prompts.ops());
+    RunEnv fast{};
+    fast.waitClock = &kFastClock;
+    CUpdaterDlg dlg(prompts.ops(), nullptr, &fast);
     Open(dlg, prompts, wx2040_);
     prompts.QueueAnswer(true);
-    const WaitClock* previous = InstallWaitClock(&kFastClock);
     dlg.OnUpdate();
-    InstallWaitClock(previous);
 
     const std::vector<std::string> expected = {
         "Connecting ... OK",     kLogWaitingForRestart, kLogWriterDidNotReturn, "Updating ... FAILED",

@@ -4,42 +4,47 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "programmer/writer_mode.h"
+#include "link/device_link.h"
+#include "link/run_env.h"
 
 namespace fg::test {
 
 class FakeClock {
  public:
-  // Installs the fake for the lifetime of this object, starting at `startMs`.
+  // Starts the fake at `startMs`; links attached to it wait on it.
   explicit FakeClock(int64_t startMs = 0) {
     nowMs = startMs;
     sleeps = 0;
     looks = 0;
     longestSleep = 0;
-    previous_ = InstallWaitClock(&kClock);
+    env_.waitClock = &kClock;
   }
-  ~FakeClock() { InstallWaitClock(previous_); }
   FakeClock(const FakeClock&) = delete;
   FakeClock& operator=(const FakeClock&) = delete;
+
+  // A run context with this clock and the defaults for everything else.
+  const RunEnv* env() const { return &env_; }
+  // The programmer waits on this clock when it is given `link`.
+  void Attach(DeviceLink* link) const { link->env = &env_; }
 
   static inline int64_t nowMs = 0;
   static inline int sleeps = 0;
   static inline int looks = 0;
   static inline uint32_t longestSleep = 0;
 
-  static int64_t Now() {
+  static int64_t Now(void*) {
     ++looks;
     return nowMs;
   }
-  static void Sleep(uint32_t ms) {
+  static void Sleep(void*, uint32_t ms) {
     ++sleeps;
     nowMs += ms;
     longestSleep = std::max(longestSleep, ms);
   }
+  static constexpr WaitClock kClock = {nullptr, Now, Sleep};
 
  private:
-  static constexpr WaitClock kClock = {Now, Sleep};
-  const WaitClock* previous_;
+  RunEnv env_{};
 };
 
 }  // namespace fg::test

@@ -3,7 +3,8 @@
 #pragma once
 #include <cstdint>
 
-#include "programmer/operation_budget.h"
+#include "link/device_link.h"
+#include "link/run_env.h"
 
 namespace fg::test {
 
@@ -12,24 +13,28 @@ class FakeDeadlineClock {
   explicit FakeDeadlineClock(int64_t stepMs = 0) {
     nowMs = 0;
     step = stepMs;
-    previous_ = InstallDeadlineClock(&kClock);
+    env_.deadlineClock = &kClock;
   }
-  ~FakeDeadlineClock() { InstallDeadlineClock(previous_); }
   FakeDeadlineClock(const FakeDeadlineClock&) = delete;
   FakeDeadlineClock& operator=(const FakeDeadlineClock&) = delete;
+
+  // A run context with this clock and the defaults for everything else.
+  const RunEnv* env() const { return &env_; }
+  // The programmer measures the deadlines of `link`'s operations on this clock.
+  void Attach(DeviceLink* link) const { link->env = &env_; }
 
   static inline int64_t nowMs = 0;
   static inline int64_t step = 0;
 
-  static int64_t Now() {
+  static int64_t Now(void*) {
     const int64_t now = nowMs;
     nowMs += step;
     return now;
   }
 
  private:
-  static constexpr DeadlineClock kClock = {Now};
-  const DeadlineClock* previous_;
+  static constexpr DeadlineClock kClock = {nullptr, Now};
+  RunEnv env_{};
 };
 
 }  // namespace fg::test

@@ -302,6 +302,7 @@ TEST(PartitionOps, OperationsEndAtTheirDeadlineOrAfterTooManyIdleReplies) {
     SCOPED_TRACE(c.name);
     FakeDeadlineClock clock(c.stepMs);
     FakeLink fake;
+    clock.Attach(&fake.link);
     if (c.erase) {
       fake.QueueOk(4);
     } else {
@@ -321,18 +322,18 @@ TEST(PartitionOps, OperationsEndAtTheirDeadlineOrAfterTooManyIdleReplies) {
 // and 500 ms program per block) many times over.
 TEST(PartitionOps, DeadlinesFollowTheSize) {
   FakeDeadlineClock clock;
-  EXPECT_EQ(StartOperationBudget(7794, 1).deadlineMs, 65800);  // the OEM record
-  EXPECT_EQ(StartOperationBudget(0x100000, 16).deadlineMs, 60000 + 16 * 5000 + 1024 * 100);
-  EXPECT_EQ(StartOperationBudget(0, 128).deadlineMs, 60000 + 128 * 5000);  // erasing COMM
-  EXPECT_GT(StartOperationBudget(0x28000, 40).deadlineMs, 40 * 800 * 4);    // XP2 in the simulator
-  OperationBudget budget = StartOperationBudget(1, 1);
+  EXPECT_EQ(StartOperationBudget(clock.env(), 7794, 1).deadlineMs, 65800);  // the OEM record
+  EXPECT_EQ(StartOperationBudget(clock.env(), 0x100000, 16).deadlineMs, 60000 + 16 * 5000 + 1024 * 100);
+  EXPECT_EQ(StartOperationBudget(clock.env(), 0, 128).deadlineMs, 60000 + 128 * 5000);  // erasing COMM
+  EXPECT_GT(StartOperationBudget(clock.env(), 0x28000, 40).deadlineMs, 40 * 800 * 4);    // XP2 in the simulator
+  OperationBudget budget = StartOperationBudget(clock.env(), 1, 1);
   EXPECT_FALSE(BudgetExpired(&budget));
   clock.nowMs = budget.deadlineMs + 1;
   EXPECT_TRUE(BudgetExpired(&budget));
   EXPECT_FALSE(BudgetExpired(nullptr));
   for (uint32_t i = 0; i < kMaxIdleReplies; ++i) ASSERT_FALSE(CountIdleReply(&budget, 4));
   EXPECT_TRUE(CountIdleReply(&budget, 4));
-  OperationBudget bytes = StartOperationBudget(1, 1);
+  OperationBudget bytes = StartOperationBudget(clock.env(), 1, 1);
   EXPECT_FALSE(CountIdleReply(&bytes, kMaxIdleReplyBytes));
   EXPECT_TRUE(CountIdleReply(&bytes, 1));
 }

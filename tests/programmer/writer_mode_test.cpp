@@ -30,6 +30,7 @@ constexpr const char* kWriterName = "USB0::0x2E5B::0x3A01::AB123::INSTR";
 TEST(WriterMode, AlreadyInWriterModeOnlyAsksAndReopens) {
   FakeClock clock;
   FakeLink fake;
+  clock.Attach(&fake.link);
   fake.Queue({"WRITER,WX2040,AB123,1.00"});
   EXPECT_EQ(programmer::Connect(Wx2040, &fake.link, kName2040), 0);
   EXPECT_EQ(fake.events, (Events{std::string("open ") + kName2040, "write 6", "read", "close",
@@ -41,6 +42,7 @@ TEST(WriterMode, AlreadyInWriterModeOnlyAsksAndReopens) {
 TEST(WriterMode, Wx2040SwitchesWaitsAndComesBackUnderItsOldName) {
   FakeClock clock(700);
   FakeLink fake;
+  clock.Attach(&fake.link);
   fake.Queue({"VANDRELL,WX2040,AB123,1.10-0-01-02-03-0105"});
   EXPECT_EQ(programmer::Connect(Wx2040, &fake.link, kName2040), 0);
   EXPECT_EQ(fake.events, (Events{std::string("open ") + kName2040, "write 6", "read", "write 19",
@@ -52,6 +54,7 @@ TEST(WriterMode, Wx2040SwitchesWaitsAndComesBackUnderItsOldName) {
 TEST(WriterMode, Wx2050ComesBackUnderTheRebuiltName) {
   FakeClock clock;
   FakeLink fake;
+  clock.Attach(&fake.link);
   fake.Queue({"VANDRELL,WX2050,AB123,2.00-0-01"});
   fake.openResults = {true, false, true};
   EXPECT_EQ(programmer::Connect(Wx2050, &fake.link, kName2050), 0);
@@ -64,6 +67,7 @@ TEST(WriterMode, Wx2050ComesBackUnderTheRebuiltName) {
 TEST(WriterMode, LowerCaseWriterIsNotRecognised) {
   FakeClock clock;
   FakeLink fake;
+  clock.Attach(&fake.link);
   fake.Queue({"writer,WX2040,AB123"});
   EXPECT_EQ(programmer::Connect(Wx2040, &fake.link, kName2040), 0);
   EXPECT_TRUE(fake.Wrote("SYST:UPDATE WX2040\n"));
@@ -95,6 +99,7 @@ TEST(WriterMode, ConnectFailures) {
     SCOPED_TRACE(c.name);
     FakeClock clock;
     FakeLink fake;
+    clock.Attach(&fake.link);
     fake.openResults = c.opens;
     fake.failWriteAt = c.failWriteAt;
     for (const auto& r : c.replies) fake.replies.push_back(r);
@@ -194,6 +199,7 @@ TEST(WriterMode, QueryIdentityReadsIntoTheCallersBuffer) {
 TEST(WriterMode, QueryEnterWriterModeAndClose) {
   FakeClock clock;
   FakeLink fake;
+  clock.Attach(&fake.link);
   fake.Queue({"VANDRELL,WX2050"});
   EXPECT_EQ(programmer::Query(Wx2050, &fake.link, QueryEnterWriterMode, nullptr), 0);
   EXPECT_EQ(fake.WriteText(1), "SYST:UPDATE WX2050\n");
@@ -234,8 +240,10 @@ TEST(WriterMode, ReopensUntilTheWriterIsBackOrTheDeadlinePassed) {
       const WriterModeObserver observer{&observed, [](void* owner, WriterModeEvent e) {
                                           static_cast<Observed*>(owner)->events.push_back(e);
                                         }};
-      const WriterModeObserver* previous = InstallWriterModeObserver(&observer);
+      RunEnv env = *clock.env();
+      env.writerModeObserver = &observer;
       FakeLink fake;
+      fake.link.env = &env;
       fake.Queue({"VANDRELL,X,AB123,1.00"});
       std::vector<int64_t> attempts;  // times of the opens on the name the writer comes back by
       bool first = true;
@@ -249,7 +257,6 @@ TEST(WriterMode, ReopensUntilTheWriterIsBackOrTheDeadlinePassed) {
         return c.backAtMs >= 0 && FakeClock::nowMs - sentAt >= c.backAtMs;
       };
       EXPECT_EQ(programmer::Connect(*family, &fake.link, name.c_str()), c.expected);
-      InstallWriterModeObserver(previous);
 
       EXPECT_EQ(FakeClock::nowMs - sentAt, c.endsAtMs);
       ASSERT_FALSE(attempts.empty());
@@ -270,6 +277,7 @@ TEST(WriterMode, ReopensUntilTheWriterIsBackOrTheDeadlinePassed) {
 TEST(WriterMode, NameWithoutSerialNumberIsRetriedAsItIs) {
   FakeClock clock;
   FakeLink fake;
+  clock.Attach(&fake.link);
   fake.Queue({"X"});
   int opens = 0;
   fake.canOpen = [&](const std::string&) { return ++opens == 1; };
@@ -282,14 +290,14 @@ TEST(WriterMode, WaitSleepsTheWholeTimeOnTheMonotonicClock) {
   for (int64_t startMs : {0, 999, 123456789}) {
     SCOPED_TRACE(startMs);
     FakeClock clock(startMs);
-    WaitMilliseconds(4000);
+    WaitMilliseconds(clock.env(), 4000);
     EXPECT_EQ(FakeClock::nowMs - startMs, 4000);
     EXPECT_EQ(FakeClock::sleeps, 1);
   }
   FakeClock clock;
-  WaitMilliseconds(0);
+  WaitMilliseconds(clock.env(), 0);
   EXPECT_EQ(FakeClock::sleeps, 0);
-  WaitMilliseconds(1);
+  WaitMilliseconds(clock.env(), 1);
   EXPECT_EQ(FakeClock::nowMs, 1);
 }
 
@@ -310,7 +318,7 @@ double ProcessorSeconds() {
 TEST(WriterMode, RealWaitCostsLittleProcessorTime) {
   const double cpu0 = ProcessorSeconds();
   const auto wall0 = std::chrono::steady_clock::now();
-  WaitMilliseconds(1000);
+  WaitMilliseconds(nullptr, 1000);  // the steady clock, sleeping
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
   const double cpu = ProcessorSeconds() - cpu0;
   EXPECT_GE(wall, 1.0);

@@ -57,14 +57,14 @@ TEST_F(DeviceSearch, NoneOneTwoThreeInstruments) {
   for (size_t n = 0; n <= serials.size(); ++n) {
     if (n > 0) first_->AddResource(Wx2040(serials[n - 1]));
     Prefill();
-    RefreshDeviceList(list_.ops(), wx2040_);
+    RefreshDeviceList(nullptr, list_.ops(), wx2040_);
     std::vector<std::string> expected;
     for (size_t i = 0; i < n; ++i) expected.push_back(Wx2040(serials[i]));
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(list_.entries(), expected) << n << " instruments";
     // Exactly one is selected; with none or several the text stays empty.
     EXPECT_EQ(list_.text(), n == 1 ? expected[0] : "") << n << " instruments";
-    EXPECT_EQ(EnumerateDevices(list_.ops(), BuildEnumerationExpression(wx2040_).c_str()),
+    EXPECT_EQ(EnumerateDevices(nullptr, list_.ops(), BuildEnumerationExpression(wx2040_).c_str()),
               static_cast<int32_t>(n));
   }
 }
@@ -97,16 +97,16 @@ TEST_F(DeviceSearch, AnInstrumentWithTwoInterfacesIsFoundOnce) {
   first_->AddResource(Wx2040("A100"));
   first_->AddResource("USB0::0x2E5B::0x3A01::A100::1::INSTR");
   first_->AddResource(Wx2040("B200"));
-  RefreshDeviceList(list_.ops(), wx2040_);
+  RefreshDeviceList(nullptr, list_.ops(), wx2040_);
   EXPECT_EQ(list_.entries(), (std::vector<std::string>{Wx2040("A100"), Wx2040("B200")}));
   first_->AddResource("USB0::0x2E5B::0x3A01::C300::1::INSTR");  // its first USBTMC interface
-  EXPECT_EQ(EnumerateDevices(list_.ops(), BuildEnumerationExpression(wx2040_).c_str()), 3);
+  EXPECT_EQ(EnumerateDevices(nullptr, list_.ops(), BuildEnumerationExpression(wx2040_).c_str()), 3);
   std::vector<std::string> raw;
   EXPECT_EQ(FindResourceNames(BuildEnumerationExpression(wx2040_).c_str(), &raw), 4);
 }
 
 // A front end's own search (the window runs VISA off its thread) is what EnumerateDevices uses.
-TEST_F(DeviceSearch, InstalledSearchIsUsed) {
+TEST_F(DeviceSearch, TheEnvsSearchIsUsed) {
   struct Calls {
     std::vector<std::string> expressions;
   } calls;
@@ -116,9 +116,9 @@ TEST_F(DeviceSearch, InstalledSearchIsUsed) {
                                 return FindResourceNames(expression, names);
                               }};
   first_->AddResource(Wx2040("A100"));
-  const ResourceSearch* previous = InstallResourceSearch(&search);
-  RefreshDeviceList(list_.ops(), wx2040_);
-  InstallResourceSearch(previous);
+  RunEnv env{};
+  env.search = &search;
+  RefreshDeviceList(&env, list_.ops(), wx2040_);
   EXPECT_EQ(calls.expressions, std::vector<std::string>{BuildEnumerationExpression(wx2040_)});
   EXPECT_EQ(list_.text(), Wx2040("A100"));
 }
@@ -128,7 +128,7 @@ TEST_F(DeviceSearch, FailedResourceManagerGivesAnEmptyList) {
   for (ViStatus status : {VI_ERROR_SYSTEM_ERROR, VI_WARN_CONFIG_NLOADED}) {
     SetLayerFaultsForTesting({status, -1, 0});
     Prefill();
-    EXPECT_EQ(EnumerateDevices(list_.ops(), BuildEnumerationExpression(wx2040_).c_str()), 0);
+    EXPECT_EQ(EnumerateDevices(nullptr, list_.ops(), BuildEnumerationExpression(wx2040_).c_str()), 0);
     EXPECT_TRUE(list_.entries().empty());
     EXPECT_EQ(list_.text(), "");
     EXPECT_EQ(OpenHandleCountForTesting(), 0u);  // a warned session is closed, not leaked
@@ -138,17 +138,17 @@ TEST_F(DeviceSearch, FailedResourceManagerGivesAnEmptyList) {
 TEST_F(DeviceSearch, FindNextFailingAfterTheFirstOfThree) {
   for (const char* s : {"A100", "B200", "C300"}) first_->AddResource(Wx2040(s));
   SetLayerFaultsForTesting({0, 1, VI_ERROR_SYSTEM_ERROR});
-  EXPECT_EQ(EnumerateDevices(list_.ops(), BuildEnumerationExpression(wx2040_).c_str()), 1);
+  EXPECT_EQ(EnumerateDevices(nullptr, list_.ops(), BuildEnumerationExpression(wx2040_).c_str()), 1);
   EXPECT_EQ(list_.entries(), std::vector<std::string>{Wx2040("A100")});
   // In a refresh that one name counts as exactly one found, and is selected.
-  RefreshDeviceList(list_.ops(), wx2040_);
+  RefreshDeviceList(nullptr, list_.ops(), wx2040_);
   EXPECT_EQ(list_.text(), Wx2040("A100"));
 }
 
 TEST_F(DeviceSearch, NoModelLeavesTheListAsItWas) {
   first_->AddResource(Wx2040("A100"));
   Prefill();
-  RefreshDeviceList(list_.ops(), nullptr);
+  RefreshDeviceList(nullptr, list_.ops(), nullptr);
   EXPECT_EQ(list_.entries(), std::vector<std::string>{"stale"});
   EXPECT_EQ(list_.text(), "stale");
   EXPECT_TRUE(first_->Events().empty());
@@ -160,7 +160,7 @@ TEST_F(DeviceSearch, LongNamesAreKeptWhole) {
   ASSERT_EQ(longName.size(), 255u);
   first_->AddResource(longName);
   first_->AddResource(Wx2040("SHORT"));
-  EXPECT_EQ(EnumerateDevices(list_.ops(), BuildEnumerationExpression(wx2040_).c_str()), 2);
+  EXPECT_EQ(EnumerateDevices(nullptr, list_.ops(), BuildEnumerationExpression(wx2040_).c_str()), 2);
   EXPECT_EQ(list_.entries(), (std::vector<std::string>{Wx2040("SHORT"), longName}));
   char text[kResourceNameCapacity];
   list_.ops()->SetCurSel(list_.ops()->owner, 1);
@@ -191,14 +191,14 @@ TEST(DeviceSearchOverSimBus, FindsTheSimulatedInstrumentsOfTheModel) {
   ASSERT_TRUE(a && b && other) << error;
 
   SortedDeviceList list;
-  RefreshDeviceList(list.ops(), FindModel("WX2040"));
+  RefreshDeviceList(nullptr, list.ops(), FindModel("WX2040"));
   EXPECT_EQ(list.entries(), (std::vector<std::string>{"USB0::0x2E5B::0x3A01::SIMA::INSTR",
                                                       "USB0::0x2E5B::0x3A01::SIMB::INSTR"}));
   EXPECT_EQ(list.text(), "");
-  RefreshDeviceList(list.ops(), FindModel("WX2050"));
+  RefreshDeviceList(nullptr, list.ops(), FindModel("WX2050"));
   EXPECT_EQ(list.entries(), std::vector<std::string>{"USB0::0x2E5B::0x3A02::SIMC::INSTR"});
   EXPECT_EQ(list.text(), "USB0::0x2E5B::0x3A02::SIMC::INSTR");
-  RefreshDeviceList(list.ops(), FindModel("SB7300"));
+  RefreshDeviceList(nullptr, list.ops(), FindModel("SB7300"));
   EXPECT_TRUE(list.entries().empty());
 }
 

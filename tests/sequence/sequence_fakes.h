@@ -99,6 +99,13 @@ struct RecordingFrontEnd {
       f->log += std::string(text) + "\r\n";
       f->events.push_back(std::string("line ") + text);
     };
+    // Above a pending partial line, as the window puts its notes.
+    ops.AppendNoteLine = [](void* o, const char* text) {
+      auto* f = Self(o);
+      const size_t lastBreak = f->log.rfind("\r\n");
+      f->log.insert(lastBreak == std::string::npos ? 0 : lastBreak + 2, std::string(text) + "\r\n");
+      f->events.push_back(std::string("note ") + text);
+    };
     ops.ClearLog = [](void* o) {
       Self(o)->log.clear();
       Self(o)->events.push_back("log cleared");

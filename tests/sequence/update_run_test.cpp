@@ -17,6 +17,8 @@
 #include "sequence/update_run.h"
 #include "sequence_fakes.h"
 #include "scratch_folder.h"
+#include "updater/updater_families.h"
+#include "vanishing_instrument.h"
 #include "visa/simbus/simbus_device.h"
 
 namespace fg::test {
@@ -384,6 +386,32 @@ TEST_F(UpdateRunTest, SeveralInstrumentsAndNoPickEndBeforeConnecting) {
   fe.list.Preselect("USB0::0x2E5B::0x3A01::SIMQ::INSTR");
   EXPECT_EQ(Run(picker), 0);
   EXPECT_EQ(fe.Only("driver Connect"), (Events{"driver Connect USB0::0x2E5B::0x3A01::SIMQ::INSTR"}));
+}
+
+// The run's own writer-mode observer puts its notes above the pending "Updating ... ": an
+// instrument that never came back always, the wait for its restart when the front end asks.
+TEST_F(UpdateRunTest, WriterModeNotesGoAboveTheUpdatingLine) {
+  for (bool noteWait : {false, true}) {
+    SCOPED_TRACE(noteWait ? "the wait noted" : "the wait not noted");
+    VanishingInstrument instrument;
+    RecordingFrontEnd front;
+    front.list.Preselect(kResource);
+    front.ops.env = &instrument.env;
+    UpdaterOps* driver = CreateUpdaterInstance(&kWx2040UpdaterOps);
+    ASSERT_NE(driver, nullptr);
+    UpdateRunOptions options;
+    options.updater = driver;
+    options.noteRestartWait = noteWait;
+    EXPECT_EQ(RunUpdate(&front.ops, &selection, tempPath.c_str(), options), 0x10004);
+    ReleaseUpdaterInstance(driver);
+
+    std::vector<std::string> expected = {"Connecting ... OK", kLogWriterDidNotReturn,
+                                         "Updating ... FAILED", kLogCancelled,
+                                         "Error number: 0x10004", ""};
+    if (noteWait) expected.insert(expected.begin() + 1, kLogWaitingForRestart);
+    EXPECT_EQ(front.LogLines(), expected);
+    EXPECT_EQ(FakeClock::nowMs, 20000) << "reopened until the deadline, on the run's clock";
+  }
 }
 
 }  // namespace

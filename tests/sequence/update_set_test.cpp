@@ -12,10 +12,13 @@
 #include <thread>
 #include <vector>
 
+#include "sequence/run_texts.h"
 #include "sequence/update_run.h"
 #include "sequence/update_set.h"
 #include "scratch_folder.h"
 #include "sequence_fakes.h"
+#include "updater/updater_families.h"
+#include "vanishing_instrument.h"
 
 namespace fg::test {
 namespace {
@@ -85,6 +88,29 @@ TEST_F(UpdateSetTest, EachMemberRunsOnItsOwnAndAFailureEndsOnlyItsOwnRun) {
   EXPECT_EQ(m[1]->fe.LogLines().back(), "");
   EXPECT_EQ(m[1]->fe.LogLines()[3], "Error number: 0x10008");
   EXPECT_EQ(m[3]->fe.Only("box"), (Events{"box Error|Cannot initiate the update.|error"}));
+}
+
+// A member's instrument that never comes back as its writer: the member's run says so in its
+// own log, above its pending "Updating ... ".
+TEST_F(UpdateSetTest, AMemberWhoseInstrumentNeverComesBackSaysSo) {
+  VanishingInstrument instrument;
+  UpdaterOps* driver = CreateUpdaterInstance(&kWx2040UpdaterOps);
+  ASSERT_NE(driver, nullptr);
+  Member member("USB0::0x2E5B::0x3A01::AB123::INSTR");
+  member.fe.ops.env = &instrument.env;
+  std::vector<SetMember> members(1);
+  members[0].frontEnd = &member.fe.ops;
+  members[0].updater = driver;
+  members[0].payloadPath = scratch.File("slot");
+  RunUpdateSet(&selection, members, 1, 0);
+  ReleaseUpdaterInstance(driver);
+
+  EXPECT_EQ(members[0].code, 0x10004);
+  EXPECT_TRUE(instrument.link.Wrote("SYST:UPDATE WX2040\n"));
+  EXPECT_EQ(member.fe.LogLines(),
+            (std::vector<std::string>{"Connecting ... OK", kLogWriterDidNotReturn,
+                                      "Updating ... FAILED", kLogCancelled,
+                                      "Error number: 0x10004", ""}));
 }
 
 // A driver whose Update counts how many Updates run at once and, while fewer than `meet` run and

@@ -100,30 +100,31 @@ class FakeProgrammer {
   static int32_t CheckRecord(int32_t partition, uint32_t blockId, uint32_t length) {
     return current->family->programmer->CheckRecord(partition, blockId, length);
   }
-  const UpdaterFamily* family = &kWx2040UpdaterFamily;
+  const DriverFamily* family = &kWx2040DriverFamily;
 };
 
 inline const ProgrammerOps FakeProgrammer::kOps = {Connect, Program, Erase, Query, Close, CheckRecord};
 
-// A context of the test's own (not the family's static one), the link slots on a FakeLink, a
-// fake clock, and a private folder for payload files.
+// A context of the test's own (not the family's static one) whose run context has the link slots
+// on a FakeLink and a fake clock, and a private folder for payload files.
 class DriverTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(fg::platform::CreatePrivateTempFolder("fg-driver-test-", &folder_));
     FakeLink::current = &fake;
-    previousSlots_ = InstallDriverLinkSlots(&kFakeSlots);
+    env = *clock.env();
+    env.linkSlots = &kFakeSlots;
+    context.env = &env;
   }
   void TearDown() override {
     updater::Destroy(context.link);
     context.link = nullptr;
-    InstallDriverLinkSlots(previousSlots_);
     FakeLink::current = nullptr;
     std::filesystem::remove_all(folder_);
   }
 
   // Init for the family, with the fake programmer in place of the real one.
-  void Start(const UpdaterFamily& family, bool fakeProgrammer = true) {
+  void Start(const DriverFamily& family, bool fakeProgrammer = true) {
     ASSERT_EQ(updater::Init(family, &context, RecordProgress, this), 0);
     if (fakeProgrammer) context.programmer = &FakeProgrammer::kOps;
     if (FakeProgrammer::current != nullptr) FakeProgrammer::current->family = &family;
@@ -141,16 +142,14 @@ class DriverTest : public testing::Test {
     static_cast<DriverTest*>(owner)->overall.push_back(percent);
   }
 
-  static constexpr DriverLinkSlots kFakeSlots = {FakeLink::Open, FakeLink::Write, FakeLink::Read,
-                                                 FakeLink::Close};
+  static constexpr LinkSlots kFakeSlots = {FakeLink::Open, FakeLink::Write, FakeLink::Read,
+                                           FakeLink::Close, nullptr};
   FakeLink fake;
   FakeClock clock;
+  RunEnv env{};  // the run context of every driver the test starts
   UpdaterContext context{};
   std::vector<int32_t> overall;
   std::string folder_;
-
- private:
-  const DriverLinkSlots* previousSlots_ = nullptr;
 };
 
 }  // namespace fg::test

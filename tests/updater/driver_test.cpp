@@ -17,8 +17,8 @@
 namespace fg::test {
 namespace {
 
-const UpdaterFamily& Wx2040 = kWx2040UpdaterFamily;
-const UpdaterFamily& Wx2050 = kWx2050UpdaterFamily;
+const DriverFamily& Wx2040 = kWx2040DriverFamily;
+const DriverFamily& Wx2050 = kWx2050DriverFamily;
 constexpr const char* kName = "USB0::0x2E5B::0x3A01::SN1::INSTR";
 constexpr const char* kIdn2040 = "WRITER,WX2040,SN1,2.10-0-01-02-03-0105";
 constexpr const char* kIdn2050 = "WRITER,WX2050,SN2,1.05-0-02";
@@ -38,6 +38,7 @@ TEST_F(DriverTest, InitStartsFromAClearedContextAndReleasesThePreviousLink) {
   Start(Wx2040, false);
   ASSERT_NE(context.link, nullptr);
   EXPECT_EQ(context.link->owner, &context);
+  EXPECT_EQ(context.link->env, &env) << "the programmer reaches the run through the link";
   EXPECT_EQ(context.link->progress, updater::ReportProgress);
   EXPECT_EQ(context.programmer, &kWx2040ProgrammerOps);
   EXPECT_EQ(context.index.capacity, 6);
@@ -54,6 +55,8 @@ TEST_F(DriverTest, InitStartsFromAClearedContextAndReleasesThePreviousLink) {
   EXPECT_STREQ(context.resourceName, "");
   EXPECT_EQ(context.doneWeight, 0u);
   EXPECT_EQ(context.progressOwner, this);
+  EXPECT_EQ(context.env, &env) << "the clear keeps the run context";
+  EXPECT_EQ(context.link->env, &env);
 }
 
 TEST_F(DriverTest, ManyRunsHoldOneLinkAtATime) {
@@ -154,7 +157,7 @@ TEST_F(DriverTest, PackageChecksRunBeforeAnythingIsProgrammed) {
   const auto full = Wx2040Package();
   const struct {
     const char* name;
-    const UpdaterFamily* family;
+    const DriverFamily* family;
     std::vector<Bytes> package;
     const char* identity;
     int32_t flags;
@@ -209,7 +212,7 @@ TEST_F(DriverTest, FailuresOfTheProgrammer) {
     EXPECT_EQ(updater::Update(&context, payload.c_str(), 1), 4);
     EXPECT_EQ(programmer.calls, (Calls{"connect "}));
   }
-  for (const UpdaterFamily* family : {&Wx2040, &Wx2050}) {
+  for (const DriverFamily* family : {&Wx2040, &Wx2050}) {
     SCOPED_TRACE("identity query fails");
     FakeProgrammer programmer;
     programmer.queryResult = 2;
@@ -235,7 +238,7 @@ TEST_F(DriverTest, FailuresOfTheProgrammer) {
 TEST_F(DriverTest, UnreadablePayload) {
   const std::string missing = folder_ + "/no-such-payload";
   const struct {
-    const UpdaterFamily* family;
+    const DriverFamily* family;
     const char* identity;
     int32_t expected;
   } cases[] = {
@@ -382,7 +385,7 @@ TEST_F(DriverTest, EveryImageIsReadBeforeTheFirstIsProgrammed) {
 
 TEST_F(DriverTest, OverallProgressIsWeightedByTheImages) {
   Start(Wx2040, false);
-  const ImageRule* rules = kWx2040UpdaterFamily.rules.data();
+  const ImageRule* rules = kWx2040DriverFamily.rules.data();
   context.totalWeight = 2725;
   const struct {
     size_t rule;
@@ -406,7 +409,7 @@ TEST_F(DriverTest, OverallProgressIsWeightedByTheImages) {
   Start(Wx2050, false);
   context.totalWeight = 650;
   context.doneWeight = 150;
-  context.currentRule = &kWx2050UpdaterFamily.rules[1];
+  context.currentRule = &kWx2050DriverFamily.rules[1];
   EXPECT_EQ(updater::ReportProgress(&context, 33), 48);  // (150 + 165) * 100 / 650
 
   // An instrument's extra progress replies can push an image past 100 %; the bar cannot.
@@ -425,6 +428,7 @@ TEST_F(DriverTest, PlanOfTheLatestUpdateThroughTheFamilyTable) {
   FakeProgrammer programmer;
   programmer.identity = kIdn2040;
   programmer.programFailures[3] = 0x107;
+  ASSERT_EQ(BindUpdaterEnv(&ops, &env), 0);
   ASSERT_EQ(ops.Init(ops.context, nullptr, nullptr), 0);
   shared->programmer = &FakeProgrammer::kOps;
   ASSERT_EQ(ops.Connect(ops.context, kName), 0);
@@ -456,9 +460,11 @@ TEST_F(DriverTest, PlanOfTheLatestUpdateThroughTheFamilyTable) {
   EXPECT_EQ(ReadUpdatePlan(&stranger, &plan), 1);
   EXPECT_EQ(ReadUpdatePlan(nullptr, &plan), 1);
 
-  // The shared context's link uses this test's slots: release it while they are installed.
+  // The shared context's link uses this test's slots: release it while they are there.
   ops.Destroy(shared->link);
   shared->link = nullptr;
+  EXPECT_EQ(BindUpdaterEnv(&ops, nullptr), 0);
+  EXPECT_EQ(BindUpdaterEnv(&stranger, &env), 1) << "a foreign driver brings its own";
 }
 
 TEST_F(DriverTest, InstancesOfAFamilyEachUpdateTheirOwnContext) {
@@ -474,7 +480,7 @@ TEST_F(DriverTest, InstancesOfAFamilyEachUpdateTheirOwnContext) {
 
   FakeProgrammer programmer;
   programmer.identity = kIdn2050;
-  programmer.family = &kWx2050UpdaterFamily;  // its record checks are the WX2050's
+  programmer.family = &kWx2050DriverFamily;  // its record checks are the WX2050's
   const std::string full = WritePayload(Wx2050Package(), "full");
   const std::string noXp2 = WritePayload({Record(4, 100, "1.05")}, "no-xp2");
   struct Run {
@@ -485,6 +491,7 @@ TEST_F(DriverTest, InstancesOfAFamilyEachUpdateTheirOwnContext) {
   } runs[] = {{first, "USB0::0x2E5B::0x3A02::A::INSTR", &full, 0},
               {second, "USB0::0x2E5B::0x3A02::B::INSTR", &noXp2, 0x201}};
   for (const Run& r : runs) {
+    ASSERT_EQ(BindUpdaterEnv(r.ops, &env), 0);
     ASSERT_EQ(r.ops->Init(r.ops->context, nullptr, nullptr), 0);
     static_cast<UpdaterContext*>(r.ops->context)->programmer = &FakeProgrammer::kOps;
     ASSERT_EQ(r.ops->Connect(r.ops->context, r.name), 0);
@@ -503,10 +510,29 @@ TEST_F(DriverTest, InstancesOfAFamilyEachUpdateTheirOwnContext) {
   EXPECT_FALSE(b.rows[0].programmed || b.rows[1].present);
   EXPECT_EQ(a.totalWeight, 650u);
 
-  // Their links use this test's slots: release them while they are installed.
+  // Their links use this test's slots: release them while those are there.
   ReleaseUpdaterInstance(first);
   ReleaseUpdaterInstance(second);
   ReleaseUpdaterInstance(nullptr);
+}
+
+// A catalogue row maps to its driver family through its table; an instance maps like its table.
+TEST(DriverFamilies, CatalogueRowsMapToTheirFamilyAndImageCapacity) {
+  EXPECT_EQ(DriverFamilyOf(kModelCatalog.models[0].updater), &kWx2040DriverFamily);
+  EXPECT_EQ(DriverFamilyOf(kModelCatalog.models[1].updater), &kWx2050DriverFamily);
+  EXPECT_STREQ(kWx2040DriverFamily.name, "WX2040");
+  EXPECT_STREQ(kWx2050DriverFamily.name, "WX2050");
+  EXPECT_EQ(DriverFamilyOf(nullptr), nullptr);
+  const UpdaterOps foreign{};
+  EXPECT_EQ(DriverFamilyOf(&foreign), nullptr);
+  UpdaterOps* instance = CreateUpdaterInstance(&kWx2050UpdaterOps);
+  EXPECT_EQ(DriverFamilyOf(instance), &kWx2050DriverFamily);
+  ReleaseUpdaterInstance(instance);
+
+  EXPECT_EQ(ImageCapacityForModel(&kModelCatalog.models[0]), 6);
+  EXPECT_EQ(ImageCapacityForModel(&kModelCatalog.models[1]), 3);
+  EXPECT_EQ(ImageCapacityForModel(&kModelCatalog.models[2]), 6);  // no family bound
+  EXPECT_EQ(ImageCapacityForModel(nullptr), 6);
 }
 
 }  // namespace

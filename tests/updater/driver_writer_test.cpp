@@ -108,7 +108,7 @@ TEST_F(DriverTest, Wx2050UpdateThroughTheRebuiltWriterName) {
                                       Record(75, 100, "01")};
   const std::string payload = WritePayload(package);
 
-  Start(kWx2050UpdaterFamily, false);
+  Start(kWx2050DriverFamily, false);
   ASSERT_EQ(updater::Connect(&context, "USB0::0x2E5B::0x3A02::SN2::INSTR"), 0);
   ASSERT_EQ(updater::Update(&context, payload.c_str(), kUpdateCheckVersions), 0);
 
@@ -132,7 +132,7 @@ TEST_F(DriverTest, Wx2040UpdateWithTheOemSupplement) {
                                       Record(8, 100, "0105")};
   const std::string payload = WritePayload(package);
 
-  Start(kWx2040UpdaterFamily, false);
+  Start(kWx2040DriverFamily, false);
   ASSERT_EQ(updater::Connect(&context, "USB0::0x2E5B::0x3A01::SN1::INSTR"), 0);
   ASSERT_EQ(updater::Update(&context, payload.c_str(), kUpdateCheckVersions), 0);
 
@@ -164,14 +164,14 @@ bool AnyCommandFrame(const FakeLink& fake) {
 // the first frame goes out, so nothing is erased or programmed.
 TEST_F(DriverTest, ARecordTheProgrammerRefusesStopsThePackageBeforeTheFirstFrame) {
   const struct {
-    const UpdaterFamily* family;
+    const DriverFamily* family;
     const char* identity;
     std::vector<Bytes> package;
   } cases[] = {
-      {&kWx2040UpdaterFamily, "WRITER,WX2040,SN1,2.10-0-01-02-03-0105",
+      {&kWx2040DriverFamily, "WRITER,WX2040,SN1,2.10-0-01-02-03-0105",
        {Record(3, 100, "01"), Record(4, 100, "02"), Record(6, 100, "03"),
         Record(14, 6000, "2.10"), ShortRecord(8, 24)}},
-      {&kWx2050UpdaterFamily, "WRITER,WX2050,SN2,1.00-0-01",
+      {&kWx2050DriverFamily, "WRITER,WX2050,SN2,1.00-0-01",
        {Record(254, 500, "02"), Record(4, 500, "1.05"), ShortRecord(75, 24)}},
   };
   for (const auto& c : cases) {
@@ -197,7 +197,7 @@ TEST_F(DriverTest, InstrumentRefusalStopsTheTransfer) {
   writer.programReplies = {"prog:", "Program NG"};
   const std::string payload = WritePayload({Record(254, 500, "02"), Record(4, 500, "1.05")});
 
-  Start(kWx2050UpdaterFamily, false);
+  Start(kWx2050DriverFamily, false);
   ASSERT_EQ(updater::Connect(&context, "USB0::0x2E5B::0x3A01::SN2::INSTR"), 0);
   EXPECT_EQ(updater::Update(&context, payload.c_str(), kUpdateCheckVersions), 8);
   EXPECT_EQ(context.programmerError, 0x20A);

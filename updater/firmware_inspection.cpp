@@ -1,10 +1,10 @@
-#include "firmware/firmware_inspection.h"
+#include "updater/firmware_inspection.h"
 
 #include <cstring>
 
-#include "catalog/updater_family.h"
 #include "firmware/file_acceptance.h"
 #include "firmware/firmware_file.h"
+#include "updater/updater_families.h"
 
 namespace fg {
 
