@@ -197,7 +197,10 @@ void ConsoleFrontEnd::WritePlainProgress(const ProgressFigures& figures, int col
       pendingHidden_ = true;
     }
   }
-  Write(settings_.messages, ProgressText(figures) + "\n");
+  // Shortened as the in-place line would be, so that they are read at a glance; whole where the
+  // width is unknown or not even the percent fits.
+  const std::string fitted = FitProgressLine("", figures, RedrawLimit(columns));
+  Write(settings_.messages, (fitted.empty() ? ProgressText(figures) : fitted) + "\n");
 }
 
 }  // namespace fg

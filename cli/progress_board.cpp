@@ -62,10 +62,15 @@ std::string ProgressBoard::RowText(size_t row) const {
 
 bool ProgressBoard::Redraw() {
   const int columns = width_.Columns();
-  const std::vector<std::string> lines = LayOutBoard(FieldsLocked(), RedrawLimit(columns));
+  const std::vector<BoardRowFields> fields = FieldsLocked();
+  const std::vector<std::string> lines = LayOutBoard(fields, RedrawLimit(columns));
   if (lines.empty()) {
     // The rows drawn so far stay as they stand; should the terminal widen again, a new board
     // starts below the plain lines.
+    if (!narrow_) {
+      Write(settings_.messages, "(the rows need " + std::to_string(BoardMinColumns(fields) + 1) +
+                                    " columns: plain lines follow)\n");
+    }
     narrow_ = true;
     drawnRows_ = 0;
     return false;

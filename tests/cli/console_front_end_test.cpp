@@ -180,7 +180,8 @@ TEST_F(ConsoleFrontEndTest, OnATerminalTheProgressLineFollowsTheWidth) {
 }
 
 // Too narrow from the start: the open text is erased where it fills less than a row, and left
-// standing where it wrapped (a wrapped line cannot be erased); a note then needs no line break.
+// standing where it wrapped (a wrapped line cannot be erased); the plain lines are shortened as
+// the in-place line would be; a note then needs no line break.
 TEST_F(ConsoleFrontEndTest, ANarrowTerminalGetsPlainProgressLinesOfTheirOwn) {
   for (const int columns : {15, 10}) {
     SCOPED_TRACE(columns);
@@ -201,7 +202,7 @@ TEST_F(ConsoleFrontEndTest, ANarrowTerminalGetsPlainProgressLinesOfTheirOwn) {
     ops->SetProgress(ops->owner, 5);  // below the first tenth: nothing moves
     EXPECT_EQ(progress.Text(), "");
     ops->SetProgress(ops->owner, 12);
-    EXPECT_EQ(progress.Text(), std::string(columns == 15 ? "\r\033[K" : "\n") + "[ 12%]  0:00\n");
+    EXPECT_EQ(progress.Text(), columns == 15 ? "\r\033[K[ 12%]  0:00\n" : "\n[ 12%]\n");
     fe.AppendNoteLine(kLogWriterDidNotReturn);
     ops->AppendLogLine(ops->owner, kLogOk);
     EXPECT_EQ(out.Text(), std::string(kLogUpdating) + kLogWriterDidNotReturn + "\n" + kLogUpdating +
@@ -379,7 +380,8 @@ TEST_F(ConsoleFrontEndTest, BoardRowsFollowTheWidth) {
   board.SetProgress(0, 25, "MAIN", "[ 25%] MAIN");
   EXPECT_FALSE(board.redrawsInPlace());
   board.LogLine(0, "Connecting ... OK");
-  EXPECT_EQ(messages.Text(), expected + kA + ": [ 25%] MAIN\n");
+  EXPECT_EQ(messages.Text(),
+            expected + "(the rows need 21 columns: plain lines follow)\n" + kA + ": [ 25%] MAIN\n");
   EXPECT_EQ(log.Text(), std::string(kA) + ": Connecting ... OK\n");
   expected = messages.Text();
 
