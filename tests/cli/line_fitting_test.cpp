@@ -94,7 +94,8 @@ TEST(BoardLayout, ShortNamesAreTheSerialNumbersWhereTheyTellTheInstrumentsApart)
                                       "USB0::0x2E5B::0x3A01::::INSTR"}));
   // One serial number on two models: both keep their whole names.
   EXPECT_EQ(ShortResourceNames({"USB0::0x2E5B::0x3A01::X1::INSTR",
-                                "USB0::0x2E5B::0x3A02::X1::INSTR", "USB0::0x2E5B::0x3A02::X2::INSTR"}),
+                                "USB0::0x2E5B::0x3A02::X1::INSTR",
+                                "USB0::0x2E5B::0x3A02::X2::INSTR"}),
             (std::vector<std::string>{"USB0::0x2E5B::0x3A01::X1::INSTR",
                                       "USB0::0x2E5B::0x3A02::X1::INSTR", "X2"}));
 }

@@ -23,7 +23,9 @@ constexpr char kHolderVariable[] = "FG_PAYLOAD_HOLDER";
 
 // The child: its payload written, it waits to be terminated.
 TEST(AbandonedPayload, HolderSide) {
-  if (std::getenv(kHolderVariable) == nullptr) GTEST_SKIP() << "runs as the child of the tests below";
+  if (std::getenv(kHolderVariable) == nullptr) {
+    GTEST_SKIP() << "runs as the child of the tests below";
+  }
   std::FILE* payload = std::fopen(PayloadTempPath().c_str(), "wb");
   ASSERT_NE(payload, nullptr);
   std::fputs("payload", payload);
@@ -55,7 +57,8 @@ class HoldingRun {
   explicit HoldingRun(const std::string& temp) {
     char self[MAX_PATH + 1] = {};
     GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string command = std::string("\"") + self + "\" --gtest_filter=AbandonedPayload.HolderSide";
+    std::string command =
+        std::string("\"") + self + "\" --gtest_filter=AbandonedPayload.HolderSide";
     SetEnvironmentVariableA(kHolderVariable, "1");
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
