@@ -4,10 +4,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <string>
 
 namespace fg::platform {
 
@@ -23,9 +24,9 @@ struct ProcessStatus {
 bool ReadStatus(uint64_t id, ProcessStatus* status) {
   std::ifstream in("/proc/" + std::to_string(id) + "/stat");
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const size_t close = text.rfind(')');
-  if (close == std::string::npos) return false;
-  std::istringstream fields(text.substr(close + 1));
+  const size_t nameEnd = text.rfind(')');
+  if (nameEnd == std::string::npos) return false;
+  std::istringstream fields(text.substr(nameEnd + 1));
   std::string field;
   for (int number = 3; fields >> field; ++number) {
     if (number == 3) status->state = field[0];

@@ -52,6 +52,7 @@ bool FolderOwner(const std::string& name, platform::ProcessStamp* owner) {
   }
   return true;
 }
+
 constexpr int32_t kSlotCount = 64;  // runs at once; their paths are static storage
 
 // A slot's word: a generation counter above a two-bit kind, so that an owner never releases a
