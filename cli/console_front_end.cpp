@@ -23,7 +23,8 @@ bool IsYes(std::string answer) {
 }  // namespace
 
 ConsoleFrontEnd::ConsoleFrontEnd(const ConsoleSettings& settings, const DeviceListOps* deviceList)
-    : settings_(settings) {
+    : settings_(settings),
+      width_(settings.width, settings.messagesIsTerminal ? settings.messages : nullptr) {
   ops_.owner = this;
   ops_.AppendLog = [](void* o, const char* text) { Self(o)->AppendLog(text); };
   ops_.AppendLogLine = [](void* o, const char* text) { Self(o)->AppendLogLine(text); };
@@ -74,15 +75,16 @@ void ConsoleFrontEnd::EraseProgress() {
 void ConsoleFrontEnd::AppendLog(const char* text) {
   log_.AppendText(text);
   // Off a terminal only whole lines are written, so that nothing else lands inside a line.
-  if (settings_.logIsTerminal) Write(settings_.logOut, text);
+  if (settings_.logIsTerminal && !pendingHidden_) Write(settings_.logOut, text);
 }
 
 void ConsoleFrontEnd::AppendLogLine(const char* text) {
-  const bool erased = progressShown_;
-  if (erased) {
+  const bool erased = progressShown_ || pendingHidden_;
+  if (progressShown_) {
     Write(settings_.messages, kEraseLine);
     progressShown_ = false;
   }
+  pendingHidden_ = false;
   const std::string& line = log_.AppendLine(text);
   if (settings_.logIsTerminal) {
     Write(settings_.logOut, (erased ? line : std::string(text)) + "\n");
@@ -95,7 +97,9 @@ void ConsoleFrontEnd::AppendNoteLine(const char* text) {
   EraseProgress();
   const std::string& pending = log_.pending();
   if (settings_.logIsTerminal) {
-    Write(settings_.logOut, (pending.empty() ? std::string() : "\n") + text + "\n" + pending);
+    const bool shown = !pending.empty() && !pendingHidden_;
+    Write(settings_.logOut, (shown ? "\n" : std::string()) + text + "\n" + pending);
+    pendingHidden_ = false;
   } else {
     Write(settings_.logOut, std::string(text) + "\n");
   }
@@ -104,7 +108,9 @@ void ConsoleFrontEnd::AppendNoteLine(const char* text) {
 
 void ConsoleFrontEnd::MessageBox(const char* text, const char* caption) {
   EraseProgress();
-  if (settings_.logIsTerminal && !log_.pending().empty()) Write(settings_.messages, "\n");
+  if (settings_.logIsTerminal && !log_.pending().empty() && !pendingHidden_) {
+    Write(settings_.messages, "\n");
+  }
   Write(settings_.messages, std::string(caption) + ": " + text + "\n");
 }
 
@@ -145,25 +151,56 @@ void ConsoleFrontEnd::SetProgress(int32_t percent) {
   UpdatePlan plan{};
   const bool havePlan =
       settings_.updater != nullptr && ReadUpdatePlan(settings_.updater, &plan) == 0;
-  const std::string text = ProgressText(percent, havePlan ? &plan : nullptr, seconds);
+  const ProgressFigures figures = ReadProgressFigures(percent, havePlan ? &plan : nullptr, seconds);
 
   if (settings_.messagesIsTerminal) {
-    // Redraw only when something visible changed: the percent or the elapsed second.
-    const long second = static_cast<long>(seconds);
-    if (percent == lastPercent_ && second == lastSecond_ && progressShown_) return;
-    lastPercent_ = percent;
-    lastSecond_ = second;
+    // Redraw only when something visible changed: the percent, the elapsed second or the width.
+    const int columns = width_.Columns();
+    const long second = figures.seconds;
+    if (percent == lastPercent_ && second == lastSecond_ && columns == lastColumns_ &&
+        progressShown_) {
+      return;
+    }
     const std::string prefix = settings_.logIsTerminal ? log_.pending() : std::string();
-    Write(settings_.messages, kEraseLine + prefix + text);
-    progressShown_ = true;
+    const std::string line = FitProgressLine(prefix, figures, RedrawLimit(columns));
+    if (!line.empty()) {
+      lastPercent_ = percent;
+      lastSecond_ = second;
+      lastColumns_ = columns;
+      Write(settings_.messages, kEraseLine + line);
+      progressShown_ = true;
+      pendingHidden_ = false;  // the line shows the open log text again
+      return;
+    }
+    WritePlainProgress(figures, columns);
     return;
   }
-  // A plain line each time another tenth is reached.
-  const int32_t decile = percent / 10;
-  if (decile > lastDecile_) {
-    lastDecile_ = decile;
-    Write(settings_.messages, text + "\n");
+  WritePlainProgress(figures, 0);
+}
+
+// A plain line each time another tenth is reached. On a terminal too narrow for the in-place
+// line, the open log text makes way first: erased while it fills less than a row, else left as
+// it stands; either way it is written whole once it ends.
+void ConsoleFrontEnd::WritePlainProgress(const ProgressFigures& figures, int columns) {
+  const int32_t decile = figures.percent / 10;
+  if (decile <= lastDecile_) return;
+  lastDecile_ = decile;
+  if (settings_.messagesIsTerminal) {
+    const std::string& pending = log_.pending();
+    if (progressShown_) {
+      Write(settings_.messages, kEraseLine);
+      progressShown_ = false;
+      pendingHidden_ = settings_.logIsTerminal && !pending.empty();
+    } else if (settings_.logIsTerminal && !pending.empty() && !pendingHidden_) {
+      const bool oneRow = VisibleColumns(pending) < static_cast<size_t>(columns);
+      Write(settings_.messages, oneRow ? kEraseLine : "\n");
+      pendingHidden_ = true;
+    }
   }
+  // Shortened as the in-place line would be, so that they are read at a glance; whole where the
+  // width is unknown or not even the percent fits.
+  const std::string fitted = FitProgressLine("", figures, RedrawLimit(columns));
+  Write(settings_.messages, (fitted.empty() ? ProgressText(figures) : fitted) + "\n");
 }
 
 }  // namespace fg

@@ -1,6 +1,6 @@
 // A front end on text streams, for flintgate-cli: log lines as the window's log shows them,
 // message boxes as "<caption>: <text>", a y/N question, and progress either redrawn in place on
-// a terminal or as a plain line at every 10 %.
+// a terminal, fitted to its width, or as a plain line at every 10 %.
 #pragma once
 #include <chrono>
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "catalog/updater_ops.h"
+#include "cli/line_fitting.h"
 #include "sequence/front_end.h"
 #include "sequence/run_log.h"
 
@@ -24,6 +25,10 @@ struct ConsoleSettings {
   bool messagesIsTerminal = false;  // progress is one line redrawn in place
   bool assumeYes = false;
   bool quiet = false;               // no progress at all
+  // How wide the terminal of the progress line is; left empty, the messages stream is measured.
+  // Where the open log line and the percent do not fit (below 20 columns while "Updating ... "
+  // is open), progress goes in plain lines at every 10 % instead.
+  WidthSource width;
   // The driver whose plan names the image being programmed; null shows percent and time only.
   const UpdaterOps* updater = nullptr;
 };
@@ -63,12 +68,18 @@ class ConsoleFrontEnd {
   bool Confirm(const char* text, const char* caption);
   void InitProgressBar();
   void SetProgress(int32_t percent);
+  void WritePlainProgress(const ProgressFigures& figures, int columns);
 
   ConsoleSettings settings_;
   FrontEndOps ops_{};
   RunLog log_;
+  RedrawWidth width_;
   bool progressShown_ = false;  // an in-place progress line is on the terminal
+  // The open log line is no longer on the terminal's current line (plain progress lines went
+  // below it on a narrow terminal); it is written whole once it ends.
+  bool pendingHidden_ = false;
   int32_t lastPercent_ = -1;
+  int lastColumns_ = -1;
   int32_t lastDecile_ = 0;
   long lastSecond_ = -1;
   std::string deviceField_;

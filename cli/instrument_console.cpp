@@ -93,10 +93,9 @@ void InstrumentConsole::SetProgress(int32_t percent) {
   Inner().SetProgress(Inner().owner, percent);
   UpdatePlan plan{};
   const bool havePlan = updater_ != nullptr && ReadUpdatePlan(updater_, &plan) == 0;
-  std::string image;
-  if (havePlan && plan.currentRule >= 0) image = plan.rows[plan.currentRule].partitionName;
-  board_->SetProgress(row_, percent, image,
-                      ProgressText(percent, havePlan ? &plan : nullptr, Elapsed()));
+  const ProgressFigures figures =
+      ReadProgressFigures(percent, havePlan ? &plan : nullptr, Elapsed());
+  board_->SetProgress(row_, percent, figures.image, ProgressText(figures));
   board_->SetState(row_, "programming");
 }
 

@@ -1,26 +1,33 @@
 #include "cli/progress_board.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace fg {
 
 namespace {
 
 // The terminal's own controls, kept apart so that another terminal can replace them: back to
-// the first of `rows` lines written above the cursor, and the erasing of the current line.
+// the first of `rows` lines written above the cursor, the erasing of the current line, and of
+// the current line and everything below it.
 std::string CursorToRowsAbove(size_t rows) {
   return rows == 0 ? std::string() : "\033[" + std::to_string(rows) + "F";
 }
 constexpr const char* kEraseLine = "\r\033[K";
+constexpr const char* kEraseToEnd = "\r\033[J";
 
 }  // namespace
 
 ProgressBoard::ProgressBoard(const BoardSettings& settings, std::vector<std::string> resources)
-    : settings_(settings), inPlace_(settings.messagesIsTerminal && !settings.quiet) {
-  for (std::string& resource : resources) {
-    resourceWidth_ = std::max(resourceWidth_, resource.size());
+    : settings_(settings),
+      inPlace_(settings.messagesIsTerminal && !settings.quiet),
+      width_(settings.width, settings.messagesIsTerminal ? settings.messages : nullptr) {
+  const std::vector<std::string> shortNames = ShortResourceNames(resources);
+  for (size_t i = 0; i < resources.size(); ++i) {
     Row row;
-    row.resource = std::move(resource);
+    row.fields.resource = std::move(resources[i]);
+    row.fields.shortName = shortNames[i];
+    row.fields.state = "waiting";
     rows_.push_back(std::move(row));
   }
   std::lock_guard<std::mutex> lock(mutex_);
@@ -33,33 +40,60 @@ void ProgressBoard::Write(std::FILE* f, const std::string& text) {
   std::fflush(f);
 }
 
+bool ProgressBoard::redrawsInPlace() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return !DrawsPlainLines();
+}
+
+std::vector<BoardRowFields> ProgressBoard::FieldsLocked() const {
+  std::vector<BoardRowFields> fields;
+  for (const Row& r : rows_) fields.push_back(r.fields);
+  return fields;
+}
+
 std::string ProgressBoard::RowText(size_t row) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return row < rows_.size() ? RowTextLocked(row) : std::string();
+  if (row >= rows_.size()) return std::string();
+  const std::vector<BoardRowFields> fields = FieldsLocked();
+  std::vector<std::string> lines = LayOutBoard(fields, RedrawLimit(width_.Columns()));
+  if (lines.empty()) lines = LayOutBoard(fields, std::numeric_limits<size_t>::max());
+  return lines[row];
 }
 
-std::string ProgressBoard::RowTextLocked(size_t row) const {
-  const Row& r = rows_[row];
-  std::string text = r.resource;
-  text.append(resourceWidth_ - r.resource.size() + 2, ' ');
-  std::string image = r.image.empty() ? "-" : r.image;
-  image.resize(std::max<size_t>(image.size(), 8), ' ');
-  char percent[8];
-  std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(r.percent));
-  return text + image + "  " + percent + "  " + r.state;
-}
-
-void ProgressBoard::Redraw() {
-  std::string text = CursorToRowsAbove(drawnRows_);
-  for (size_t i = 0; i < rows_.size(); ++i) text += kEraseLine + RowTextLocked(i) + "\n";
-  drawnRows_ = rows_.size();
+bool ProgressBoard::Redraw() {
+  const int columns = width_.Columns();
+  const std::vector<BoardRowFields> fields = FieldsLocked();
+  const std::vector<std::string> lines = LayOutBoard(fields, RedrawLimit(columns));
+  if (lines.empty()) {
+    // The rows drawn so far stay as they stand; should the terminal widen again, a new board
+    // starts below the plain lines.
+    if (!narrow_) {
+      Write(settings_.messages, "(the rows need " + std::to_string(BoardMinColumns(fields) + 1) +
+                                    " columns: plain lines follow)\n");
+    }
+    narrow_ = true;
+    drawnRows_ = 0;
+    return false;
+  }
+  narrow_ = false;
+  // A terminal that rewraps its lines when it narrows has split rows longer than its new width
+  // into two: going back the rows drawn would land inside the board, so it starts again below.
+  const bool splitByResize = columns > 0 && drawnColumns_ > static_cast<size_t>(columns);
+  std::string text = splitByResize ? std::string() : CursorToRowsAbove(drawnRows_);
+  drawnColumns_ = 0;
+  for (const std::string& line : lines) {
+    text += kEraseLine + line + "\n";
+    drawnColumns_ = std::max(drawnColumns_, VisibleColumns(line));
+  }
+  drawnRows_ = lines.size();
   Write(settings_.messages, text);
+  return true;
 }
 
 void ProgressBoard::SetState(size_t row, const std::string& state) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (row >= rows_.size() || rows_[row].state == state) return;
-  rows_[row].state = state;
+  if (row >= rows_.size() || rows_[row].fields.state == state) return;
+  rows_[row].fields.state = state;
   if (inPlace_ && !closed_) Redraw();
 }
 
@@ -68,42 +102,39 @@ void ProgressBoard::SetProgress(size_t row, int32_t percent, const std::string& 
   std::lock_guard<std::mutex> lock(mutex_);
   if (row >= rows_.size() || settings_.quiet) return;
   Row& r = rows_[row];
-  if (inPlace_) {
-    // Redraw only when something visible changed.
-    if (r.percent == percent && r.image == image) return;
-    r.percent = percent;
-    r.image = image;
-    if (!closed_) Redraw();
-    return;
-  }
-  r.percent = percent;
-  r.image = image;
+  const bool changed = r.fields.percent != percent || r.fields.image != image;
+  r.fields.percent = percent;
+  r.fields.image = image;
+  // Redraw only when something visible changed.
+  if (inPlace_ && !closed_ && changed && Redraw()) return;
+  if (inPlace_ && !narrow_) return;
   const int32_t decile = percent / 10;
   if (decile > r.decile) {
     r.decile = decile;
-    Write(settings_.messages, r.resource + ": " + plainLine + "\n");
+    Write(settings_.messages, r.fields.resource + ": " + plainLine + "\n");
   }
 }
 
 void ProgressBoard::LogLine(size_t row, const std::string& line) {
   std::lock_guard<std::mutex> lock(mutex_);
   // The window's empty separator lines say nothing once each line names its instrument.
-  if (row >= rows_.size() || inPlace_ || line.empty()) return;
-  Write(settings_.logOut, rows_[row].resource + ": " + line + "\n");
+  if (row >= rows_.size() || !DrawsPlainLines() || line.empty()) return;
+  Write(settings_.logOut, rows_[row].fields.resource + ": " + line + "\n");
 }
 
 void ProgressBoard::Message(size_t row, const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (row >= rows_.size()) return;
-  if (inPlace_ && !closed_) {
-    // Above the rows, which are drawn again below it.
-    Write(settings_.messages, CursorToRowsAbove(drawnRows_) + kEraseLine + rows_[row].resource +
-                                  ": " + text + "\n");
+  const std::string line = rows_[row].fields.resource + ": " + text + "\n";
+  if (inPlace_ && !closed_ && !narrow_) {
+    // Above the rows, which are drawn again below it. The message is written whole; where it
+    // wraps, its rows cover the board's, and the rest of the board is erased below it.
+    Write(settings_.messages, CursorToRowsAbove(drawnRows_) + kEraseToEnd + line);
     drawnRows_ = 0;
     Redraw();
     return;
   }
-  Write(settings_.messages, rows_[row].resource + ": " + text + "\n");
+  Write(settings_.messages, line);
 }
 
 void ProgressBoard::Close() {

@@ -1,7 +1,8 @@
 // The text display of several updates that run at once. On a terminal: one row per instrument
-// (resource, image, percent, state), all rows redrawn in place. Off a terminal: plain lines
-// prefixed by the resource, the log lines and a progress line at every 10 %. Every instrument's
-// thread reports to the same board; each call takes the board's lock.
+// (resource, image, percent, state), all rows redrawn in place and fitted to the terminal's
+// width (cli/board_layout.h). Off a terminal, and on a terminal too narrow for the shortest rows:
+// plain lines prefixed by the resource, the log lines and a progress line at every 10 %. Every
+// instrument's thread reports to the same board; each call takes the board's lock.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +10,9 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "cli/board_layout.h"
+#include "cli/line_fitting.h"
 
 namespace fg {
 
@@ -18,6 +22,9 @@ struct BoardSettings {
   bool logIsTerminal = false;
   bool messagesIsTerminal = false;  // the rows are redrawn in place there
   bool quiet = false;               // no rows and no progress lines
+  // How wide the terminal of the rows is, asked before each drawing; left empty, the messages
+  // stream is measured.
+  WidthSource width;
 };
 
 class ProgressBoard {
@@ -26,9 +33,9 @@ class ProgressBoard {
   ProgressBoard(const ProgressBoard&) = delete;
   ProgressBoard& operator=(const ProgressBoard&) = delete;
 
-  // True when the rows are redrawn in place; the log lines are then not written (the rows and
+  // True while the rows are redrawn in place; the log lines are then not written (the rows and
   // the closing summary stand for them).
-  bool redrawsInPlace() const { return inPlace_; }
+  bool redrawsInPlace() const;
 
   // What the row's instrument is doing ("connecting", "updating", "completed", ...).
   void SetState(size_t row, const std::string& state);
@@ -43,27 +50,30 @@ class ProgressBoard {
   // The last drawing; what is written afterwards goes below the rows.
   void Close();
 
-  // One row as drawn: resource, image, percent and state in columns.
+  // One row as the terminal's present width lays it out (whole, where the width is unknown or
+  // too small for the board).
   std::string RowText(size_t row) const;
 
  private:
   struct Row {
-    std::string resource;
-    std::string image;
-    int32_t percent = 0;
-    std::string state = "waiting";
-    int32_t decile = 0;  // the last tenth written off a terminal
+    BoardRowFields fields;
+    int32_t decile = 0;  // the last tenth written as a plain line
   };
   void Write(std::FILE* f, const std::string& text);
-  // These two expect the lock held.
-  std::string RowTextLocked(size_t row) const;
-  void Redraw();
+  // These expect the lock held.
+  std::vector<BoardRowFields> FieldsLocked() const;
+  // Draws the rows in place; false, and nothing drawn, where the terminal is too narrow for
+  // them: plain lines stand for the rows then.
+  bool Redraw();
+  bool DrawsPlainLines() const { return !inPlace_ || narrow_; }
 
   BoardSettings settings_;
-  bool inPlace_;
+  bool inPlace_;          // on a terminal and not quiet
+  bool narrow_ = false;   // the last drawing found the terminal too narrow
+  mutable RedrawWidth width_;
   std::vector<Row> rows_;
-  size_t resourceWidth_ = 0;
-  size_t drawnRows_ = 0;  // rows on the terminal below which the cursor stands
+  size_t drawnRows_ = 0;     // rows on the terminal below which the cursor stands
+  size_t drawnColumns_ = 0;  // the longest of them
   bool closed_ = false;
   mutable std::mutex mutex_;
 };

@@ -10,6 +10,7 @@
 #include "cli/console_front_end.h"
 #include "cli/instrument_console.h"
 #include "cli/progress_board.h"
+#include "cli/summary_table.h"
 #include "link/device_search.h"
 #include "sequence/file_selection.h"
 #include "sequence/payload_folder.h"
@@ -41,28 +42,18 @@ std::string ResultWord(int32_t code, bool dryRun) {
   return dryRun ? "checks passed" : "completed";
 }
 
-// Resource, result, error number and seconds of every instrument, one line each.
-std::string SummaryTable(const std::vector<Instrument>& instruments,
-                         const std::vector<SetMember>& members, bool dryRun) {
-  size_t width = 8;
-  for (const Instrument& i : instruments) width = std::max(width, i.resource.size());
-  auto line = [&](const std::string& resource, const std::string& result,
-                  const std::string& number, const std::string& seconds) {
-    char text[512];
-    std::snprintf(text, sizeof text, "%-*s  %-13s  %-7s  %7s\n", static_cast<int>(width),
-                  resource.c_str(), result.c_str(), number.c_str(), seconds.c_str());
-    return std::string(text);
-  };
-  std::string table = line("RESOURCE", "RESULT", "ERROR", "SECONDS");
+// Resource, result, error number and seconds of every instrument, fitted to a terminal's width.
+std::string Summary(const std::vector<Instrument>& instruments,
+                    const std::vector<SetMember>& members, bool dryRun,
+                    const ConsoleSettings& settings) {
+  std::vector<SummaryRecord> records;
   for (size_t i = 0; i < instruments.size(); ++i) {
     const int32_t code = members[i].code;
-    char number[16];
-    std::snprintf(number, sizeof number, "0x%04X", static_cast<unsigned>(code));
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.1f", instruments[i].console->Elapsed());
-    table += line(instruments[i].resource, ResultWord(code, dryRun), number, seconds);
+    records.push_back({instruments[i].resource, ResultWord(code, dryRun), code,
+                       instruments[i].console->Elapsed()});
   }
-  return table;
+  RedrawWidth width(settings.width, settings.logIsTerminal ? settings.logOut : nullptr);
+  return SummaryText(records, RedrawLimit(width.Columns()));
 }
 
 std::string SetConfirmText(size_t count) {
@@ -138,6 +129,7 @@ int RunUpdateSetCommand(const UpdateArgs& args) {
   board.logIsTerminal = settings.logIsTerminal;
   board.messagesIsTerminal = settings.messagesIsTerminal;
   board.quiet = settings.quiet;
+  board.width = settings.width;
   ProgressBoard progress(board, resources);
 
   // Each instrument: its own driver context, front end, device list and payload folder.
@@ -170,7 +162,7 @@ int RunUpdateSetCommand(const UpdateArgs& args) {
     if (args.dryRun) std::fprintf(settings.logOut, "%s:\n", in.resource.c_str());
     PrintDryRunPlan(args, in.updater.get(), members[i].code);
   }
-  const std::string table = SummaryTable(instruments, members, args.dryRun);
+  const std::string table = Summary(instruments, members, args.dryRun, settings);
   std::fprintf(settings.logOut, "\n%s", table.c_str());
   std::fflush(settings.logOut);
   return finish(allCompleted ? kExitOk : kExitFailed);

@@ -18,10 +18,12 @@ endforeach()
 set(FG_WINDOWS_TEST_AREAS catalog firmware programmer updater sequence util cli)
 foreach(area ${FG_WINDOWS_TEST_AREAS})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${area}/*.cpp)
-  # The payload folder's POSIX tests fork (tests/windows covers the folder on Windows); the
-  # selection, run and writer-mode bus tests use the simulated bus or instruments.
+  # The payload folder's POSIX tests fork (tests/windows covers the folder on Windows) and the
+  # terminal's width is measured on a POSIX pseudo-terminal; the selection, run and writer-mode
+  # bus tests use the simulated bus or instruments.
   list(FILTER sources EXCLUDE REGEX
     "/(sequence/(payload_folder|file_selection|update_run)|programmer/writer_mode_simbus)_test\\.cpp$")
+  list(FILTER sources EXCLUDE REGEX "/cli/terminal_width_test\\.cpp$")
   add_executable(test_${area} ${sources})
   target_link_libraries(test_${area} PRIVATE flintgate_core flintgate_visa flintgate_resources
     GTest::gtest GTest::gtest_main GTest::gmock nlohmann_json::nlohmann_json)

@@ -35,4 +35,17 @@ bool EnableInPlaceLine(std::FILE* stream) {
 
 std::FILE* AnswerStream() { return IsTerminal(stdin) ? stdin : nullptr; }
 
+// The visible window, not the buffer: a line as wide as the window is read without scrolling.
+int TerminalColumns(TerminalWidth* width) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  const HANDLE handle = HandleOf(width->stream);
+  width->measured = true;
+  if (handle == INVALID_HANDLE_VALUE || GetConsoleScreenBufferInfo(handle, &info) == 0) {
+    width->columns = 0;
+  } else {
+    width->columns = info.srWindow.Right - info.srWindow.Left + 1;
+  }
+  return width->columns;
+}
+
 }  // namespace fg::platform

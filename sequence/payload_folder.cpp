@@ -1,10 +1,14 @@
 #include "sequence/payload_folder.h"
 
 #include <atomic>
+#include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
+#include <system_error>
 
 #include "platform/private_folder.h"
+#include "platform/process_stamp.h"
 #include "platform/termination.h"
 #include "sequence/stop_signals.h"
 #include "util/bounded_text.h"
@@ -14,6 +18,41 @@ namespace fg {
 namespace {
 
 constexpr size_t kPathCapacity = 4096;
+
+// "flintgate-<id>-<start>-" and the six random characters of the private folder.
+constexpr const char* kFolderPrefix = "flintgate-";
+constexpr size_t kRandomCharacters = 6;
+
+std::string FolderPrefix(const platform::ProcessStamp& stamp) {
+  return kFolderPrefix + std::to_string(stamp.id) + "-" + std::to_string(stamp.start) + "-";
+}
+
+// A decimal number of `text` from `*at` to the next '-', which is passed.
+bool ReadNumber(const std::string& text, size_t* at, uint64_t* value) {
+  const size_t end = text.find('-', *at);
+  if (end == std::string::npos || end == *at || end - *at > 19) return false;
+  *value = 0;
+  for (size_t i = *at; i < end; ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+    *value = *value * 10 + static_cast<uint64_t>(text[i] - '0');
+  }
+  *at = end + 1;
+  return true;
+}
+
+// The process that made the folder `name`; false for a name of another form.
+bool FolderOwner(const std::string& name, platform::ProcessStamp* owner) {
+  const std::string prefix = kFolderPrefix;
+  if (name.compare(0, prefix.size(), prefix) != 0) return false;
+  size_t at = prefix.size();
+  if (!ReadNumber(name, &at, &owner->id) || !ReadNumber(name, &at, &owner->start)) return false;
+  if (name.size() - at != kRandomCharacters) return false;
+  for (size_t i = at; i < name.size(); ++i) {
+    if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
+  }
+  return true;
+}
+
 constexpr int32_t kSlotCount = 64;  // runs at once; their paths are static storage
 
 // A slot's word: a generation counter above a two-bit kind, so that an owner never releases a
@@ -57,8 +96,26 @@ void RemoveAtExit() { RemovePayloadFolder(); }
 
 }  // namespace
 
+int32_t RemoveAbandonedPayloadFolders() {
+  const std::string temp = platform::TempFolderPath();
+  const platform::ProcessStamp self = platform::CurrentProcessStamp();
+  int32_t removed = 0;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(temp, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    platform::ProcessStamp owner;
+    if (!FolderOwner(name, &owner)) continue;
+    if (owner.id == self.id && owner.start == self.start) continue;  // this process's own
+    if (!platform::StampedProcessEnded(owner)) continue;
+    if (platform::RemoveOwnFolder(temp, name, kPayloadFileName)) ++removed;
+  }
+  return removed;
+}
+
 bool CreatePayloadFolder(PayloadFolder* folder) {
   *folder = PayloadFolder{};
+  static std::once_flag swept;
+  std::call_once(swept, [] { RemoveAbandonedPayloadFolders(); });
   // The stop signals are held back on this thread while it writes a slot, so that their handler
   // never meets a slot of its own thread half-written. Other threads' handlers wait for it
   // briefly.
@@ -71,7 +128,8 @@ bool CreatePayloadFolder(PayloadFolder* folder) {
     if (!slot.word.compare_exchange_strong(word, writing)) continue;
     // Owner-only, under a name nobody could have prepared.
     std::string made;
-    if (!platform::CreatePrivateTempFolder("flintgate-", &made)) {
+    if (!platform::CreatePrivateTempFolder(FolderPrefix(platform::CurrentProcessStamp()).c_str(),
+                                           &made)) {
       slot.word.store(With(writing, kFree));
       return false;
     }

@@ -118,19 +118,34 @@ uint64_t PlanDoneBytes(const UpdatePlan& plan, int32_t percent) {
   return done + uint64_t{row->length} * partial / whole;
 }
 
-std::string ProgressText(int32_t percent, const UpdatePlan* plan, double seconds) {
-  const long whole = seconds < 0 ? 0 : static_cast<long>(seconds);
-  char text[160];
+ProgressFigures ReadProgressFigures(int32_t percent, const UpdatePlan* plan, double seconds) {
+  ProgressFigures figures;
+  figures.percent = percent;
+  figures.seconds = seconds < 0 ? 0 : static_cast<long>(seconds);
   const ImagePlanRow* row = plan != nullptr ? CurrentRow(*plan) : nullptr;
   if (row != nullptr) {
-    std::snprintf(text, sizeof text, "[%3d%%] %-7s  %llu/%llu bytes  %ld:%02ld", percent,
-                  Field(row->partitionName).c_str(),
-                  static_cast<unsigned long long>(PlanDoneBytes(*plan, percent)),
-                  static_cast<unsigned long long>(PlanTotalBytes(*plan)), whole / 60, whole % 60);
+    figures.image = Field(row->partitionName);
+    figures.doneBytes = PlanDoneBytes(*plan, percent);
+    figures.totalBytes = PlanTotalBytes(*plan);
+  }
+  return figures;
+}
+
+std::string ProgressText(const ProgressFigures& f) {
+  char text[160];
+  if (!f.image.empty()) {
+    std::snprintf(text, sizeof text, "[%3d%%] %-7s  %llu/%llu bytes  %ld:%02ld", f.percent,
+                  f.image.c_str(), static_cast<unsigned long long>(f.doneBytes),
+                  static_cast<unsigned long long>(f.totalBytes), f.seconds / 60, f.seconds % 60);
   } else {
-    std::snprintf(text, sizeof text, "[%3d%%]  %ld:%02ld", percent, whole / 60, whole % 60);
+    std::snprintf(text, sizeof text, "[%3d%%]  %ld:%02ld", f.percent, f.seconds / 60,
+                  f.seconds % 60);
   }
   return text;
+}
+
+std::string ProgressText(int32_t percent, const UpdatePlan* plan, double seconds) {
+  return ProgressText(ReadProgressFigures(percent, plan, seconds));
 }
 
 }  // namespace fg

@@ -28,7 +28,19 @@ std::string PlanFailureNote(const UpdatePlan& plan);
 uint64_t PlanDoneBytes(const UpdatePlan& plan, int32_t percent);
 uint64_t PlanTotalBytes(const UpdatePlan& plan);
 
+// What a progress line shows: the overall percent, the image being programmed (empty without a
+// plan or between images), the bytes programmed of all (only with an image) and whole seconds.
+struct ProgressFigures {
+  int32_t percent = 0;
+  std::string image;
+  uint64_t doneBytes = 0;
+  uint64_t totalBytes = 0;
+  long seconds = 0;
+};
+ProgressFigures ReadProgressFigures(int32_t percent, const UpdatePlan* plan, double seconds);
+
 // "[ 42%] MAIN  655360/2752512 bytes  0:13"; without a plan (null) only percent and time.
+std::string ProgressText(const ProgressFigures& figures);
 std::string ProgressText(int32_t percent, const UpdatePlan* plan, double seconds);
 
 }  // namespace fg

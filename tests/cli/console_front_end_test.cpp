@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -49,6 +50,32 @@ std::FILE* Answers(const std::string& text) {
   std::fputs(text.c_str(), f);
   std::rewind(f);
   return f;
+}
+
+// A terminal whose width the test sets, asked before each redraw.
+struct FakeWidth {
+  int columns = 80;
+  WidthSource Source() {
+    WidthSource source;
+    source.owner = this;
+    source.columns = [](void* owner) { return static_cast<FakeWidth*>(owner)->columns; };
+    return source;
+  }
+};
+
+// The lines of a terminal's output, with the cursor and erase controls taken out.
+std::vector<std::string> Drawn(const std::string& text) {
+  std::vector<std::string> lines(1);
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\033') {
+      while (i < text.size() && !std::isalpha(static_cast<unsigned char>(text[i]))) ++i;
+    } else if (text[i] == '\n') {
+      lines.emplace_back();
+    } else if (text[i] != '\r') {
+      lines.back().push_back(text[i]);
+    }
+  }
+  return lines;
 }
 
 class ConsoleFrontEndTest : public ::testing::Test {
@@ -117,6 +144,70 @@ TEST_F(ConsoleFrontEndTest, OnATerminalTheProgressSharesThePendingLineAndGivesIt
   EXPECT_EQ(messages.Text(), "\r\033[KUpdating ... [ 42%]  0:00\r\033[K");
   EXPECT_EQ(log.Text(), "Updating ... Updating ... OK\n");
   EXPECT_EQ(fe.LogLines(), (std::vector<std::string>{"Updating ... OK"}));
+}
+
+// The line is fitted to the width asked before each redraw; a new width alone redraws it. Where
+// the open log text and the percent do not fit, plain lines take over below it, and the log
+// line is written whole once it ends.
+TEST_F(ConsoleFrontEndTest, OnATerminalTheProgressLineFollowsTheWidth) {
+  FakeWidth width;
+  width.columns = 20;
+  ConsoleSettings s = Settings();
+  s.logIsTerminal = true;
+  s.messagesIsTerminal = true;
+  s.width = width.Source();
+  ConsoleFrontEnd fe(s, nullptr);
+  const FrontEndOps* ops = fe.ops();
+  ops->InitProgressBar(ops->owner);
+  ops->AppendLog(ops->owner, kLogUpdating);
+  ops->SetProgress(ops->owner, 42);
+  std::string expected = "\r\033[KUpdating ... [ 42%]";
+  EXPECT_EQ(messages.Text(), expected);
+  width.columns = 80;
+  ops->SetProgress(ops->owner, 42);
+  expected += "\r\033[KUpdating ... [ 42%]  0:00";
+  EXPECT_EQ(messages.Text(), expected);
+
+  width.columns = 19;
+  ops->SetProgress(ops->owner, 45);
+  ops->SetProgress(ops->owner, 48);  // the same tenth: no line
+  ops->SetProgress(ops->owner, 50);
+  expected += "\r\033[K[ 45%]  0:00\n[ 50%]  0:00\n";
+  EXPECT_EQ(messages.Text(), expected);
+  ops->AppendLogLine(ops->owner, kLogOk);
+  EXPECT_EQ(messages.Text(), expected);
+  EXPECT_EQ(log.Text(), "Updating ... Updating ... OK\n");
+}
+
+// Too narrow from the start: the open text is erased where it fills less than a row, and left
+// standing where it wrapped (a wrapped line cannot be erased); the plain lines are shortened as
+// the in-place line would be; a note then needs no line break.
+TEST_F(ConsoleFrontEndTest, ANarrowTerminalGetsPlainProgressLinesOfTheirOwn) {
+  for (const int columns : {15, 10}) {
+    SCOPED_TRACE(columns);
+    FakeWidth width;
+    width.columns = columns;
+    Capture out;
+    Capture progress;
+    ConsoleSettings s = Settings();
+    s.logOut = out.get();
+    s.messages = progress.get();
+    s.logIsTerminal = true;
+    s.messagesIsTerminal = true;
+    s.width = width.Source();
+    ConsoleFrontEnd fe(s, nullptr);
+    const FrontEndOps* ops = fe.ops();
+    ops->InitProgressBar(ops->owner);
+    ops->AppendLog(ops->owner, kLogUpdating);
+    ops->SetProgress(ops->owner, 5);  // below the first tenth: nothing moves
+    EXPECT_EQ(progress.Text(), "");
+    ops->SetProgress(ops->owner, 12);
+    EXPECT_EQ(progress.Text(), columns == 15 ? "\r\033[K[ 12%]  0:00\n" : "\n[ 12%]\n");
+    fe.AppendNoteLine(kLogWriterDidNotReturn);
+    ops->AppendLogLine(ops->owner, kLogOk);
+    EXPECT_EQ(out.Text(), std::string(kLogUpdating) + kLogWriterDidNotReturn + "\n" + kLogUpdating +
+                              kLogOk + "\n");
+  }
 }
 
 TEST_F(ConsoleFrontEndTest, OffATerminalProgressIsOneLinePerTenth) {
@@ -244,8 +335,9 @@ TEST_F(ConsoleFrontEndTest, BoardOnATerminalRedrawsEveryRowInPlace) {
   board.SetProgress(1, 40, "XP2", "unused");  // nothing visible changed
   board.SetState(1, "waiting");               // nor here
   EXPECT_EQ(messages.Text(), expected);
-  board.Message(0, "Error: x");  // above the rows, which follow below it
-  expected += "\033[2F\r\033[K" + std::string(kA) + ": Error: x\n" + rows();
+  // Above the rows, which follow below it; what a wrapped message leaves of them is erased.
+  board.Message(0, "Error: x");
+  expected += "\033[2F\r\033[J" + std::string(kA) + ": Error: x\n" + rows();
   EXPECT_EQ(messages.Text(), expected);
   board.LogLine(0, "Connecting ... OK");  // the rows and the summary stand for the log
   EXPECT_EQ(log.Text(), "");
@@ -265,6 +357,48 @@ TEST_F(ConsoleFrontEndTest, BoardOnATerminalRedrawsEveryRowInPlace) {
   silent.LogLine(0, "Updating ... OK");
   EXPECT_EQ(quietMessages.Text(), "");
   EXPECT_EQ(quietLog.Text(), std::string(kA) + ": Updating ... OK\n");
+}
+
+// On a terminal of 30 columns the rows show the short names and no image. A terminal too narrow
+// for them gets plain lines; widened again, a new board starts below those. A terminal that
+// narrowed below the rows drawn (and may have split them) gets a new board below as well.
+TEST_F(ConsoleFrontEndTest, BoardRowsFollowTheWidth) {
+  FakeWidth width;
+  width.columns = 30;
+  BoardSettings settings = BoardOn(log, messages, true);
+  settings.width = width.Source();
+  ProgressBoard board(settings, {kA, kLongB});
+  std::string expected = "\r\033[KA          0% waiting\n\r\033[KLONGER-B   0% waiting\n";
+  EXPECT_EQ(messages.Text(), expected);
+  board.SetState(1, "failed, 0x10008");
+  expected += "\033[2F\r\033[KA          0% waiting\n\r\033[KLONGER-B   0% failed, 0x10008\n";
+  EXPECT_EQ(messages.Text(), expected);
+  for (const std::string& line : Drawn(messages.Text())) EXPECT_LT(line.size(), 30u) << line;
+
+  width.columns = 19;  // the board needs 21: 8 for the names, the percent, 6 of the state
+  board.SetState(0, "programming");
+  board.SetProgress(0, 25, "MAIN", "[ 25%] MAIN");
+  EXPECT_FALSE(board.redrawsInPlace());
+  board.LogLine(0, "Connecting ... OK");
+  EXPECT_EQ(messages.Text(),
+            expected + "(the rows need 21 columns: plain lines follow)\n" + kA + ": [ 25%] MAIN\n");
+  EXPECT_EQ(log.Text(), std::string(kA) + ": Connecting ... OK\n");
+  expected = messages.Text();
+
+  width.columns = 80;
+  board.SetProgress(0, 26, "MAIN", "[ 26%] MAIN");  // no cursor movement: a new board below
+  EXPECT_TRUE(board.redrawsInPlace());
+  expected += "\r\033[K" + board.RowText(0) + "\n\r\033[K" + board.RowText(1) + "\n";
+  EXPECT_EQ(messages.Text(), expected);
+  EXPECT_EQ(board.RowText(0), std::string(kA) + "         MAIN       26%  programming");
+
+  width.columns = 40;  // the rows drawn were 57 columns long
+  board.SetProgress(0, 27, "MAIN", "");
+  expected += "\r\033[KA        MAIN     27% programming\n"
+              "\r\033[KLONGER-B -         0% failed, 0x10008\n";
+  EXPECT_EQ(messages.Text(), expected);
+  board.SetProgress(0, 28, "MAIN", "");  // the same width: back over the rows
+  EXPECT_EQ(messages.Text().substr(expected.size(), 4), "\033[2F");
 }
 
 TEST_F(ConsoleFrontEndTest, InstrumentConsolesReportTheirRunsUnderTheirOwnRows) {

@@ -132,6 +132,9 @@ TEST(Terminal, FilesAndTheNullDeviceAreNoTerminal) {
   EXPECT_NE(_isatty(_fileno(null)), 0);
   EXPECT_FALSE(platform::IsTerminal(null));
   EXPECT_FALSE(platform::EnableInPlaceLine(null));
+  platform::TerminalWidth width;
+  width.stream = null;
+  EXPECT_EQ(platform::TerminalColumns(&width), 0);  // nothing to fit the lines to
   std::fclose(null);
 
   std::FILE* file = std::tmpfile();
