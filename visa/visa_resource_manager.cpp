@@ -158,7 +158,7 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
   ViObject handle = Handles().Add(session);
   session->handle = handle;
   if (handle == VI_NULL) {
-    std::lock_guard<std::mutex> lock(session->io);
+    std::lock_guard<std::timed_mutex> lock(session->io);
     session->instr.reset();
     return VI_ERROR_INV_OBJECT;  // the resource manager was closed meanwhile
   }
@@ -179,11 +179,20 @@ ViStatus viClose(ViObject vi) {
   if (vi == VI_NULL) return VI_WARN_NULL_OBJECT;
   std::vector<std::shared_ptr<Object>> removed = Handles().Remove(vi);
   if (removed.empty()) return VI_ERROR_INV_OBJECT;
+  std::vector<Session*> sessions;
   for (const std::shared_ptr<Object>& object : removed) {
-    if (object->kind != Kind::kSession) continue;
-    auto* session = static_cast<Session*>(object.get());
-    std::lock_guard<std::mutex> lock(session->io);  // waits for an I/O call in progress
-    session->instr.reset();
+    if (object->kind == Kind::kSession) sessions.push_back(static_cast<Session*>(object.get()));
+  }
+  // Every session's I/O is cut short first, so that a resource manager closing several sessions
+  // blocked in reads waits for them all at once. `instr` is only ever released below, by the
+  // one close that removed the session, so reading it here without `io` is safe.
+  for (Session* session : sessions) {
+    session->closing = true;
+    if (session->instr) session->instr->Cancel();
+  }
+  for (Session* session : sessions) {
+    std::unique_lock<std::timed_mutex> lock(session->io, kCloseWait);
+    if (lock.owns_lock()) session->instr.reset();
     ReleaseAllLocks(session->name.canonical, session->handle);
   }
   return VI_SUCCESS;
