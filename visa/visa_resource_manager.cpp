@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "util/bounded_text.h"
+#include "visa/file_descriptors.h"
 #include "visa/handle_table.h"
 #include "visa/provider_registry.h"
 #include "visa/resource_locks.h"
@@ -30,7 +31,8 @@ ViStatus viOpenDefaultRM(ViPSession vi) {
   ViStatus forced = CurrentLayerFaults().openDefaultRmStatus;
   if (forced < VI_SUCCESS) return forced;
   auto rm = std::make_shared<ResourceManager>();
-  rm->providers = ActiveProviders();
+  ViStatus chosen = ProvidersForNewSession(&rm->providers);
+  if (chosen != VI_SUCCESS) return chosen;
   ViObject handle = Handles().Add(rm);
   if (handle == VI_NULL) return VI_ERROR_SYSTEM_ERROR;
   *vi = handle;
@@ -52,7 +54,8 @@ ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt3
   for (OwnedResource& r : ListOwnedResources(rm->providers)) {
     if (search->Matches(r.name)) list->names.push_back(std::move(r.name));
   }
-  if (list->names.empty()) return VI_ERROR_RSRC_NFOUND;
+  // Providers that could not open their files list nothing; then nothing was looked at.
+  if (list->names.empty()) return OutOfFileDescriptors() ? VI_ERROR_ALLOC : VI_ERROR_RSRC_NFOUND;
   if (retCnt != nullptr) *retCnt = static_cast<ViUInt32>(list->names.size());
   CopyName(desc, list->names[0]);
   if (vi == nullptr) return VI_SUCCESS;  // the caller wants no list: it is closed at once
@@ -147,6 +150,11 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
       }
       break;
     }
+  }
+  // A provider that could not open a file it needed (the bus folder, a socket, a device file)
+  // reports the resource missing, or an I/O error; without descriptors, that is why.
+  if ((status == VI_ERROR_RSRC_NFOUND || status == VI_ERROR_IO) && OutOfFileDescriptors()) {
+    return VI_ERROR_ALLOC;
   }
   if (status < VI_SUCCESS) return status;
   if (!session->instr) return VI_ERROR_SYSTEM_ERROR;  // a provider claimed success with no session
