@@ -85,6 +85,11 @@ void FreeSome(std::vector<int>* held) {
 }
 
 TEST(OutOfDescriptorsDeathTest, OpensAnswerAllocUntilDescriptorsAreFree) {
+#ifdef __SANITIZE_ADDRESS__
+  // The sanitizer build pairs ASan with UBSan, whose check of a virtual call probes memory
+  // through a pipe of its own: without a descriptor to spare it reports a bad object that is not.
+  GTEST_SKIP() << "UBSan's vptr check needs descriptors of its own";
+#endif
   fg::testing::PrivateBus bus;
   ASSERT_FALSE(bus.path().empty());
   fg::testing::EnvGuard env{{"FLINTGATE_VISA_PROVIDERS", "simbus"}};
