@@ -4,6 +4,7 @@
 // on another thread never frees what that call still uses.
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,6 +20,11 @@
 namespace fg::visa {
 
 inline constexpr ViUInt32 kDefaultTimeoutMs = 2000;  // VISA's default VI_ATTR_TMO_VALUE
+// How long viClose waits for an I/O call that it cut short to return before it gives up on
+// releasing the instrument itself. Our providers end such a call within milliseconds; the bound
+// only keeps a close from hanging on a vendor library that does not end its call when its
+// session is closed. Then the instrument is released when that call returns.
+inline constexpr std::chrono::milliseconds kCloseWait{1000};
 
 enum class Kind { kResourceManager, kFindList, kSession, kEvent };
 
@@ -45,8 +51,13 @@ struct Session : Object {
   Session() : Object(Kind::kSession) {}
   std::shared_ptr<Provider> provider;  // declared before `instr`: outlives it
   ResourceName name;
-  std::mutex io;  // one I/O call at a time; held by viClose while it releases `instr`
-  std::unique_ptr<InstrSession> instr;  // null once closed
+  std::timed_mutex io;  // one I/O call at a time; held by viClose while it releases `instr`
+  // Null once viClose released it; left to the session's destructor (the last user's) when an
+  // I/O call outlived kCloseWait.
+  std::unique_ptr<InstrSession> instr;
+  // Set by viClose before it cancels the instrument's I/O: no call starts any more, and a call
+  // in progress that fails reports VI_ERROR_ABORT.
+  std::atomic<bool> closing{false};
   std::atomic<ViUInt32> timeoutMs{kDefaultTimeoutMs};
   std::atomic<ViUInt32> readBufferSize{0};
   std::atomic<ViUInt32> writeBufferSize{0};
@@ -105,17 +116,25 @@ class HandleTable {
 // The table of the process. Never destroyed, like the registry.
 HandleTable& Handles();
 
+// The status of an I/O call that has returned: a failure while viClose was closing the session
+// is the close's doing. VI_ERROR_ABORT is the status VISA gives viRead and viWrite for a
+// transfer stopped on purpose: a client tells it from a timeout (worth a retry) and from a lost
+// device (worth a reconnect); any later call on the handle is VI_ERROR_INV_OBJECT.
+inline ViStatus CutShortByClose(const Session& s, ViStatus status) {
+  return status < VI_SUCCESS && s.closing ? VI_ERROR_ABORT : status;
+}
+
 // Runs `operation` on an open session's instrument, one I/O call at a time, when no other
 // session's lock keeps this one out.
 template <class Operation>
 ViStatus WithInstrument(ViSession vi, Operation operation) {
   std::shared_ptr<Session> s = Handles().Get<Session>(vi, Kind::kSession);
   if (!s) return VI_ERROR_INV_OBJECT;
-  std::lock_guard<std::mutex> lock(s->io);
-  if (!s->instr) return VI_ERROR_INV_OBJECT;  // closed while this call waited
+  std::lock_guard<std::timed_mutex> lock(s->io);
+  if (s->closing || !s->instr) return VI_ERROR_INV_OBJECT;  // closed while this call waited
   ViStatus access = CheckAccess(s->name.canonical, vi);
   if (access != VI_SUCCESS) return access;
-  return operation(*s, *s->instr);
+  return CutShortByClose(*s, operation(*s, *s->instr));
 }
 
 }  // namespace fg::visa

@@ -18,10 +18,16 @@ struct Diagnostic {
   std::string advice;    // what to do about it
 };
 
-// An open instrument session of a provider. Called from one thread at a time.
+// An open instrument session of a provider. Called from one thread at a time, except Cancel.
 class InstrSession {
  public:
   virtual ~InstrSession() = default;
+  // Called by viClose from its own thread, while an I/O call may be blocked in this session on
+  // another: ends that call at once and makes every later one fail at once, so that a close
+  // never waits out a read's timeout (or forever, for VI_TMO_INFINITE). Never blocks. The
+  // session is destroyed only after the call it cut short has returned. A provider whose calls
+  // cannot block (nothing to wait for) may leave it empty.
+  virtual void Cancel() {}
   // Writes count bytes as one message (EOM on its last byte). *written receives the bytes sent.
   // VI_SUCCESS, VI_ERROR_TMO, VI_ERROR_IO or VI_ERROR_CONN_LOST.
   virtual ViStatus Write(const uint8_t* data, uint32_t count, uint32_t* written,

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "visa/builtin_providers.h"
+#include "visa/file_descriptors.h"
 #include "visa/resource_name.h"
 #include "visa/vendor/vendor_provider.h"
 
@@ -103,6 +104,16 @@ std::string Canonical(const std::string& name) {
 std::vector<std::shared_ptr<Provider>> ActiveProviders() {
   std::unique_lock<std::mutex> lock;
   return ChosenRegistry(&lock).providers;
+}
+
+ViStatus ProvidersForNewSession(std::vector<std::shared_ptr<Provider>>* providers) {
+  {
+    Registry& r = TheRegistry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    if (!r.chosen && OutOfFileDescriptors()) return VI_ERROR_ALLOC;
+  }
+  *providers = ActiveProviders();
+  return VI_SUCCESS;
 }
 
 std::vector<Diagnostic> RegistryNotes() {

@@ -16,6 +16,12 @@ namespace fg::visa {
 // The providers in routing order. Created from the environment on first use.
 std::vector<std::shared_ptr<Provider>> ActiveProviders();
 
+// The same, for a new resource manager session. Creating the providers opens files (libusb's
+// context, a vendor library): when this process can open no further file, they are not created
+// (they would come out crippled, and stay so for the life of the process) and the answer is
+// VI_ERROR_ALLOC; a later call tries again.
+ViStatus ProvidersForNewSession(std::vector<std::shared_ptr<Provider>>* providers);
+
 // What choosing the providers found: a skipped vendor library, an unknown provider name.
 std::vector<Diagnostic> RegistryNotes();
 

@@ -6,12 +6,14 @@
 
 namespace fg::visa {
 
-// Opens a new session to the default resource manager. The first call creates the providers.
+// Opens a new session to the default resource manager. The first call creates the providers;
+// VI_ERROR_ALLOC when this process has no file descriptor to spare for that.
 ViStatus viOpenDefaultRM(ViPSession vi);
 
 // Finds the resources whose names match `expr` (VISA's regular expressions, case-insensitive).
 // *retCnt receives the number of matches and `desc` (VI_FIND_BUFLEN bytes) the first one; with
-// `vi` VI_NULL the find list is closed at once. VI_ERROR_RSRC_NFOUND when nothing matches.
+// `vi` VI_NULL the find list is closed at once. VI_ERROR_RSRC_NFOUND when nothing matches;
+// VI_ERROR_ALLOC instead when this process has run out of file descriptors (nothing was seen).
 ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt32 retCnt,
                     ViChar desc[]);
 // The next match of a find list; VI_ERROR_RSRC_NFOUND when the list is exhausted.
@@ -28,10 +30,12 @@ ViStatus viParseRsrcEx(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 intfTyp
 
 // Opens an instrument session. The name may give the board, decimal or hexadecimal ids and an
 // explicit "::0" interface number; it is canonicalised before routing. `timeout` bounds the open.
+// VI_ERROR_ALLOC when this process has run out of file descriptors, whatever the provider saw.
 ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout,
                 ViPSession vi);
 // Closes an instrument session, a find list or a resource manager session (and everything that
-// was opened through it). VI_WARN_NULL_OBJECT for VI_NULL.
+// was opened through it). VI_WARN_NULL_OBJECT for VI_NULL. An I/O call blocked in a session that
+// closes, on another thread, ends at once with VI_ERROR_ABORT; the close does not wait it out.
 ViStatus viClose(ViObject vi);
 
 ViStatus viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrValue);
@@ -46,7 +50,8 @@ ViStatus viStatusDesc(ViObject vi, ViStatus status, ViChar desc[]);
 ViStatus viSetBuf(ViSession vi, ViUInt16 mask, ViUInt32 size);
 
 // Reads at most `cnt` bytes: VI_SUCCESS when the message ended, VI_SUCCESS_MAX_CNT when `cnt`
-// filled first (the rest stays for the next read), VI_ERROR_TMO, VI_ERROR_IO, VI_ERROR_CONN_LOST.
+// filled first (the rest stays for the next read), VI_ERROR_TMO, VI_ERROR_IO, VI_ERROR_CONN_LOST,
+// VI_ERROR_ABORT when another thread closed the session meanwhile.
 // With VI_ATTR_TERMCHAR_EN the read also ends after VI_ATTR_TERMCHAR (VI_SUCCESS_TERM_CHAR);
 // with VI_ATTR_SUPPRESS_END_EN the message's end does not end it.
 // *retCnt (when not VI_NULL) receives the bytes read in every case.

@@ -74,7 +74,10 @@ ViStatus viDiscardEvents(ViSession vi, ViEventType eventType, ViUInt16 mechanism
   ViStatus checked = CheckEventCall(vi, eventType, mechanism);
   if (checked != VI_SUCCESS) return checked;
   std::shared_ptr<Session> s = Handles().Get<Session>(vi, Kind::kSession);
-  if (!s || !s->canSignalServiceRequest ||
+  // A session that does not queue service requests has an empty queue, and is answered without
+  // waiting for the instrument: clients (pyvisa among them) disable and discard events right
+  // before viClose, which must not be held up behind a read blocked on another thread.
+  if (!s || !s->canSignalServiceRequest || !s->serviceRequestsQueued ||
       (eventType != VI_EVENT_SERVICE_REQ && eventType != VI_ALL_ENABLED_EVENTS) ||
       (mechanism & VI_QUEUE) == 0) {
     return VI_SUCCESS_QUEUE_EMPTY;

@@ -30,8 +30,8 @@ ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
   if (!s) return VI_ERROR_INV_OBJECT;
   if (buf == nullptr && cnt > 0) return VI_ERROR_USER_BUF;
   if (cnt == 0) return VI_SUCCESS_MAX_CNT;  // the count is filled before anything is read
-  std::lock_guard<std::mutex> lock(s->io);
-  if (!s->instr) return VI_ERROR_INV_OBJECT;  // closed while this call waited
+  std::lock_guard<std::timed_mutex> lock(s->io);
+  if (s->closing || !s->instr) return VI_ERROR_INV_OBJECT;  // closed while this call waited
   ViStatus access = CheckAccess(s->name.canonical, vi);
   if (access != VI_SUCCESS) return access;
   uint32_t received = 0;
@@ -47,7 +47,7 @@ ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
   }
   // A backend that reports more than it could have read must not push the caller past `cnt`.
   if (retCnt != nullptr) *retCnt = received > cnt ? cnt : received;
-  return status;
+  return CutShortByClose(*s, status);
 }
 
 ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
@@ -55,14 +55,14 @@ ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
   std::shared_ptr<Session> s = Handles().Get<Session>(vi, Kind::kSession);
   if (!s) return VI_ERROR_INV_OBJECT;
   if (buf == nullptr && cnt > 0) return VI_ERROR_USER_BUF;
-  std::lock_guard<std::mutex> lock(s->io);
-  if (!s->instr) return VI_ERROR_INV_OBJECT;
+  std::lock_guard<std::timed_mutex> lock(s->io);
+  if (s->closing || !s->instr) return VI_ERROR_INV_OBJECT;
   ViStatus access = CheckAccess(s->name.canonical, vi);
   if (access != VI_SUCCESS) return access;
   uint32_t written = 0;
   ViStatus status = s->instr->Write(buf, cnt, &written, s->timeoutMs);
   if (retCnt != nullptr) *retCnt = written > cnt ? cnt : written;
-  return status;
+  return CutShortByClose(*s, status);
 }
 
 ViStatus viClear(ViSession vi) {

@@ -1,12 +1,14 @@
 // The resource manager's functions: its session, the search for resources and the parsing of
 // their names, opening instrument sessions, and viClose of any handle with what was opened
 // through it.
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "util/bounded_text.h"
+#include "visa/file_descriptors.h"
 #include "visa/handle_table.h"
 #include "visa/provider_registry.h"
 #include "visa/resource_locks.h"
@@ -30,7 +32,8 @@ ViStatus viOpenDefaultRM(ViPSession vi) {
   ViStatus forced = CurrentLayerFaults().openDefaultRmStatus;
   if (forced < VI_SUCCESS) return forced;
   auto rm = std::make_shared<ResourceManager>();
-  rm->providers = ActiveProviders();
+  ViStatus chosen = ProvidersForNewSession(&rm->providers);
+  if (chosen != VI_SUCCESS) return chosen;
   ViObject handle = Handles().Add(rm);
   if (handle == VI_NULL) return VI_ERROR_SYSTEM_ERROR;
   *vi = handle;
@@ -52,7 +55,8 @@ ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt3
   for (OwnedResource& r : ListOwnedResources(rm->providers)) {
     if (search->Matches(r.name)) list->names.push_back(std::move(r.name));
   }
-  if (list->names.empty()) return VI_ERROR_RSRC_NFOUND;
+  // Providers that could not open their files list nothing; then nothing was looked at.
+  if (list->names.empty()) return OutOfFileDescriptors() ? VI_ERROR_ALLOC : VI_ERROR_RSRC_NFOUND;
   if (retCnt != nullptr) *retCnt = static_cast<ViUInt32>(list->names.size());
   CopyName(desc, list->names[0]);
   if (vi == nullptr) return VI_SUCCESS;  // the caller wants no list: it is closed at once
@@ -148,6 +152,11 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
       break;
     }
   }
+  // A provider that could not open a file it needed (the bus folder, a socket, a device file)
+  // reports the resource missing, or an I/O error; without descriptors, that is why.
+  if ((status == VI_ERROR_RSRC_NFOUND || status == VI_ERROR_IO) && OutOfFileDescriptors()) {
+    return VI_ERROR_ALLOC;
+  }
   if (status < VI_SUCCESS) return status;
   if (!session->instr) return VI_ERROR_SYSTEM_ERROR;  // a provider claimed success with no session
   session->manufacturerName = session->instr->ManufacturerName();
@@ -158,7 +167,7 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
   ViObject handle = Handles().Add(session);
   session->handle = handle;
   if (handle == VI_NULL) {
-    std::lock_guard<std::mutex> lock(session->io);
+    std::lock_guard<std::timed_mutex> lock(session->io);
     session->instr.reset();
     return VI_ERROR_INV_OBJECT;  // the resource manager was closed meanwhile
   }
@@ -179,11 +188,24 @@ ViStatus viClose(ViObject vi) {
   if (vi == VI_NULL) return VI_WARN_NULL_OBJECT;
   std::vector<std::shared_ptr<Object>> removed = Handles().Remove(vi);
   if (removed.empty()) return VI_ERROR_INV_OBJECT;
+  std::vector<Session*> sessions;
   for (const std::shared_ptr<Object>& object : removed) {
-    if (object->kind != Kind::kSession) continue;
-    auto* session = static_cast<Session*>(object.get());
-    std::lock_guard<std::mutex> lock(session->io);  // waits for an I/O call in progress
-    session->instr.reset();
+    if (object->kind == Kind::kSession) sessions.push_back(static_cast<Session*>(object.get()));
+  }
+  // Every session's I/O is cut short first, so that a resource manager closing several sessions
+  // blocked in reads waits for them all at once. `instr` is only ever released below, by the
+  // one close that removed the session, so reading it here without `io` is safe.
+  for (Session* session : sessions) {
+    session->closing = true;
+    if (session->instr) session->instr->Cancel();
+  }
+  // The wait is timed on the system clock: its timed lock is pthread_mutex_timedlock, which
+  // thread checkers follow (the steady clock's is not, in the TSan of GCC 12 and clang 14). A
+  // clock step only moves the bound; the instrument is released once the cut call let go of it.
+  const auto deadline = std::chrono::system_clock::now() + kCloseWait;
+  for (Session* session : sessions) {
+    std::unique_lock<std::timed_mutex> lock(session->io, deadline);
+    if (lock.owns_lock()) session->instr.reset();
     ReleaseAllLocks(session->name.canonical, session->handle);
   }
   return VI_SUCCESS;

@@ -53,7 +53,7 @@ constexpr StatusText kStatusTexts[] = {
     {VI_ERROR_NENABLED, "VI_ERROR_NENABLED: The session is not enabled for the event."},
     {VI_ERROR_ABORT, "VI_ERROR_ABORT: The operation was aborted."},
     {VI_ERROR_INV_SETUP, "VI_ERROR_INV_SETUP: The operation could not start because the setup is invalid."},
-    {VI_ERROR_ALLOC, "VI_ERROR_ALLOC: Not enough memory for the operation."},
+    {VI_ERROR_ALLOC, "VI_ERROR_ALLOC: Insufficient system resources (memory or file descriptors) for the operation."},
     {VI_ERROR_INV_MASK, "VI_ERROR_INV_MASK: The buffer mask is invalid."},
     {VI_ERROR_IO, "VI_ERROR_IO: An input/output error occurred."},
     {VI_ERROR_NSUP_OPER, "VI_ERROR_NSUP_OPER: The operation is not supported by this object."},

@@ -7,6 +7,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -188,6 +189,29 @@ class PyvisaClient(unittest.TestCase):
         inst.clear()
         values = inst.query_binary_values("WAV:DATA? 4", datatype="H", is_big_endian=False)
         self.assertEqual(list(values), RAMP[:4])
+
+    def test_close_from_another_thread_ends_a_blocked_read(self):
+        inst = self.open()
+        inst.timeout = None  # VI_TMO_INFINITE: only the close can end the read
+        ended = {}
+
+        def read():
+            try:
+                inst.read_raw()
+                ended["code"] = "returned"
+            except errors.VisaIOError as error:
+                ended["code"] = error.error_code
+
+        reader = threading.Thread(target=read, daemon=True)
+        reader.start()
+        time.sleep(0.3)
+        self.assertTrue(reader.is_alive(), "the read did not wait")
+        started = time.monotonic()
+        inst.close()
+        self.assertLess(time.monotonic() - started, 1.5, "close waited for the read")
+        reader.join(3)
+        self.assertFalse(reader.is_alive(), "the read went on after the close")
+        self.assertEqual(ended["code"], constants.StatusCode.error_abort)
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -247,6 +248,38 @@ TEST_F(Umockdev, Unplug) {
   EXPECT_EQ(Write(vi, "*IDN?\n"), VI_ERROR_CONN_LOST);
   EXPECT_EQ(viClose(vi), VI_SUCCESS);
   EXPECT_TRUE(Eventually([&] { return List().empty(); })) << "the device is still listed";
+}
+
+TEST_F(Umockdev, ClosePending) {
+  if (!InScenario("close-pending")) GTEST_SKIP() << "runs under usbtmc_testbed.py close-pending";
+  ViSession vi = Open(kNormal);
+  ASSERT_NE(vi, VI_NULL);
+  viSetAttribute(vi, VI_ATTR_TMO_VALUE, VI_TMO_INFINITE);
+  // A command the instrument never answers: the read waits with its bulk-IN transfer in flight
+  // until the close from this thread cancels it.
+  ASSERT_EQ(Write(vi, "HOLD\n"), VI_SUCCESS);
+  auto read = std::async(std::launch::async, [vi] {
+    ViStatus status = 0;
+    Read(vi, &status);
+    return status;
+  });
+  ASSERT_TRUE(Eventually([] { return DeviceLog().find("command HOLD") != std::string::npos; }));
+  ASSERT_EQ(read.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout)
+      << "the read did not wait";
+  const auto closing = std::chrono::steady_clock::now();
+  EXPECT_EQ(viClose(vi), VI_SUCCESS);
+  EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::milliseconds(1500));
+  ASSERT_EQ(read.wait_for(std::chrono::seconds(3)), std::future_status::ready)
+      << "the read went on after the close";
+  EXPECT_EQ(read.get(), VI_ERROR_ABORT);
+  // The transfer was taken back from the device and the interface released, with no abort
+  // sequence on the control pipe.
+  const std::string log = DeviceLog();
+  const size_t discard = log.find("discard 0x81"), release = log.find("release");
+  ASSERT_NE(discard, std::string::npos) << log;
+  ASSERT_NE(release, std::string::npos) << log;
+  EXPECT_LT(discard, release);
+  EXPECT_EQ(log.find("abort-bulk-in"), std::string::npos) << log;
 }
 
 TEST_F(Umockdev, Reenumerate) {

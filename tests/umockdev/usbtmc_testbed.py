@@ -7,7 +7,8 @@ kernel driver detach and attach), playing a WX2040 or WX2050 that speaks USBTMC.
 given command under umockdev's preload library and exits with its status.
 
 Usage: usbtmc_testbed.py SCENARIO -- COMMAND [ARGS...]
-Scenarios: plain, timeout, kernel-driver, clear-stalls, unplug, reenumerate, split-reply.
+Scenarios: plain, timeout, kernel-driver, clear-stalls, unplug, reenumerate, split-reply,
+close-pending (nothing special on the device side: the test sends a command left unanswered).
 Every protocol event the device sees goes to $FG_UMOCKDEV_LOG (one line each) for the test to
 check. Exits 77 (skipped) when umockdev cannot run here, saying why.
 """

@@ -308,6 +308,35 @@ TEST_F(SessionScriptTest, DeviceLeavingMidReadLosesTheConnection) {
   EXPECT_EQ(session_->Clear(kTimeout), VI_ERROR_CONN_LOST);
 }
 
+// Cancel, as a close from another thread calls it: a read waiting for an answer that never comes
+// ends at once, the device hears nothing more (no abort of the request, only the end of the
+// connection), and every later call fails at once the same way.
+TEST_F(SessionScriptTest, CancelEndsAWaitingReadWithoutRecovery) {
+  auto read = ReadAsync(64, 30000);
+  EXPECT_EQ(device_.ExpectBulkOut(), RequestDevDepMsgIn(1, 64));
+  session_->Cancel();
+  ASSERT_EQ(read.wait_for(std::chrono::seconds(3)), std::future_status::ready)
+      << "the read still waits";
+  ReadOutcome outcome = read.get();
+  EXPECT_EQ(outcome.status, VI_ERROR_ABORT);
+  EXPECT_EQ(outcome.text, "");
+  simbus::Frame frame;
+  EXPECT_FALSE(device_.Receive(&frame)) << "the host sent a frame of kind " << int{frame.kind};
+  EXPECT_EQ(WriteAsync("*IDN?\n").get(), VI_ERROR_ABORT);
+  EXPECT_EQ(session_->Clear(kTimeout), VI_ERROR_ABORT);
+}
+
+// A write that the device does not take (it reads nothing, the socket fills) ends at once too.
+TEST_F(SessionScriptTest, CancelEndsAWriteTheDeviceDoesNotTake) {
+  auto write = WriteAsync(std::string(8 << 20, 'w'));
+  ASSERT_EQ(write.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout)
+      << "the write did not wait for the device";
+  session_->Cancel();
+  ASSERT_EQ(write.wait_for(std::chrono::seconds(3)), std::future_status::ready)
+      << "the write still waits";
+  EXPECT_EQ(write.get(), VI_ERROR_ABORT);
+}
+
 TEST_F(SessionScriptTest, ClearWaitsWhilePendingAndReadsThePipeWhenAsked) {
   auto clear = std::async(std::launch::async, [this] { return session_->Clear(kTimeout); });
   device_.AnswerControl(kInitiateClear, {0x01});

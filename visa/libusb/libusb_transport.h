@@ -3,6 +3,7 @@
 #include <libusb.h>
 
 #include <memory>
+#include <mutex>
 
 #include "visa/libusb/libusb_interface_scan.h"
 #include "visa/usbtmc/usbtmc_transport.h"
@@ -26,6 +27,10 @@ class LibusbTransport final : public BulkTransport {
   LibusbTransport(const LibusbTransport&) = delete;
   LibusbTransport& operator=(const LibusbTransport&) = delete;
 
+  // Cancels the transfer in flight (libusb_cancel_transfer may be called from any thread); its
+  // waiting caller wakes when the kernel gives the transfer back.
+  void Cancel() override;
+
   ViStatus BulkOut(const uint8_t* data, size_t size, size_t* sent, uint32_t timeoutMs) override;
   ViStatus BulkIn(uint8_t* buffer, size_t capacity, size_t* received, uint32_t timeoutMs) override;
   ViStatus ControlIn(const ControlSetup& setup, uint8_t* reply, size_t* received,
@@ -41,10 +46,18 @@ class LibusbTransport final : public BulkTransport {
                        uint32_t timeoutMs) override;
 
  private:
+  // Submits a filled transfer and handles the context's events until it is given back: libusb's
+  // own synchronous calls do the same, but keep the transfer where Cancel cannot reach it.
+  // *transferred receives its actual length.
+  ViStatus Run(libusb_transfer* transfer, int* transferred);
+
   LibusbContext context_;
   libusb_device_handle* handle_;
   UsbtmcInterface interface_;
   bool reattachKernelDriver_;
+  std::mutex cancelMutex_;  // guards the two below: Cancel never reaches a freed transfer
+  libusb_transfer* inFlight_ = nullptr;
+  bool canceled_ = false;
 };
 
 }  // namespace fg::usbtmc

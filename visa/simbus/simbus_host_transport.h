@@ -1,6 +1,7 @@
 // The host end of one simulated-bus session: the USBTMC pipes carried over a device socket.
 // POSIX only (simbus_host_transport_posix.cpp); the frames it carries are portable.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -23,6 +24,9 @@ class SimBusTransport final : public usbtmc::BulkTransport {
                           uint32_t openTimeoutMs, std::unique_ptr<SimBusTransport>* transport);
   ~SimBusTransport() override;
 
+  // Shuts the socket down: a poll or send blocked on it wakes at once, and the device sees the
+  // session end as when the host closes it.
+  void Cancel() override;
   ViStatus BulkOut(const uint8_t* data, size_t size, size_t* sent, uint32_t timeoutMs) override;
   ViStatus BulkIn(uint8_t* buffer, size_t capacity, size_t* received, uint32_t timeoutMs) override;
   ViStatus ControlIn(const usbtmc::ControlSetup& setup, uint8_t* reply, size_t* received,
@@ -42,6 +46,9 @@ class SimBusTransport final : public usbtmc::BulkTransport {
   // queued or the deadline passes.
   ViStatus PumpUntil(uint8_t kind, const Deadline& deadline);
   ViStatus Failure() const;
+  // What a call reports: VI_ERROR_ABORT for any failure once the session was cancelled (the
+  // shut socket makes the call fail as if the device had left).
+  ViStatus Settled(ViStatus status) const;
 
   int fd_ = -1;
   uint8_t interfaceNumber_ = 0;
@@ -53,6 +60,7 @@ class SimBusTransport final : public usbtmc::BulkTransport {
   uint32_t nextControlId_ = 1;
   bool lost_ = false;    // the device left: VI_ERROR_CONN_LOST from now on
   bool broken_ = false;  // the stream is out of step: VI_ERROR_IO from now on
+  std::atomic<bool> canceled_{false};  // set by Cancel, from any thread
 };
 
 }  // namespace fg::simbus

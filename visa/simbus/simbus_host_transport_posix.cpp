@@ -1,5 +1,6 @@
 #include "visa/simbus/simbus_host_transport.h"
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -47,7 +48,16 @@ SimBusTransport::~SimBusTransport() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+void SimBusTransport::Cancel() {
+  canceled_ = true;
+  ::shutdown(fd_, SHUT_RDWR);
+}
+
 ViStatus SimBusTransport::Failure() const { return lost_ ? VI_ERROR_CONN_LOST : VI_ERROR_IO; }
+
+ViStatus SimBusTransport::Settled(ViStatus status) const {
+  return status != VI_SUCCESS && canceled_ ? VI_ERROR_ABORT : status;
+}
 
 ViStatus SimBusTransport::SendFrame(uint8_t kind, const uint8_t* payload, size_t size,
                                     const Deadline& deadline) {
@@ -118,18 +128,20 @@ ViStatus SimBusTransport::PumpUntil(uint8_t kind, const Deadline& deadline) {
 ViStatus SimBusTransport::BulkOut(const uint8_t* data, size_t size, size_t* sent,
                                   uint32_t timeoutMs) {
   *sent = 0;
+  if (canceled_) return VI_ERROR_ABORT;
   ViStatus status = SendFrame(kFrameBulkOut, data, size, Deadline::After(timeoutMs));
   if (status == VI_SUCCESS) *sent = size;
-  return status;
+  return Settled(status);
 }
 
 ViStatus SimBusTransport::BulkIn(uint8_t* buffer, size_t capacity, size_t* received,
                                  uint32_t timeoutMs) {
   *received = 0;
+  if (canceled_) return VI_ERROR_ABORT;
   // Data already here is handed out even when the device has left since.
   if (bulkIn_.empty()) {
     ViStatus status = PumpUntil(kFrameBulkIn, Deadline::After(timeoutMs));
-    if (status != VI_SUCCESS) return status;
+    if (status != VI_SUCCESS) return Settled(status);
   }
   const std::vector<uint8_t>& transfer = bulkIn_.front();
   const size_t n = std::min(capacity, transfer.size() - bulkInOffset_);
@@ -146,17 +158,18 @@ ViStatus SimBusTransport::BulkIn(uint8_t* buffer, size_t capacity, size_t* recei
 ViStatus SimBusTransport::ControlIn(const usbtmc::ControlSetup& setup, uint8_t* reply,
                                     size_t* received, uint32_t timeoutMs) {
   *received = 0;
+  if (canceled_) return VI_ERROR_ABORT;
   const Deadline deadline = Deadline::After(timeoutMs);
   const uint32_t id = nextControlId_++;
   uint8_t request[kControlIdSize + usbtmc::kControlSetupSize];
   StoreLe32(request, id);
   usbtmc::EncodeControlSetup(setup, request + kControlIdSize);
   ViStatus status = SendFrame(kFrameControl, request, sizeof request, deadline);
-  if (status != VI_SUCCESS) return status;
+  if (status != VI_SUCCESS) return Settled(status);
   // Replies to requests that timed out earlier may still arrive first: skip them by id.
   for (;;) {
     status = PumpUntil(kFrameControlReply, deadline);
-    if (status != VI_SUCCESS) return status;
+    if (status != VI_SUCCESS) return Settled(status);
     std::vector<uint8_t> answer = std::move(controlReplies_.front());
     controlReplies_.pop_front();
     if (answer.size() < kControlReplyDataOffset) {
@@ -174,6 +187,7 @@ ViStatus SimBusTransport::ControlIn(const usbtmc::ControlSetup& setup, uint8_t* 
 
 ViStatus SimBusTransport::ClearHalt(usbtmc::Pipe, uint32_t) {
   // Simulated pipes never halt; only a dead session has something to report.
+  if (canceled_) return VI_ERROR_ABORT;
   return (lost_ || broken_) ? Failure() : VI_SUCCESS;
 }
 

@@ -43,6 +43,9 @@ class UsbtmcSession final : public visa::InstrSession {
   bool CanSignalServiceRequest() const override { return transport_->InterruptInAddress() != 0; }
   int16_t UsbProtocol() const override { return transport_->InterfaceProtocol(); }
   ViStatus WaitServiceRequest(uint8_t* statusByte, uint32_t timeoutMs) override;
+  // The transport's Cancel. A cancelled transfer fails with VI_ERROR_ABORT, which no recovery
+  // sequence follows: the session is being closed, and the device hears nothing more from it.
+  void Cancel() override { transport_->Cancel(); }
 
   // The device's manufacturer and product strings, as the transport's owner read them.
   void SetDeviceNames(std::string manufacturer, std::string model) {

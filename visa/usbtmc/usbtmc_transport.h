@@ -13,12 +13,18 @@ namespace fg::usbtmc {
 // Which bulk pipe a ClearHalt addresses.
 enum class Pipe { kBulkIn, kBulkOut };
 
-// All calls come from one thread at a time. Timeouts are in milliseconds; VI_TMO_INFINITE waits
-// forever. Every call returns VI_SUCCESS, VI_ERROR_TMO, VI_ERROR_IO (stall, protocol fault) or
-// VI_ERROR_CONN_LOST (the device is gone; every later call fails the same way).
+// All calls come from one thread at a time, except Cancel. Timeouts are in milliseconds;
+// VI_TMO_INFINITE waits forever. Every call returns VI_SUCCESS, VI_ERROR_TMO, VI_ERROR_IO (stall,
+// protocol fault), VI_ERROR_CONN_LOST (the device is gone; every later call fails the same way)
+// or VI_ERROR_ABORT (cancelled; every later call fails the same way).
 class BulkTransport {
  public:
   virtual ~BulkTransport() = default;
+
+  // Called from another thread while a call may be blocked: ends that call at once with
+  // VI_ERROR_ABORT, and every later call too, without touching the device any further. Never
+  // blocks; the transport is destroyed only after the cut call returned.
+  virtual void Cancel() = 0;
 
   // Sends one bulk-OUT transfer. *sent receives the bytes the device accepted (all of them on
   // success, possibly fewer on a timeout).

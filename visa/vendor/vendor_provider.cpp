@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 
 #include "platform/dynamic_library.h"
 #include "visa/builtin_providers.h"
@@ -113,40 +114,54 @@ class VendorSession : public InstrSession {
  public:
   VendorSession(std::shared_ptr<VendorLibrary> library, ViSession vi)
       : library_(std::move(library)), vi_(vi) {}
-  ~VendorSession() override { library_->api.viClose(vi_); }
+  ~VendorSession() override {
+    if (!libraryClosed_) library_->api.viClose(vi_);
+  }
 
   ViStatus Write(const uint8_t* data, uint32_t count, uint32_t* written,
                  uint32_t timeoutMs) override {
-    ApplyTimeout(timeoutMs);
-    ViUInt32 done = 0;
-    ViStatus status = library_->api.viWrite(vi_, data, count, &done);
-    *written = done > count ? count : done;
-    return status;
+    *written = 0;
+    return Call([&] {
+      ApplyTimeout(timeoutMs);
+      ViUInt32 done = 0;
+      ViStatus status = library_->api.viWrite(vi_, data, count, &done);
+      *written = done > count ? count : done;
+      return status;
+    });
   }
   ViStatus Read(uint8_t* data, uint32_t count, uint32_t* received, uint32_t timeoutMs) override {
-    ApplyTimeout(timeoutMs);
-    ViUInt32 done = 0;
-    ViStatus status = library_->api.viRead(vi_, data, count, &done);
-    *received = done > count ? count : done;
-    return status;
+    *received = 0;
+    return Call([&] {
+      ApplyTimeout(timeoutMs);
+      ViUInt32 done = 0;
+      ViStatus status = library_->api.viRead(vi_, data, count, &done);
+      *received = done > count ? count : done;
+      return status;
+    });
   }
   ViStatus Clear(uint32_t timeoutMs) override {
-    ApplyTimeout(timeoutMs);
-    return library_->api.viClear(vi_);
+    return Call([&] {
+      ApplyTimeout(timeoutMs);
+      return library_->api.viClear(vi_);
+    });
   }
   ViStatus ReadStatusByte(uint8_t* statusByte, uint32_t timeoutMs) override {
     *statusByte = 0;
     if (library_->api.viReadSTB == nullptr) return VI_ERROR_NSUP_OPER;
-    ApplyTimeout(timeoutMs);
-    ViUInt16 value = 0;
-    ViStatus status = library_->api.viReadSTB(vi_, &value);
-    *statusByte = static_cast<uint8_t>(value);
-    return status;
+    return Call([&] {
+      ApplyTimeout(timeoutMs);
+      ViUInt16 value = 0;
+      ViStatus status = library_->api.viReadSTB(vi_, &value);
+      *statusByte = static_cast<uint8_t>(value);
+      return status;
+    });
   }
   ViStatus AssertTrigger(uint32_t timeoutMs) override {
     if (library_->api.viAssertTrigger == nullptr) return VI_ERROR_NSUP_OPER;
-    ApplyTimeout(timeoutMs);
-    return library_->api.viAssertTrigger(vi_, VI_TRIG_PROT_DEFAULT);
+    return Call([&] {
+      ApplyTimeout(timeoutMs);
+      return library_->api.viAssertTrigger(vi_, VI_TRIG_PROT_DEFAULT);
+    });
   }
   bool CanSignalServiceRequest() const override { return library_->api.viWaitOnEvent != nullptr; }
   // The library's own queue of service requests, enabled on first use; the status byte is read
@@ -155,17 +170,37 @@ class VendorSession : public InstrSession {
     *statusByte = 0;
     const VendorApi& api = library_->api;
     if (api.viWaitOnEvent == nullptr) return VI_ERROR_NSUP_OPER;
-    if (!serviceRequestsEnabled_) {
-      ViStatus enabled = api.viEnableEvent(vi_, VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_NULL);
-      if (enabled < VI_SUCCESS) return enabled;
-      serviceRequestsEnabled_ = true;
-    }
-    ViEventType type = 0;
-    ViEvent event = VI_NULL;
-    ViStatus status = api.viWaitOnEvent(vi_, VI_EVENT_SERVICE_REQ, timeoutMs, &type, &event);
+    ViStatus status = Call([&] {
+      if (!serviceRequestsEnabled_) {
+        ViStatus enabled = api.viEnableEvent(vi_, VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_NULL);
+        if (enabled < VI_SUCCESS) return enabled;
+        serviceRequestsEnabled_ = true;
+      }
+      ViEventType type = 0;
+      ViEvent event = VI_NULL;
+      ViStatus waited = api.viWaitOnEvent(vi_, VI_EVENT_SERVICE_REQ, timeoutMs, &type, &event);
+      if (waited >= VI_SUCCESS && event != VI_NULL) api.viClose(event);
+      return waited;
+    });
     if (status < VI_SUCCESS) return status;
-    if (event != VI_NULL) api.viClose(event);
     return ReadStatusByte(statusByte, timeoutMs);
+  }
+  // VISA offers one way to end a synchronous call that waits on a session from another thread:
+  // closing that session, which a VISA library must allow from any thread (its functions are
+  // thread-safe). So a call in flight has the library's session closed under it. How soon it
+  // then returns, and with what, is the library's affair: VISA promises thread safety, not that
+  // the call ends early; the layer above reports VI_ERROR_ABORT for it. The library's viClose
+  // may itself wait for that call, so it runs on a thread of its own and our close never waits
+  // longer than the layer allows. Without a call in flight nothing needs ending early, and the
+  // session is closed as usual when it is destroyed.
+  void Cancel() override {
+    {
+      std::lock_guard<std::mutex> lock(callMutex_);
+      canceled_ = true;
+      if (callsInFlight_ == 0 || libraryClosed_) return;
+      libraryClosed_ = true;
+    }
+    std::thread([library = library_, vi = vi_] { library->api.viClose(vi); }).detach();
   }
   int16_t UsbProtocol() const override {
     ViInt16 protocol = 1;
@@ -176,6 +211,23 @@ class VendorSession : public InstrSession {
   std::string ModelName() const override { return TextAttribute(VI_ATTR_MODEL_NAME); }
 
  private:
+  // Runs one call into the library unless the session was cancelled, counted as in flight so
+  // that Cancel knows whether there is a call to end. Between the count and the library's entry
+  // a Cancel can still close the library's session: the call then meets a closed session and
+  // fails at once.
+  template <class LibraryCall>
+  ViStatus Call(LibraryCall call) {
+    {
+      std::lock_guard<std::mutex> lock(callMutex_);
+      if (canceled_) return VI_ERROR_ABORT;
+      ++callsInFlight_;
+    }
+    const ViStatus status = call();
+    std::lock_guard<std::mutex> lock(callMutex_);
+    --callsInFlight_;
+    return status;
+  }
+
   std::string TextAttribute(ViAttr attr) const {
     ViChar text[VI_FIND_BUFLEN + 1] = {};
     if (library_->api.viGetAttribute(vi_, attr, text) < VI_SUCCESS) return {};
@@ -197,6 +249,10 @@ class VendorSession : public InstrSession {
   bool timeoutApplied_ = false;
   bool serviceRequestsEnabled_ = false;
   uint32_t timeoutMs_ = 0;
+  std::mutex callMutex_;  // guards the three below, which Cancel reads from another thread
+  int callsInFlight_ = 0;
+  bool canceled_ = false;
+  bool libraryClosed_ = false;  // by Cancel: the destructor must not close the handle again
 };
 
 class VendorProvider : public Provider {
