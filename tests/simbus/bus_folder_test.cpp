@@ -247,7 +247,7 @@ TEST(BusDeviceListTest, LeftoverSocketOfAGoneDeviceIsSkippedAndReplaced) {
   TempBusFolder bus;
   const simbus::SimDeviceIdentity identity{0x2E5B, 0x3A02, "CRASHED", 0};
   // A device that died without cleaning up: its socket file stays, nobody listens.
-  const std::string path = bus.path() + "/" + simbus::DeviceSocketName(identity);
+  const std::string path = bus.path() + "/" + simbus::DeviceEntryName(identity);
   int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -268,7 +268,7 @@ TEST(BusDeviceListTest, LeftoverSocketOfAGoneDeviceIsSkippedAndReplaced) {
   auto entries = simbus::ListBusDevices(*folder);
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].identity.serial, "CRASHED");
-  EXPECT_EQ(bus.path() + "/" + entries[0].socketName, path);
+  EXPECT_EQ(bus.path() + "/" + entries[0].entryName, path);
   // The probe of the listing is not a session.
   EXPECT_EQ(handler.Events(), std::vector<std::string>{});
 
@@ -290,8 +290,8 @@ TEST(BusDeviceListTest, SerialsThatCouldBreakNamesAreRefused) {
     EXPECT_FALSE(error.empty());
   }
   simbus::SimDeviceIdentity parsed;
-  EXPECT_TRUE(simbus::ParseDeviceSocketName(
-      simbus::DeviceSocketName({0xABCD, 0x0102, "x-y_z.1", 17}), &parsed));
+  EXPECT_TRUE(simbus::ParseDeviceEntryName(
+      simbus::DeviceEntryName({0xABCD, 0x0102, "x-y_z.1", 17}), &parsed));
   EXPECT_EQ(parsed.vendorId, 0xABCD);
   EXPECT_EQ(parsed.productId, 0x0102);
   EXPECT_EQ(parsed.serial, "x-y_z.1");

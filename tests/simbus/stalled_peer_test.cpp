@@ -48,7 +48,7 @@ void ExpectEndsWithin(int seconds, const std::function<bool()>& body) {
 class StalledDevice {
  public:
   StalledDevice(const std::string& folder, const simbus::SimDeviceIdentity& identity) {
-    path_ = folder + "/" + simbus::DeviceSocketName(identity);
+    path_ = folder + "/" + simbus::DeviceEntryName(identity);
     listener_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
