@@ -2,47 +2,9 @@
 #include "platform/user_only_access_win32.h"
 
 #include <random>
-// clang-format off
 #include <windows.h>
-#include <sddl.h>
-// clang-format on
 
 namespace fg::platform {
-
-namespace {
-
-// "S-1-5-21-...": the account this process runs as, for the folder's only access entry.
-bool CurrentUserSid(std::string* sid) {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-  DWORD size = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  std::string buffer(size, '\0');
-  bool ok = size != 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size);
-  CloseHandle(token);
-  if (!ok) return false;
-  char* text = nullptr;
-  if (!ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
-    return false;
-  }
-  *sid = text;
-  LocalFree(text);
-  return true;
-}
-
-}  // namespace
-
-PSECURITY_DESCRIPTOR NewUserOnlyDescriptor(bool forFolder) {
-  std::string sid;
-  if (!CurrentUserSid(&sid)) return nullptr;
-  const std::string sddl = std::string(forFolder ? "D:P(A;OICI;FA;;;" : "D:P(A;;FA;;;") + sid + ")";
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
-                                                            &descriptor, nullptr)) {
-    return nullptr;
-  }
-  return descriptor;
-}
 
 bool CreatePrivateTempFolder(const char* prefix, std::string* path) {
   char base[MAX_PATH + 1] = {};

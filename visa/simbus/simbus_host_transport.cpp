@@ -31,6 +31,8 @@ ViStatus SimBusTransport::Connect(const BusFolder& folder, const BusEntry& entry
       return VI_ERROR_TMO;
     case StreamOpenResult::kGone:
       return VI_ERROR_RSRC_NFOUND;
+    case StreamOpenResult::kFailed:
+      return VI_ERROR_SYSTEM_ERROR;
   }
   std::unique_ptr<SimBusTransport> created(
       new SimBusTransport(std::move(stream), entry.identity.interfaceNumber));

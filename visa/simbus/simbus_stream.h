@@ -30,6 +30,7 @@ enum class StreamOpenResult {
   kGone,     // nobody listens behind the entry (any more)
   kBusy,     // the device is there but takes no connection now (stopped, all taken)
   kTimeout,  // the connection did not come about before the deadline
+  kFailed,   // the system refused what the connection needs (handles, memory)
 };
 
 // Connects to the device behind a listed entry without blocking past the deadline.
