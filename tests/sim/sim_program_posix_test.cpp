@@ -18,7 +18,7 @@
 
 #include "firmware/firmware_header.h"
 #include "firmware/image_index.h"
-#include "tests/simbus/temp_bus_folder.h"
+#include "tests/visa/support/private_bus.h"
 #include "visa/visa.h"
 
 namespace fg {
@@ -140,7 +140,7 @@ std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
 }
 
 TEST(SimProgram, MakeFirmwareWritesTheFileItWasAskedFor) {
-  fg::testing::TempBusFolder scratch;  // a private folder, removed afterwards
+  fg::testing::PrivateBus scratch;  // a private folder, removed afterwards
   const std::string out = scratch.path() + "/wx2050.fq";
   Child make({FG_SIM_PATH, "make-firmware", "WX2050", out, "--omit", "OEM", "--version",
               "MAIN=1.30", "--oversize", "XP2", "--revision", "3.00", "--seed", "9"});
@@ -177,7 +177,7 @@ TEST(SimProgram, MakeFirmwareWritesTheFileItWasAskedFor) {
 }
 
 TEST(SimProgram, RunsInstrumentsUntilSigtermAndCleansUp) {
-  fg::testing::TempBusFolder bus;
+  fg::testing::PrivateBus bus;
   const std::string state = bus.path() + "-state";
   Child sim({FG_SIM_PATH, "--fast", "--bus", bus.path(), "--state", state, "--versions",
              "CLI2040=2.01-01-01-01-01-0100", "WX2040:CLI2040",
@@ -219,7 +219,7 @@ TEST(SimProgram, RunsInstrumentsUntilSigtermAndCleansUp) {
 // A stopped instrument (SIGSTOP) keeps its socket listening but accepts nothing: its backlog
 // fills with every search's probe. Searches and the other instrument must not wait for it.
 TEST(SimProgram, StoppedInstrumentHoldsUpNoSearchAndNoOtherInstrument) {
-  fg::testing::TempBusFolder bus;
+  fg::testing::PrivateBus bus;
   Child frozen({FG_SIM_PATH, "--fast", "--quiet", "--bus", bus.path(), "WX2040:FROZEN"});
   Child live({FG_SIM_PATH, "--fast", "--quiet", "--bus", bus.path(), "WX2040:LIVE"});
   ASSERT_TRUE(frozen.WaitFor("Ctrl-C stops")) << frozen.output();
@@ -246,7 +246,7 @@ TEST(SimProgram, StoppedInstrumentHoldsUpNoSearchAndNoOtherInstrument) {
 
 // A serial that could name a path is refused before anything is written for it.
 TEST(SimProgram, RefusedSerialWritesNothingOutsideTheStateFolder) {
-  fg::testing::TempBusFolder bus;
+  fg::testing::PrivateBus bus;
   const std::filesystem::path state = std::filesystem::path(bus.path()) / "state";
   std::filesystem::create_directory(state);
   Child sim({FG_SIM_PATH, "--fast", "--bus", bus.path(), "--state", state.string(), "WX2040:../x"});
