@@ -81,7 +81,8 @@ class PipeConnection final : public HostConnection {
     return GetOverlappedResult(pipe_, &overlapped, &written, TRUE) && written == frame.size();
   }
 
-  // Ends the connection: the host's next read or write fails.
+  // Ends the connection: the host reads what was sent before, then its reads and writes fail.
+  // (DisconnectNamedPipe would throw the unread bytes away, a refusal's "busy" among them.)
   void Close() {
     if (pipe_ == INVALID_HANDLE_VALUE) return;
     if (reading_) {
@@ -90,7 +91,6 @@ class PipeConnection final : public HostConnection {
       GetOverlappedResult(pipe_, &readOverlapped_, &ignored, TRUE);
       reading_ = false;
     }
-    DisconnectNamedPipe(pipe_);
     CloseHandle(pipe_);
     pipe_ = INVALID_HANDLE_VALUE;
   }
