@@ -12,25 +12,6 @@ namespace fg::platform {
 
 namespace {
 
-// "S-1-5-21-...": the account this process runs as, for the folder's only access entry.
-bool CurrentUserSid(std::string* sid) {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-  DWORD size = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  std::string buffer(size, '\0');
-  bool ok = size != 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size);
-  CloseHandle(token);
-  if (!ok) return false;
-  char* text = nullptr;
-  if (!ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
-    return false;
-  }
-  *sid = text;
-  LocalFree(text);
-  return true;
-}
-
 // One piece of this process's token (TokenUser or TokenOwner) in `buffer`; its SID, or null.
 PSID TokenSid(TOKEN_INFORMATION_CLASS piece, std::string* buffer) {
   HANDLE token = nullptr;
@@ -71,18 +52,6 @@ std::string TempFolderPath() {
   if (length == 0 || length > MAX_PATH) return std::string();
   while (length > 3 && base[length - 1] == '\\') --length;
   return std::string(base, length);
-}
-
-PSECURITY_DESCRIPTOR NewUserOnlyDescriptor(bool forFolder) {
-  std::string sid;
-  if (!CurrentUserSid(&sid)) return nullptr;
-  const std::string sddl = std::string(forFolder ? "D:P(A;OICI;FA;;;" : "D:P(A;;FA;;;") + sid + ")";
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
-                                                            &descriptor, nullptr)) {
-    return nullptr;
-  }
-  return descriptor;
 }
 
 bool CreatePrivateTempFolder(const char* prefix, std::string* path) {

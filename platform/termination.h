@@ -49,4 +49,26 @@ class StopEventsBlocked {
 #endif
 };
 
+// For a program whose main thread only waits to be told to stop (flintgate-sim): from its
+// construction on, the stop events are kept for Wait() instead of ending the program. On POSIX
+// INT, TERM and HUP are blocked in this thread and in every thread it starts later, and stay so;
+// on Windows a console handler records Ctrl-C, Ctrl-Break, a closed console, log-off and
+// shut-down, and for the last three holds the process, at most 4 s, until the waiter is gone.
+// One waiter per program.
+class StopEventWaiter {
+ public:
+  StopEventWaiter();
+  ~StopEventWaiter();
+  StopEventWaiter(const StopEventWaiter&) = delete;
+  StopEventWaiter& operator=(const StopEventWaiter&) = delete;
+
+  // Returns when a stop event has come (at once when one came before).
+  void Wait();
+
+#ifndef _WIN32
+ private:
+  sigset_t events_;
+#endif
+};
+
 }  // namespace fg::platform

@@ -77,4 +77,19 @@ StopEventsBlocked::StopEventsBlocked() {
 
 StopEventsBlocked::~StopEventsBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
 
+StopEventWaiter::StopEventWaiter() {
+  sigemptyset(&events_);
+  for (int s : kStopSignals) sigaddset(&events_, s);
+  pthread_sigmask(SIG_BLOCK, &events_, nullptr);
+}
+
+// The signals stay blocked: a second one while the program winds down does not cut it short.
+StopEventWaiter::~StopEventWaiter() {}
+
+void StopEventWaiter::Wait() {
+  int signal = 0;
+  while (sigwait(&events_, &signal) != 0) {
+  }
+}
+
 }  // namespace fg::platform

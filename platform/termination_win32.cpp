@@ -45,7 +45,31 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
   return FALSE;
 }
 
+HANDLE g_stopped = nullptr;  // set by the waiter's handler: a stop event came
+HANDLE g_released = nullptr;  // set when the waiter is gone: the process may end
+
+// The waiter's console handler. Ctrl-C and Ctrl-Break only wake the waiting thread; the events
+// after which the system ends the process anyway wait for the program to wind down first.
+BOOL WINAPI OnConsoleEventForWaiter(DWORD event) {
+  SetEvent(g_stopped);
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+    WaitForSingleObject(g_released, kEndingEventWaitMs);
+  }
+  return TRUE;
+}
+
 }  // namespace
+
+StopEventWaiter::StopEventWaiter() {
+  g_stopped = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  g_released = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  SetConsoleCtrlHandler(OnConsoleEventForWaiter, TRUE);
+}
+
+// The events stay: the handler may still be running on its own thread.
+StopEventWaiter::~StopEventWaiter() { SetEvent(g_released); }
+
+void StopEventWaiter::Wait() { WaitForSingleObject(g_stopped, INFINITE); }
 
 void RunOnStopEvents(const StopEventHandlers& handlers) {
   g_defer.store(handlers.defer);

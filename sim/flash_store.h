@@ -9,16 +9,16 @@
 //
 // State folder: one file per partition, named after it (PartitionFileName), holding exactly its
 // content, and the file "versions" holding the version run of the identification reply and a
-// line feed. The folder is opened once, without following a link, and kept private (0700); every
-// file is read and written relative to that descriptor and never through a link.
+// line feed. The folder is opened once, without following a link, and kept private (sim/
+// state_folder.h); every file is read and written inside it and never through a link.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "sim/sim_family.h"
+#include "sim/state_folder.h"
 
 namespace fg::sim {
 
@@ -36,7 +36,7 @@ class FlashStore {
   // files that exist there, then writes the whole state. False with *error set when the folder
   // is a link or another user's, or a file is unusable (a link, not a file, too large).
   bool Bind(const std::string& folder, std::string* error);
-  const std::string& Folder() const { return folder_; }
+  const std::string& Folder() const { return state_.path(); }
 
   const SimFamily& Family() const { return *family_; }
   const std::vector<uint8_t>& Content(uint32_t row) const { return contents_.at(row); }
@@ -58,25 +58,10 @@ class FlashStore {
   void Save(uint32_t row);
   void SaveVersions();
 
-  // The state folder's descriptor, closed with the store; the store moves, never copies.
-  class FolderFd {
-   public:
-    FolderFd() = default;
-    explicit FolderFd(int fd) : fd_(fd) {}
-    FolderFd(FolderFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    FolderFd& operator=(FolderFd&& other) noexcept;
-    ~FolderFd();
-    int get() const { return fd_; }
-
-   private:
-    int fd_ = -1;
-  };
-
   const SimFamily* family_;
   std::vector<std::vector<uint8_t>> contents_;
   std::vector<std::string> versions_;
-  std::string folder_;
-  FolderFd folderFd_;
+  StateFolder state_;  // not open without Bind
 };
 
 }  // namespace fg::sim

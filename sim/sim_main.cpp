@@ -1,12 +1,13 @@
 // flintgate-sim: simulated WX2040 and WX2050 instruments on the simulated bus, and the maker of
 // firmware files for them.
 //
-//   flintgate-sim [options] WX2040[:SERIAL] WX2050[:SERIAL] ...   runs until SIGINT or SIGTERM
+//   flintgate-sim [options] WX2040[:SERIAL] WX2050[:SERIAL] ...   runs until Ctrl-C (INT, TERM,
+//                                                                  HUP; on Windows the console's
+//                                                                  stop events)
 //   flintgate-sim make-firmware MODEL OUT.fq [options]
 #include <CLI/CLI.hpp>
 #include <charconv>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -18,6 +19,7 @@
 #include "sim/fault_plan.h"
 #include "sim/firmware_maker.h"
 #include "sim/flash_store.h"
+#include "platform/termination.h"
 #include "sim/sim_instrument.h"
 #include "visa/simbus/simbus_folder.h"
 
@@ -183,13 +185,10 @@ int RunInstruments(const RunOptions& options) {
 
   const std::string bus = options.bus.empty() ? fg::simbus::DefaultBusFolder() : options.bus;
 
-  // Signals are taken by sigwait below; the instruments' threads inherit the blocked mask.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
+  // Held for the wait below from here on, before the instruments' threads start: each leaves
+  // the bus and removes its entry before the program ends.
+  fg::platform::StopEventWaiter stopEvents;
+  fg::platform::IgnoreClosedOutput();
 
   std::vector<std::unique_ptr<SimInstrument>> running;
   for (const std::string& text : options.instruments) {
@@ -233,8 +232,7 @@ int RunInstruments(const RunOptions& options) {
               bus.c_str());
   std::fflush(stdout);
 
-  int signal = 0;
-  sigwait(&stopSignals, &signal);
+  stopEvents.Wait();
   running.clear();  // each leaves the bus and removes its entry
   std::printf("flintgate-sim: stopped\n");
   return 0;

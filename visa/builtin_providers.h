@@ -6,7 +6,7 @@
 
 namespace fg::visa {
 
-// The simulated bus: instruments of flintgate-sim attached over local sockets in the bus folder.
+// The simulated bus: instruments of flintgate-sim attached to the bus folder.
 std::unique_ptr<Provider> CreateSimBusProvider();
 // Our own USBTMC client over libusb-1.0, used when no vendor library is found.
 std::unique_ptr<Provider> CreateUsbtmcProvider();

@@ -1,48 +1,97 @@
 // flintgate-cli list and doctor, run as a user runs them, against a private simulated bus (and,
 // where named, a small vendor library) so that no real USB device or VISA library is touched.
 #include <gtest/gtest.h>
+#ifdef _WIN32
+// clang-format off
+#include <windows.h>
+#include <sddl.h>
+// clang-format on
+
+#include "platform/user_only_access_win32.h"
+#else
 #include <sys/stat.h>
+#endif
 
-#include <cstdio>
+#include <filesystem>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
-#include "tests/support/child_process.h"
+#include "tests/visa/support/env_guard.h"
 #include "tests/visa/support/private_bus.h"
+#include "tests/visa/support/run_program.h"
 
 namespace fg {
 namespace {
 
-struct CliRun {
-  int exitCode = -1;
-  std::string output;
+using fg::testing::ProgramRun;
+
+// What the CLI's environment names: the bus folder, the providers and a vendor library.
+struct CliEnvironment {
+  std::string bus;
+  std::string providers = "simbus";
+  std::string library;  // none when empty
 };
 
-// Runs the CLI with the given environment entries ("NAME=value") set; stderr is kept only when
-// asked for, so that --json output parses.
-CliRun RunCli(const std::vector<std::string>& environment,
-              const std::vector<std::string>& arguments, bool withStderr) {
-  testing::ChildOptions options;
-  options.args = {FG_CLI_PATH};
-  options.args.insert(options.args.end(), arguments.begin(), arguments.end());
-  options.env = environment;
-  options.err = withStderr ? testing::ChildOutput::kToStdout : testing::ChildOutput::kDiscard;
-  const testing::ChildRun run = testing::RunChild(options, 60000);
-  return {run.status.Code(), run.out};
+// Runs the CLI with the arguments (separated by blanks) in that environment; stderr is kept only
+// when asked for, so that --json output parses.
+ProgramRun RunCli(const CliEnvironment& environment, const std::string& arguments,
+                  bool withStderr) {
+  fg::testing::EnvGuard env{
+      {"FLINTGATE_SIMBUS", environment.bus.c_str()},
+      {"FLINTGATE_VISA_PROVIDERS", environment.providers.c_str()},
+      {"FLINTGATE_VISA_LIBRARY",
+       environment.library.empty() ? nullptr : environment.library.c_str()}};
+  std::vector<std::string> argv{FG_CLI_PATH};
+  std::istringstream words(arguments);
+  for (std::string word; words >> word;) argv.push_back(word);
+  return fg::testing::RunProgram(argv, withStderr);
 }
 
 bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// A library as the system names it once loaded (a full path with the system's separators).
+std::string LibraryPath(const char* built) {
+  return std::filesystem::absolute(built).make_preferred().string();
+}
+
+// A bus folder that others may enter, for the doctor to complain about. On POSIX the private bus
+// itself, opened up until RestoreBusFolder; on Windows a folder inside it whose access list
+// admits everybody to read.
+std::string FolderOthersMayEnter(const std::string& bus) {
+#ifdef _WIN32
+  const std::string open = bus + "\\open";
+  std::string user;
+  platform::CurrentUserSid(&user);
+  const std::string sddl = "D:P(A;OICI;FA;;;" + user + ")(A;OICI;FR;;;WD)";
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                           &descriptor, nullptr)) {
+    attributes.lpSecurityDescriptor = descriptor;
+    CreateDirectoryA(open.c_str(), &attributes);
+    LocalFree(descriptor);
+  }
+  return open;
+#else
+  chmod(bus.c_str(), 0755);
+  return bus;
+#endif
+}
+void RestoreBusFolder(const std::string& bus) {
+#ifndef _WIN32
+  chmod(bus.c_str(), 0700);
+#else
+  (void)bus;
+#endif
+}
+
 class CliSearch : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_FALSE(bus_.path().empty()); }
-  std::vector<std::string> Env(const std::string& providers = "simbus",
-                               const std::string& library = "") {
-    std::vector<std::string> env = {"FLINTGATE_SIMBUS=" + bus_.path(),
-                                    "FLINTGATE_VISA_PROVIDERS=" + providers};
-    if (!library.empty()) env.push_back("FLINTGATE_VISA_LIBRARY=" + library);
-    return env;
+  CliEnvironment Env(const std::string& providers = "simbus", const std::string& library = "") {
+    return CliEnvironment{bus_.path(), providers, library};
   }
   std::unique_ptr<fg::testing::EchoInstrument> Attach(uint16_t product, const std::string& serial) {
     std::string error;
@@ -56,10 +105,10 @@ class CliSearch : public ::testing::Test {
 };
 
 TEST_F(CliSearch, ListWithoutInstrumentsSaysSoPlainly) {
-  CliRun run = RunCli(Env(), {"list"}, true);
+  ProgramRun run = RunCli(Env(), "list", true);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(Has(run.output, "No instruments found for any catalogue model.")) << run.output;
-  run = RunCli(Env(), {"list", "--json"}, false);
+  run = RunCli(Env(), "list --json", false);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(nlohmann::json::parse(run.output), nlohmann::json::parse(R"({"instruments": []})"));
 }
@@ -69,31 +118,31 @@ TEST_F(CliSearch, ListNamesModelResourceAndProvider) {
   auto wx2050 = Attach(0x3A02, "L2050");
   auto foreign = Attach(0x7777, "L7777");  // no catalogue row has these ids
 
-  CliRun run = RunCli(Env(), {"list", "--json"}, false);
+  ProgramRun run = RunCli(Env(), "list --json", false);
   ASSERT_EQ(run.exitCode, 0);
   nlohmann::json expected = nlohmann::json::parse(R"({"instruments": [
       {"model": "WX2040", "resource": "USB0::0x2E5B::0x3A01::L2040::INSTR", "provider": "simbus"},
       {"model": "WX2050", "resource": "USB0::0x2E5B::0x3A02::L2050::INSTR", "provider": "simbus"}]})");
   EXPECT_EQ(nlohmann::json::parse(run.output), expected);
 
-  run = RunCli(Env(), {"list", "--model", "WX2050"}, true);
+  run = RunCli(Env(), "list --model WX2050", true);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(Has(run.output, "WX2050   simbus   USB0::0x2E5B::0x3A02::L2050::INSTR")) << run.output;
   EXPECT_FALSE(Has(run.output, "L2040"));
 
-  run = RunCli(Env(), {"list", "--model", "SB7300"}, true);
+  run = RunCli(Env(), "list --model SB7300", true);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(Has(run.output, "No instruments found for SB7300.")) << run.output;
 
-  run = RunCli(Env(), {"list", "--model", "WX9999"}, true);
+  run = RunCli(Env(), "list --model WX9999", true);
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_TRUE(Has(run.output, "unknown model \"WX9999\"")) << run.output;
 }
 
 TEST_F(CliSearch, ListAllAddsEveryOtherUsbInstrument) {
   auto wx2040 = Attach(0x3A01, "A2040");
-  CliRun run =
-      RunCli(Env("simbus,vendor", FG_OTHER_VISA_LIBRARY), {"list", "--all", "--json"}, false);
+  ProgramRun run =
+      RunCli(Env("simbus,vendor", LibraryPath(FG_OTHER_VISA_LIBRARY)), "list --all --json", false);
   ASSERT_EQ(run.exitCode, 0);
   nlohmann::json expected = nlohmann::json::parse(R"({"instruments": [
       {"model": "WX2040", "resource": "USB0::0x2E5B::0x3A01::A2040::INSTR", "provider": "simbus"},
@@ -115,11 +164,11 @@ TEST_F(CliSearch, SecondInterfaceIsListedUnderAllOnly) {
                                              &error);
   ASSERT_NE(second, nullptr) << error;
 
-  CliRun run = RunCli(Env(), {"list", "--json"}, false);
+  ProgramRun run = RunCli(Env(), "list --json", false);
   ASSERT_EQ(run.exitCode, 0);
   EXPECT_EQ(nlohmann::json::parse(run.output), nlohmann::json::parse(R"({"instruments": [
       {"model": "WX2040", "resource": "USB0::0x2E5B::0x3A01::TWO::INSTR", "provider": "simbus"}]})"));
-  run = RunCli(Env(), {"list", "--all", "--json"}, false);
+  run = RunCli(Env(), "list --all --json", false);
   ASSERT_EQ(run.exitCode, 0);
   EXPECT_EQ(nlohmann::json::parse(run.output), nlohmann::json::parse(R"({"instruments": [
       {"model": "WX2040", "resource": "USB0::0x2E5B::0x3A01::TWO::INSTR", "provider": "simbus"},
@@ -129,24 +178,26 @@ TEST_F(CliSearch, SecondInterfaceIsListedUnderAllOnly) {
 
 TEST_F(CliSearch, DoctorReportsProvidersInstrumentsAndProblems) {
   auto wx2040 = Attach(0x3A01, "D2040");
-  CliRun run = RunCli(Env(), {"doctor"}, true);
+  ProgramRun run = RunCli(Env(), "doctor", true);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(Has(run.output, "simbus   bus folder " + bus_.path())) << run.output;
   EXPECT_TRUE(Has(run.output, "simbus   USB0::0x2E5B::0x3A01::D2040::INSTR")) << run.output;
   EXPECT_TRUE(Has(run.output, "Problems: none found")) << run.output;
 
   // A library lacking functions, and a bus folder others may enter: each a problem with advice.
-  ASSERT_EQ(chmod(bus_.path().c_str(), 0755), 0);
-  run = RunCli(Env("simbus,vendor", FG_INCOMPLETE_VISA_LIBRARY), {"doctor"}, true);
-  chmod(bus_.path().c_str(), 0700);
+  const std::string incomplete = LibraryPath(FG_INCOMPLETE_VISA_LIBRARY);
+  CliEnvironment unsafe = Env("simbus,vendor", incomplete);
+  unsafe.bus = FolderOthersMayEnter(bus_.path());
+  run = RunCli(unsafe, "doctor", true);
+  RestoreBusFolder(bus_.path());
   EXPECT_EQ(run.exitCode, 0);
-  EXPECT_TRUE(Has(run.output, "[vendor] " FG_INCOMPLETE_VISA_LIBRARY " lacks")) << run.output;
+  EXPECT_TRUE(Has(run.output, "[vendor] " + incomplete + " lacks")) << run.output;
   EXPECT_TRUE(Has(run.output, "[simbus] ")) << run.output;
   EXPECT_TRUE(Has(run.output, "What to do: ")) << run.output;
   EXPECT_TRUE(Has(run.output, "Instruments: none found")) << run.output;  // the folder is ignored
 
   // The vendor library that loads is described by its path, maker and version.
-  run = RunCli(Env("vendor", FG_OTHER_VISA_LIBRARY), {"doctor"}, true);
+  run = RunCli(Env("vendor", LibraryPath(FG_OTHER_VISA_LIBRARY)), "doctor", true);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(Has(run.output, "by Other VISA, version 1.2.0")) << run.output;
 }

@@ -12,6 +12,7 @@
 #include "firmware/image_index.h"
 #include "firmware/image_record.h"
 #include "firmware/image_record_writer.h"
+#include "platform/private_folder.h"
 #include "sim/firmware_maker.h"
 
 namespace fg {
@@ -21,9 +22,7 @@ namespace {
 class ScratchFile {
  public:
   ScratchFile() {
-    char pattern[] = "/tmp/fg-sim-file-XXXXXX";
-    const char* made = ::mkdtemp(pattern);
-    folder_ = made != nullptr ? made : "/tmp";
+    platform::CreatePrivateTempFolder("fg-sim-file-", &folder_);
     path_ = folder_ + "/file.fq";
   }
   ~ScratchFile() {

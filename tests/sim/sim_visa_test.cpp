@@ -13,7 +13,7 @@
 #include "sim/firmware_maker.h"
 #include "sim/sim_instrument.h"
 #include "tests/sim/engine_harness.h"
-#include "tests/simbus/temp_bus_folder.h"
+#include "tests/visa/support/private_bus.h"
 #include "visa/visa.h"
 
 namespace fg::sim {
@@ -113,7 +113,7 @@ class SimOverVisa : public ::testing::Test {
     return record;
   }
 
-  fg::testing::TempBusFolder bus_;
+  fg::testing::PrivateBus bus_;
   std::unique_ptr<SimInstrument> instrument_;
   LinkOwner owner_;
   DeviceLink* link_ = nullptr;

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "tests/simbus/recording_handler.h"
-#include "tests/simbus/temp_bus_folder.h"
+#include "tests/visa/support/private_bus.h"
 #include "visa/builtin_providers.h"
 #include "visa/simbus/simbus_device.h"
 
@@ -16,7 +16,7 @@ namespace fg {
 namespace {
 
 using testing::RecordingHandler;
-using testing::TempBusFolder;
+using testing::PrivateBus;
 using namespace fg::visa;
 
 constexpr uint32_t kTimeout = 10000;
@@ -57,7 +57,7 @@ class DeviceEndpointTest : public ::testing::Test {
     return buffer;
   }
 
-  TempBusFolder bus_;
+  PrivateBus bus_;
   simbus::SimDeviceIdentity identity_{0x2E5B, 0x3A01, "SIM2040A", 0};
   RecordingHandler handler_;
   std::unique_ptr<simbus::SimBusDevice> device_;

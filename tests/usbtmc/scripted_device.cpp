@@ -71,7 +71,7 @@ std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.e
 
 ScriptedDevice::ScriptedDevice(const std::string& busFolder,
                                const simbus::SimDeviceIdentity& identity) {
-  path_ = busFolder + "/" + simbus::DeviceSocketName(identity);
+  path_ = busFolder + "/" + simbus::DeviceEntryName(identity);
   listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;

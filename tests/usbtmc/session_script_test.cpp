@@ -10,7 +10,7 @@
 #include <thread>
 #include <utility>
 
-#include "tests/simbus/temp_bus_folder.h"
+#include "tests/visa/support/private_bus.h"
 #include "tests/usbtmc/scripted_device.h"
 #include "visa/builtin_providers.h"
 
@@ -87,7 +87,7 @@ class SessionScriptTest : public ::testing::Test {
     EXPECT_EQ(outcome.text, answer);
   }
 
-  TempBusFolder bus_;
+  PrivateBus bus_;
   ScriptedDevice device_{bus_.path(), {0x2E5B, 0x3A02, "SCRIPT1", 0}};
   std::unique_ptr<Provider> provider_ = CreateSimBusProvider();
   std::unique_ptr<InstrSession> session_;
@@ -362,7 +362,7 @@ TEST(SessionOpenTest, OpenFailsWhenTheDeviceRefusesTheClear) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    TempBusFolder bus;
+    PrivateBus bus;
     ScriptedDevice device(bus.path(), {0x2E5B, 0x3A02, "SCRIPT2", 0});
     auto provider = CreateSimBusProvider();
     auto opening = std::async(std::launch::async, [&] {
@@ -380,7 +380,7 @@ TEST(SessionOpenTest, OpenFailsWhenTheDeviceRefusesTheClear) {
 }
 
 TEST(SessionOpenTest, RefusedHandshakeIsBusy) {
-  TempBusFolder bus;
+  PrivateBus bus;
   ScriptedDevice device(bus.path(), {0x2E5B, 0x3A02, "SCRIPT3", 0});
   auto provider = CreateSimBusProvider();
   auto opening = std::async(std::launch::async, [&] {

@@ -1,5 +1,5 @@
-// The vendor provider on Windows: visa64.dll found by the system's library search, libraries
-// named by a Windows path, and the simulated bus saying why it is not there.
+// The vendor provider on Windows: visa64.dll found by the system's library search, and libraries
+// named by a Windows path.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -86,22 +86,6 @@ TEST_F(VendorDll, LibrariesNamedByAWindowsPathAreCheckedAndSkippedWithAReason) {
   skipped.clear();
   EXPECT_EQ(visa::CreateVendorProvider(&skipped), nullptr);
   EXPECT_EQ(skipped.size(), 1u);
-}
-
-TEST(SimBusOnWindows, ListsNothingAndSaysWhy) {
-  std::unique_ptr<visa::Provider> bus = visa::CreateSimBusProvider();
-  ASSERT_NE(bus, nullptr);
-  std::vector<std::string> names;
-  bus->ListResources(&names);
-  EXPECT_TRUE(names.empty());
-  std::unique_ptr<visa::InstrSession> session;
-  EXPECT_EQ(bus->Open("USB0::0x2E5B::0x3A01::SIM1::INSTR", 100, &session), visa::VI_ERROR_RSRC_NFOUND);
-  std::vector<visa::Diagnostic> problems;
-  bus->Diagnose(&problems);
-  ASSERT_EQ(problems.size(), 1u);
-  EXPECT_EQ(problems[0].provider, "simbus");
-  EXPECT_TRUE(Contains(problems[0].problem, "simulated bus")) << problems[0].problem;
-  EXPECT_FALSE(problems[0].advice.empty());
 }
 
 }  // namespace

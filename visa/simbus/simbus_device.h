@@ -1,7 +1,8 @@
 // The device end of the simulated bus: a simulated instrument attached as a USBTMC device.
 // The endpoint speaks the USBTMC bulk protocol with the host; the instrument sees whole
-// DEV_DEP_MSG_OUT payloads and queues reply messages. The endpoint and the bus folder are built
-// over POSIX sockets (simbus_device_posix.cpp, simbus_folder_posix.cpp).
+// DEV_DEP_MSG_OUT payloads and queues reply messages. The protocol is the same on every system
+// (simbus_device_protocol.cpp); the endpoint listens on a Unix socket (simbus_device_posix.cpp)
+// or a named pipe (simbus_device_win32.cpp) in the bus folder (simbus_folder.h).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -60,7 +61,8 @@ class SimBusDevice {
 };
 
 // The bus folder: $FLINTGATE_SIMBUS when set, else a folder of the user's own under
-// $XDG_RUNTIME_DIR or the temporary directory. Created 0700 when missing.
+// $XDG_RUNTIME_DIR or the temporary directory (on Windows the user's temporary folder). Created
+// for this user alone when missing (mode 0700; on Windows an access list with only the user).
 std::string DefaultBusFolder();
 
 }  // namespace fg::simbus

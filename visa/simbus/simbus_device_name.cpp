@@ -5,12 +5,18 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "visa/usbtmc/usbtmc_resource_name.h"
+
 namespace fg::simbus {
 
 namespace {
 
-constexpr char kSocketPrefix[] = "usbtmc-";
-constexpr char kSocketSuffix[] = ".sock";
+constexpr char kEntryPrefix[] = "usbtmc-";
+#ifdef _WIN32
+constexpr char kEntrySuffix[] = ".pipe";
+#else
+constexpr char kEntrySuffix[] = ".sock";
+#endif
 constexpr size_t kMaxSerialLength = 64;
 
 bool ParseHex4(const std::string& text, uint16_t* value) {
@@ -52,16 +58,16 @@ bool IsValidSimSerial(const std::string& serial) {
   });
 }
 
-std::string DeviceSocketName(const SimDeviceIdentity& identity) {
+std::string DeviceEntryName(const SimDeviceIdentity& identity) {
   char ids[32];
   std::snprintf(ids, sizeof ids, "%04x-%04x-%u-", identity.vendorId, identity.productId,
                 static_cast<unsigned>(identity.interfaceNumber));
-  return kSocketPrefix + std::string(ids) + identity.serial + kSocketSuffix;
+  return kEntryPrefix + std::string(ids) + identity.serial + kEntrySuffix;
 }
 
-bool ParseDeviceSocketName(const std::string& fileName, SimDeviceIdentity* identity) {
-  const std::string prefix = kSocketPrefix;
-  const std::string suffix = kSocketSuffix;
+bool ParseDeviceEntryName(const std::string& fileName, SimDeviceIdentity* identity) {
+  const std::string prefix = kEntryPrefix;
+  const std::string suffix = kEntrySuffix;
   if (fileName.size() <= prefix.size() + suffix.size()) return false;
   if (fileName.compare(0, prefix.size(), prefix) != 0) return false;
   if (fileName.compare(fileName.size() - suffix.size(), suffix.size(), suffix) != 0) return false;
@@ -82,6 +88,11 @@ bool ParseDeviceSocketName(const std::string& fileName, SimDeviceIdentity* ident
   if (!IsValidSimSerial(parsed.serial)) return false;
   *identity = parsed;
   return true;
+}
+
+std::string DeviceResourceName(const SimDeviceIdentity& identity) {
+  return usbtmc::FormatResourceName(usbtmc::UsbInstrumentAddress{
+      identity.vendorId, identity.productId, identity.serial, identity.interfaceNumber});
 }
 
 }  // namespace fg::simbus

@@ -156,15 +156,20 @@ std::unique_ptr<BusFolder> BusFolder::Open(const std::string& path, std::string*
   return folder;
 }
 
-BusFolder::~BusFolder() { ::close(fd_); }
+BusFolder::~BusFolder() { ::close(handle_); }
 
 std::string BusFolder::EntryPath(const std::string& name) const {
-  const std::string path = "/proc/self/fd/" + std::to_string(fd_) + "/" + name;
+  const std::string path = "/proc/self/fd/" + std::to_string(handle_) + "/" + name;
   return FitsSocketAddress(path) ? path : std::string();
 }
 
 bool CheckBusFolder(const std::string& folder, std::string* problem) {
   return BusFolder::Open(folder, problem) != nullptr;
+}
+
+std::string BusFolderAdvice(const std::string& folder) {
+  return "Make it a folder of your own that only you can enter (chmod 700 " + folder +
+         "), in a folder others cannot write to, or set FLINTGATE_SIMBUS to such a folder.";
 }
 
 std::vector<BusEntry> ListBusDevices(const BusFolder& folder) {
@@ -179,8 +184,8 @@ std::vector<BusEntry> ListBusDevices(const BusFolder& folder) {
   }
   while (dirent* item = ::readdir(dir)) {
     BusEntry entry;
-    entry.socketName = item->d_name;
-    if (!ParseDeviceSocketName(entry.socketName, &entry.identity)) continue;
+    entry.entryName = item->d_name;
+    if (!ParseDeviceEntryName(entry.entryName, &entry.identity)) continue;
     struct stat info {};
     if (::fstatat(folder.fd(), item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISSOCK(info.st_mode)) {
@@ -189,7 +194,7 @@ std::vector<BusEntry> ListBusDevices(const BusFolder& folder) {
     // A device that crashed leaves its socket behind; only a listening one is on the bus. The
     // device sees this probe as a connection that ends before it asks for a session. A stopped
     // device whose backlog is full (EAGAIN) is still there: listed, and busy when opened.
-    int fd = ConnectUnix(folder.EntryPath(entry.socketName), Deadline::After(kProbeConnectMs));
+    int fd = ConnectUnix(folder.EntryPath(entry.entryName), Deadline::After(kProbeConnectMs));
     if (fd < 0) {
       if (errno == ECONNREFUSED || errno == ENOENT || errno == ENAMETOOLONG) continue;
     } else {
@@ -199,7 +204,7 @@ std::vector<BusEntry> ListBusDevices(const BusFolder& folder) {
   }
   ::closedir(dir);
   std::sort(entries.begin(), entries.end(),
-            [](const BusEntry& a, const BusEntry& b) { return a.socketName < b.socketName; });
+            [](const BusEntry& a, const BusEntry& b) { return a.entryName < b.entryName; });
   return entries;
 }
 

@@ -1,5 +1,5 @@
-// The host end of one simulated-bus session: the USBTMC pipes carried over a device socket.
-// POSIX only (simbus_host_transport_posix.cpp); the frames it carries are portable.
+// The host end of one simulated-bus session: the USBTMC pipes carried as frames over the byte
+// stream of a device connection (visa/simbus/simbus_stream.h), whatever carries that stream.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -9,19 +9,19 @@
 #include <vector>
 
 #include "visa/simbus/simbus_frames.h"
-#include "visa/simbus/simbus_socket.h"
+#include "visa/simbus/simbus_stream.h"
 #include "visa/usbtmc/usbtmc_transport.h"
 
 namespace fg::simbus {
 
 class SimBusTransport final : public usbtmc::BulkTransport {
  public:
-  // Connects to a device socket and asks for a session. VI_SUCCESS with *transport set,
-  // VI_ERROR_RSRC_NFOUND when no device listens there, VI_ERROR_RSRC_BUSY when the device
-  // refused the session or accepts no connection (its backlog is full), VI_ERROR_TMO when it
-  // did not answer within openTimeoutMs (the connect included).
-  static ViStatus Connect(const std::string& socketPath, uint8_t interfaceNumber,
-                          uint32_t openTimeoutMs, std::unique_ptr<SimBusTransport>* transport);
+  // Connects to the device of a listed entry and asks for a session. VI_SUCCESS with *transport
+  // set, VI_ERROR_RSRC_NFOUND when no device listens there, VI_ERROR_RSRC_BUSY when the device
+  // refused the session or accepts no connection (its backlog is full, every pipe instance is
+  // taken), VI_ERROR_TMO when it did not answer within openTimeoutMs (the connect included).
+  static ViStatus Connect(const BusFolder& folder, const BusEntry& entry, uint32_t openTimeoutMs,
+                          std::unique_ptr<SimBusTransport>* transport);
   ~SimBusTransport() override;
 
   // Shuts the socket down: a poll or send blocked on it wakes at once, and the device sees the
@@ -38,11 +38,12 @@ class SimBusTransport final : public usbtmc::BulkTransport {
   uint8_t InterfaceNumber() const override { return interfaceNumber_; }
 
  private:
-  SimBusTransport(int fd, uint8_t interfaceNumber) : fd_(fd), interfaceNumber_(interfaceNumber) {}
+  SimBusTransport(std::unique_ptr<BusStream> stream, uint8_t interfaceNumber)
+      : stream_(std::move(stream)), interfaceNumber_(interfaceNumber) {}
   // Sends one frame whole. A frame cut by a timeout leaves the stream out of step, so the
   // session is then unusable (VI_ERROR_IO from then on).
   ViStatus SendFrame(uint8_t kind, const uint8_t* payload, size_t size, const Deadline& deadline);
-  // Reads from the socket and sorts complete frames into their queues until `kind` has one
+  // Reads from the stream and sorts complete frames into their queues until `kind` has one
   // queued or the deadline passes.
   ViStatus PumpUntil(uint8_t kind, const Deadline& deadline);
   ViStatus Failure() const;
@@ -50,7 +51,7 @@ class SimBusTransport final : public usbtmc::BulkTransport {
   // shut socket makes the call fail as if the device had left).
   ViStatus Settled(ViStatus status) const;
 
-  int fd_ = -1;
+  std::unique_ptr<BusStream> stream_;
   uint8_t interfaceNumber_ = 0;
   FrameReader reader_;
   std::deque<std::vector<uint8_t>> bulkIn_;

@@ -1,27 +1,13 @@
-// Unix stream socket helpers of the simulated bus: deadlines, whole-buffer sends, connects.
+// Unix stream socket helpers of the simulated bus: whole-buffer sends, receives, connects.
 // POSIX only (simbus_socket_posix.cpp).
 #pragma once
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "visa/simbus/simbus_deadline.h"
+
 namespace fg::simbus {
-
-// A point in time after which a wait gives up; "never" for VI_TMO_INFINITE.
-class Deadline {
- public:
-  static Deadline After(uint32_t timeoutMs);  // 0xFFFFFFFF waits forever
-  // Milliseconds left for poll(): -1 forever, 0 when passed.
-  int RemainingMs() const;
-  bool Passed() const { return RemainingMs() == 0; }
-
- private:
-  bool infinite_ = false;
-  std::chrono::steady_clock::time_point at_{};
-};
-
-enum class IoResult { kOk, kTimeout, kClosed, kError };
 
 // Sends all `size` bytes before the deadline. *sent receives the bytes that went out.
 IoResult SendAll(int fd, const uint8_t* data, size_t size, const Deadline& deadline, size_t* sent);

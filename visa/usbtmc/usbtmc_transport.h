@@ -1,6 +1,7 @@
 // The pipes under a USBTMC session: one bulk-OUT pipe, one bulk-IN pipe and the default control
-// pipe of one interface. Implemented over libusb for real instruments and over a local socket
-// for the simulated bus, so that the session code above is the same for both.
+// pipe of one interface. Implemented over libusb for real instruments and over the simulated
+// bus's connections (a Unix socket, a named pipe on Windows), so that the session code above is
+// the same for all.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -1,15 +1,15 @@
-// Test support: a private simulated-bus folder (0700, FLINTGATE_SIMBUS pointing at it) and a
-// minimal instrument on it that answers each message through a function.
+// Test support: a private simulated-bus folder (made as the program makes its own private
+// folders: mode 0700, or an access list with only the user; FLINTGATE_SIMBUS points at it while
+// it lives) and a minimal instrument on it that answers each message through a function.
 #pragma once
-#include <stdlib.h>
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 
+#include "platform/private_folder.h"
+#include "tests/visa/support/env_guard.h"
 #include "visa/simbus/simbus_device.h"
 
 namespace fg::testing {
@@ -17,15 +17,12 @@ namespace fg::testing {
 class PrivateBus {
  public:
   PrivateBus() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "fg-visa-test-XXXXXX").string();
-    char* made = mkdtemp(pattern.data());
-    if (made != nullptr) {
-      path_ = made;
-      chmod(path_.c_str(), 0700);
-      setenv("FLINTGATE_SIMBUS", path_.c_str(), 1);
+    if (platform::CreatePrivateTempFolder("fg-bus-", &path_)) {
+      SetEnvironment("FLINTGATE_SIMBUS", path_.c_str());
     }
   }
   ~PrivateBus() {
+    SetEnvironment("FLINTGATE_SIMBUS", nullptr);
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }

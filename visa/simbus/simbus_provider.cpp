@@ -1,6 +1,5 @@
 // The simulated bus as a VISA provider: the devices in the bus folder, opened as USBTMC sessions
-// over their sockets. Built where that socket transport exists; on Windows
-// simbus_provider_win32.cpp takes its place.
+// over their connections (Unix sockets on POSIX, named pipes on Windows).
 #include <cctype>
 #include <memory>
 
@@ -68,9 +67,7 @@ class SimBusProvider final : public Provider {
     if (match == nullptr) return VI_ERROR_RSRC_NFOUND;
 
     std::unique_ptr<simbus::SimBusTransport> transport;
-    ViStatus status = simbus::SimBusTransport::Connect(
-        folder->EntryPath(match->socketName), match->identity.interfaceNumber, openTimeoutMs,
-        &transport);
+    ViStatus status = simbus::SimBusTransport::Connect(*folder, *match, openTimeoutMs, &transport);
     if (status != VI_SUCCESS) return status;
     auto opened = std::make_unique<usbtmc::UsbtmcSession>(std::move(transport));
     status = opened->Open(openTimeoutMs);
@@ -83,10 +80,7 @@ class SimBusProvider final : public Provider {
     std::string problem;
     if (SafeFolder(&problem)) return;
     out->push_back(Diagnostic{Name(), problem + " Simulated instruments in it are ignored.",
-                              "Make it a folder of your own that only you can enter (chmod 700 " +
-                                  simbus::DefaultBusFolder() +
-                                  "), in a folder others cannot write to, or set "
-                                  "FLINTGATE_SIMBUS to such a folder."});
+                              simbus::BusFolderAdvice(simbus::DefaultBusFolder())});
   }
 
   std::string Describe() override {

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/simbus/temp_bus_folder.h"
+#include "tests/visa/support/private_bus.h"
 #include "visa/builtin_providers.h"
 #include "visa/simbus/simbus_device_name.h"
 #include "visa/simbus/simbus_folder.h"
@@ -21,7 +21,7 @@
 namespace fg {
 namespace {
 
-using testing::TempBusFolder;
+using testing::PrivateBus;
 
 // Runs `body` in a child process and fails when it has not ended within `seconds`: a hang must
 // fail the test, not stall the suite. The child's exit status is the body's verdict.
@@ -48,7 +48,7 @@ void ExpectEndsWithin(int seconds, const std::function<bool()>& body) {
 class StalledDevice {
  public:
   StalledDevice(const std::string& folder, const simbus::SimDeviceIdentity& identity) {
-    path_ = folder + "/" + simbus::DeviceSocketName(identity);
+    path_ = folder + "/" + simbus::DeviceEntryName(identity);
     listener_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -81,7 +81,7 @@ class StalledDevice {
 };
 
 TEST(StalledPeerTest, FullBacklogIsBusyAndNeverBlocks) {
-  TempBusFolder bus;
+  PrivateBus bus;
   const simbus::SimDeviceIdentity identity{0x2E5B, 0x3A01, "WEDGED", 0};
   StalledDevice device(bus.path(), identity);
   ASSERT_TRUE(device.Ready());

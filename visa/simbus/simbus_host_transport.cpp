@@ -1,10 +1,6 @@
 #include "visa/simbus/simbus_host_transport.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "util/endian.h"
@@ -19,19 +15,27 @@ using namespace fg::visa;
 constexpr uint32_t kMinOpenWaitMs = 200;
 }  // namespace
 
-ViStatus SimBusTransport::Connect(const std::string& socketPath, uint8_t interfaceNumber,
+ViStatus SimBusTransport::Connect(const BusFolder& folder, const BusEntry& entry,
                                   uint32_t openTimeoutMs,
                                   std::unique_ptr<SimBusTransport>* transport) {
   // The connect and the handshake share the open timeout: a device that is stopped, wedged or
   // not accepting (its backlog full) fails the open instead of holding it.
   const Deadline deadline = Deadline::After(std::max(openTimeoutMs, kMinOpenWaitMs));
-  int fd = ConnectUnix(socketPath, deadline);
-  if (fd < 0) {
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return VI_ERROR_RSRC_BUSY;
-    if (errno == ETIMEDOUT) return VI_ERROR_TMO;
-    return VI_ERROR_RSRC_NFOUND;
+  std::unique_ptr<BusStream> stream;
+  switch (OpenBusStream(folder, entry, deadline, &stream)) {
+    case StreamOpenResult::kOk:
+      break;
+    case StreamOpenResult::kBusy:
+      return VI_ERROR_RSRC_BUSY;
+    case StreamOpenResult::kTimeout:
+      return VI_ERROR_TMO;
+    case StreamOpenResult::kGone:
+      return VI_ERROR_RSRC_NFOUND;
+    case StreamOpenResult::kFailed:
+      return VI_ERROR_SYSTEM_ERROR;
   }
-  std::unique_ptr<SimBusTransport> created(new SimBusTransport(fd, interfaceNumber));
+  std::unique_ptr<SimBusTransport> created(
+      new SimBusTransport(std::move(stream), entry.identity.interfaceNumber));
   ViStatus status = created->SendFrame(kFrameOpen, nullptr, 0, deadline);
   if (status == VI_SUCCESS) status = created->PumpUntil(kFrameOpenReply, deadline);
   if (status == VI_ERROR_CONN_LOST) return VI_ERROR_RSRC_NFOUND;  // left before answering
@@ -44,13 +48,11 @@ ViStatus SimBusTransport::Connect(const std::string& socketPath, uint8_t interfa
   return VI_SUCCESS;
 }
 
-SimBusTransport::~SimBusTransport() {
-  if (fd_ >= 0) ::close(fd_);
-}
+SimBusTransport::~SimBusTransport() = default;
 
 void SimBusTransport::Cancel() {
   canceled_ = true;
-  ::shutdown(fd_, SHUT_RDWR);
+  stream_->Cancel();
 }
 
 ViStatus SimBusTransport::Failure() const { return lost_ ? VI_ERROR_CONN_LOST : VI_ERROR_IO; }
@@ -64,7 +66,7 @@ ViStatus SimBusTransport::SendFrame(uint8_t kind, const uint8_t* payload, size_t
   if (lost_ || broken_) return Failure();
   std::vector<uint8_t> frame = EncodeFrame(kind, payload, size);
   size_t sent = 0;
-  IoResult result = SendAll(fd_, frame.data(), frame.size(), deadline, &sent);
+  IoResult result = stream_->SendAll(frame.data(), frame.size(), deadline, &sent);
   if (result == IoResult::kOk) return VI_SUCCESS;
   if (result == IoResult::kClosed) {
     lost_ = true;
@@ -113,7 +115,7 @@ ViStatus SimBusTransport::PumpUntil(uint8_t kind, const Deadline& deadline) {
     if (broken_) return VI_ERROR_IO;
     if (ready()) break;
     size_t received = 0;
-    IoResult result = ReceiveSome(fd_, chunk, sizeof chunk, deadline, &received);
+    IoResult result = stream_->ReceiveSome(chunk, sizeof chunk, deadline, &received);
     if (result == IoResult::kTimeout) return VI_ERROR_TMO;
     if (result == IoResult::kClosed) {
       lost_ = true;

@@ -15,8 +15,8 @@
 
 #include "firmware/firmware_header.h"
 #include "firmware/image_index.h"
-#include "tests/simbus/temp_bus_folder.h"
 #include "tests/support/child_process.h"
+#include "tests/visa/support/private_bus.h"
 #include "visa/visa.h"
 
 namespace fg {
@@ -62,7 +62,7 @@ std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
 }
 
 TEST(SimProgram, MakeFirmwareWritesTheFileItWasAskedFor) {
-  fg::testing::TempBusFolder scratch;  // a private folder, removed afterwards
+  fg::testing::PrivateBus scratch;  // a private folder, removed afterwards
   const std::string out = scratch.path() + "/wx2050.fq";
   const auto make = Start({FG_SIM_PATH, "make-firmware", "WX2050", out, "--omit", "OEM",
                            "--version", "MAIN=1.30", "--oversize", "XP2", "--revision", "3.00",
@@ -100,7 +100,7 @@ TEST(SimProgram, MakeFirmwareWritesTheFileItWasAskedFor) {
 }
 
 TEST(SimProgram, RunsInstrumentsUntilSigtermAndCleansUp) {
-  fg::testing::TempBusFolder bus;
+  fg::testing::PrivateBus bus;
   const std::string state = bus.path() + "-state";
   const auto sim = Start({FG_SIM_PATH, "--fast", "--bus", bus.path(), "--state", state,
                           "--versions", "CLI2040=2.01-01-01-01-01-0100", "WX2040:CLI2040",
@@ -142,7 +142,7 @@ TEST(SimProgram, RunsInstrumentsUntilSigtermAndCleansUp) {
 // A stopped instrument (SIGSTOP) keeps its socket listening but accepts nothing: its backlog
 // fills with every search's probe. Searches and the other instrument must not wait for it.
 TEST(SimProgram, StoppedInstrumentHoldsUpNoSearchAndNoOtherInstrument) {
-  fg::testing::TempBusFolder bus;
+  fg::testing::PrivateBus bus;
   const auto frozen =
       Start({FG_SIM_PATH, "--fast", "--quiet", "--bus", bus.path(), "WX2040:FROZEN"});
   const auto live = Start({FG_SIM_PATH, "--fast", "--quiet", "--bus", bus.path(), "WX2040:LIVE"});
@@ -170,7 +170,7 @@ TEST(SimProgram, StoppedInstrumentHoldsUpNoSearchAndNoOtherInstrument) {
 
 // A serial that could name a path is refused before anything is written for it.
 TEST(SimProgram, RefusedSerialWritesNothingOutsideTheStateFolder) {
-  fg::testing::TempBusFolder bus;
+  fg::testing::PrivateBus bus;
   const std::filesystem::path state = std::filesystem::path(bus.path()) / "state";
   std::filesystem::create_directory(state);
   const auto sim =
