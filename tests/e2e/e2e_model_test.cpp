@@ -147,14 +147,20 @@ TEST_F(E2eTest, AnInstrumentThatIgnoresTheSwitchGetsNoFrame) {
 }
 
 // A serial longer than 15 characters is kept whole: the WX2050 is found again as its writer.
-TEST_F(E2eTest, AWx2050WithATwentyCharacterSerialIsUpdated) {
-  const std::string serial = "S2050LONGSERIAL12345";
-  ASSERT_EQ(serial.size(), 20u);
-  StartSim({"WX2050:" + serial});
+TEST_F(E2eTest, AWx2050WithALongSerialIsUpdated) {
+  const std::string twenty = "S2050LONGSERIAL12345";
+  std::string twoHundred;
+  while (twoHundred.size() < 200) twoHundred += "0123456789-ABCDEFGHIJ_";
+  twoHundred.resize(200);
   const fs::path fw = MakeFirmware("WX2050", "wx2050.fq");
-  const ProcessResult r = Update(fw, {"--device", Name("0x3A02", serial), "--yes"});
-  EXPECT_EQ(r.status, 0) << r.out << r.err;
-  ExpectFlash(serial, AllImages(fw, kWx2050Blocks));
+  for (const std::string& serial : {twenty, twoHundred}) {
+    SCOPED_TRACE(serial.size());
+    StartSim({"WX2050:" + serial});
+    const ProcessResult r = Update(fw, {"--device", Name("0x3A02", serial), "--yes"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    ExpectFlash(serial, AllImages(fw, kWx2050Blocks));
+    StopSim();
+  }
 }
 
 }  // namespace

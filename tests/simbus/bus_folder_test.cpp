@@ -280,8 +280,9 @@ TEST(BusDeviceListTest, LeftoverSocketOfAGoneDeviceIsSkippedAndReplaced) {
 TEST(BusDeviceListTest, SerialsThatCouldBreakNamesAreRefused) {
   TempBusFolder bus;
   RecordingHandler handler;
-  for (const char* serial : {"", "A::B", "a/b", "with space", "tab\t",
-                             "0123456789012345678901234567890123456789012345678901234567890123X"}) {
+  const std::string tooLong(227, 'L');  // its instrument's name would pass 255 characters
+  for (const std::string& serial : {std::string(), std::string("A::B"), std::string("a/b"),
+                                   std::string("with space"), std::string("tab\t"), tooLong}) {
     std::string error;
     EXPECT_EQ(
         simbus::SimBusDevice::Attach(bus.path(), {0x2E5B, 0x3A01, serial, 0}, &handler, &error),
@@ -299,4 +300,35 @@ TEST(BusDeviceListTest, SerialsThatCouldBreakNamesAreRefused) {
 }
 
 }  // namespace
+// A serial too long for a socket address: the socket gets a short name, a marker carries the
+// identity, and the listing shows the device by its whole serial; both go when it detaches.
+TEST(BusDeviceListTest, ALongSerialIsListedWhole) {
+  TempBusFolder bus;
+  std::string problem;
+  const auto folder = simbus::BusFolder::Open(bus.path(), &problem);
+  ASSERT_NE(folder, nullptr) << problem;
+  for (size_t length : {20u, 200u, 226u}) {
+    SCOPED_TRACE(length);
+    const simbus::SimDeviceIdentity identity{0x2E5B, 0x3A02, std::string(length, 'L'), 0};
+    EXPECT_EQ(simbus::DeviceMarkerName(identity).empty(), length == 20);
+    RecordingHandler handler;
+    std::string error;
+    auto device = simbus::SimBusDevice::Attach(bus.path(), identity, &handler, &error);
+    ASSERT_NE(device, nullptr) << error;
+    const auto entries = simbus::ListBusDevices(*folder);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].identity.serial, identity.serial);
+    EXPECT_EQ(entries[0].socketName, simbus::DeviceSocketName(identity));
+    EXPECT_LE(entries[0].socketName.size(), simbus::kMaxInlineSocketName);
+    device.reset();
+    EXPECT_TRUE(simbus::ListBusDevices(*folder).empty());
+    EXPECT_TRUE(std::filesystem::is_empty(bus.path())) << "socket and marker are gone";
+  }
+  // A marker whose socket is gone lists nothing.
+  const simbus::SimDeviceIdentity gone{0x2E5B, 0x3A02, std::string(100, 'G'), 0};
+  ::close(::open((bus.path() + "/" + simbus::DeviceMarkerName(gone)).c_str(), O_CREAT | O_WRONLY,
+                 0600));
+  EXPECT_TRUE(simbus::ListBusDevices(*folder).empty());
+}
+
 }  // namespace fg

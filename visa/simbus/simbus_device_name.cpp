@@ -11,7 +11,32 @@ namespace {
 
 constexpr char kSocketPrefix[] = "usbtmc-";
 constexpr char kSocketSuffix[] = ".sock";
-constexpr size_t kMaxSerialLength = 64;
+constexpr char kMarkerSuffix[] = ".long";
+constexpr size_t kMaxSerialLength = 226;
+
+// "usbtmc-vvvv-pppp-i-"
+std::string NamePrefix(const SimDeviceIdentity& identity) {
+  char ids[32];
+  std::snprintf(ids, sizeof ids, "%04x-%04x-%u-", identity.vendorId, identity.productId,
+                static_cast<unsigned>(identity.interfaceNumber));
+  return kSocketPrefix + std::string(ids);
+}
+
+// FNV-1a, 64 bits: a short, stable stand-in for a long serial in a socket name.
+std::string SerialHash(const std::string& serial) {
+  uint64_t hash = 0xCBF29CE484222325u;
+  for (unsigned char c : serial) {
+    hash ^= c;
+    hash *= 0x100000001B3u;
+  }
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  return text;
+}
+
+// vvvv-pppp-i-serial after the prefix and before `suffix`; the serial may itself contain '-'.
+bool ParseIdentityName(const std::string& fileName, const std::string& suffix,
+                       SimDeviceIdentity* identity);
 
 bool ParseHex4(const std::string& text, uint16_t* value) {
   if (text.size() != 4) return false;
@@ -53,15 +78,34 @@ bool IsValidSimSerial(const std::string& serial) {
 }
 
 std::string DeviceSocketName(const SimDeviceIdentity& identity) {
-  char ids[32];
-  std::snprintf(ids, sizeof ids, "%04x-%04x-%u-", identity.vendorId, identity.productId,
-                static_cast<unsigned>(identity.interfaceNumber));
-  return kSocketPrefix + std::string(ids) + identity.serial + kSocketSuffix;
+  const std::string whole = NamePrefix(identity) + identity.serial + kSocketSuffix;
+  if (whole.size() <= kMaxInlineSocketName) return whole;
+  return NamePrefix(identity) + "~" + SerialHash(identity.serial) + kSocketSuffix;
+}
+
+std::string DeviceMarkerName(const SimDeviceIdentity& identity) {
+  const std::string whole = NamePrefix(identity) + identity.serial + kSocketSuffix;
+  if (whole.size() <= kMaxInlineSocketName) return std::string();
+  return NamePrefix(identity) + identity.serial + kMarkerSuffix;
 }
 
 bool ParseDeviceSocketName(const std::string& fileName, SimDeviceIdentity* identity) {
+  return ParseIdentityName(fileName, kSocketSuffix, identity);
+}
+
+bool ParseDeviceMarkerName(const std::string& fileName, SimDeviceIdentity* identity) {
+  SimDeviceIdentity parsed;
+  if (!ParseIdentityName(fileName, kMarkerSuffix, &parsed) || DeviceMarkerName(parsed) != fileName)
+    return false;
+  *identity = parsed;
+  return true;
+}
+
+namespace {
+
+bool ParseIdentityName(const std::string& fileName, const std::string& suffix,
+                       SimDeviceIdentity* identity) {
   const std::string prefix = kSocketPrefix;
-  const std::string suffix = kSocketSuffix;
   if (fileName.size() <= prefix.size() + suffix.size()) return false;
   if (fileName.compare(0, prefix.size(), prefix) != 0) return false;
   if (fileName.compare(fileName.size() - suffix.size(), suffix.size(), suffix) != 0) return false;
@@ -83,5 +127,7 @@ bool ParseDeviceSocketName(const std::string& fileName, SimDeviceIdentity* ident
   *identity = parsed;
   return true;
 }
+
+}  // namespace
 
 }  // namespace fg::simbus

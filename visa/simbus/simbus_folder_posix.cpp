@@ -180,9 +180,14 @@ std::vector<BusEntry> ListBusDevices(const BusFolder& folder) {
   while (dirent* item = ::readdir(dir)) {
     BusEntry entry;
     entry.socketName = item->d_name;
-    if (!ParseDeviceSocketName(entry.socketName, &entry.identity)) continue;
+    // A device with a long serial is named by its marker; its socket has a short name.
+    if (ParseDeviceMarkerName(entry.socketName, &entry.identity)) {
+      entry.socketName = DeviceSocketName(entry.identity);
+    } else if (!ParseDeviceSocketName(entry.socketName, &entry.identity)) {
+      continue;
+    }
     struct stat info {};
-    if (::fstatat(folder.fd(), item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+    if (::fstatat(folder.fd(), entry.socketName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISSOCK(info.st_mode)) {
       continue;
     }
