@@ -11,7 +11,6 @@ namespace fg {
 inline constexpr uint32_t kWriterModeWaitMs = 4000;  // time the instrument gets to restart
 // The name under which either family's writer firmware enumerates (serial number in place of %s).
 inline constexpr const char* kWriterResourceFormat = "USB0::0x2E5B::0x3A01::%s::INSTR";
-inline constexpr const char* kWriterIdentityPrefix = "WRITER";
 
 // Returns once `milliseconds` have passed on the env's wait clock (the steady clock when env is
 // null). Sleeps rather than keeping a core busy.

@@ -29,8 +29,9 @@ std::string SerialHash(const std::string& serial) {
     hash ^= c;
     hash *= 0x100000001B3u;
   }
-  char text[17];
-  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string text(16, '0');
+  for (size_t i = 16; i-- > 0; hash >>= 4) text[i] = kHex[hash & 0xF];
   return text;
 }
 
