@@ -56,6 +56,14 @@ struct CUpdaterDlg::FrontEnd {
     CUpdaterDlg* d = Dlg(owner);
     return d->m_prompts->Confirm(d->m_prompts->owner, d, text, caption);
   }
+  // The window knows nothing beforehand: the user answers in a warning box whose default is No.
+  static bool ConfirmWriterModel(void* owner, const char* text, const char* caption,
+                                 const char*, const char*) {
+    CUpdaterDlg* d = Dlg(owner);
+    const PromptOps* prompts = d->m_prompts;
+    return prompts->ConfirmWarning != nullptr &&
+           prompts->ConfirmWarning(prompts->owner, d, text, caption);
+  }
 
   static void InitProgressBar(void* owner) { Dlg(owner)->InitProgressBar(); }
   static void SetProgress(void* owner, int32_t percent) {
@@ -114,6 +122,7 @@ FrontEndOps CUpdaterDlg::MakeFrontEnd() {
   fe.ClearLog = FrontEnd::ClearLog;
   fe.MessageBox = FrontEnd::MessageBox;
   fe.Confirm = FrontEnd::Confirm;
+  fe.ConfirmWriterModel = FrontEnd::ConfirmWriterModel;
   fe.InitProgressBar = FrontEnd::InitProgressBar;
   fe.SetProgress = FrontEnd::SetProgress;
   fe.PumpMessages = FrontEnd::PumpMessages;

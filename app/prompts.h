@@ -19,6 +19,10 @@ struct PromptOps {
   // The Open File dialog for an existing file. filter is in Qt's form ("A (*.x);;B (*.y)"), the
   // first entry chosen at start. True with *path set when the user confirmed a file.
   bool (*OpenFile)(void* owner, QWidget* parent, const std::string& filter, std::string* path);
+  // Yes/No with the warning icon and No as the default: a question whose careless Yes can do
+  // harm. True for Yes; null
+  // answers No.
+  bool (*ConfirmWarning)(void* owner, QWidget* parent, const char* text, const char* caption);
 };
 
 }  // namespace fg::app

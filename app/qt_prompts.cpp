@@ -29,6 +29,14 @@ bool AskYesNo(void*, QWidget* parent, const char* text, const char* caption) {
   return box.exec() == QMessageBox::Yes;
 }
 
+bool AskYesNoWarning(void*, QWidget* parent, const char* text, const char* caption) {
+  QMessageBox box(QMessageBox::Warning, QString::fromLocal8Bit(caption),
+                  QString::fromLocal8Bit(text), QMessageBox::Yes | QMessageBox::No, parent);
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
 bool PickFile(void*, QWidget* parent, const std::string& filter, std::string* path) {
   // Title and starting folder are the platform's defaults; the dialog only accepts existing files.
   const QString chosen = QFileDialog::getOpenFileName(parent, QString(), QString(),
@@ -38,7 +46,7 @@ bool PickFile(void*, QWidget* parent, const std::string& filter, std::string* pa
   return true;
 }
 
-const PromptOps kQtPrompts = {nullptr, ShowMessageBox, AskYesNo, PickFile};
+const PromptOps kQtPrompts = {nullptr, ShowMessageBox, AskYesNo, PickFile, AskYesNoWarning};
 
 }  // namespace
 

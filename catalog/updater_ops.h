@@ -15,8 +15,9 @@ struct UpdaterOps {
   void* context;
   // Creates a fresh DeviceLink and clears the context. 0, or 1 when the link cannot be created.
   int32_t (*Init)(void* context, ProgressFn progressFn, void* progressOwner);
-  // Opens the instrument in normal mode and announces the resource name on its display.
-  // 0; 2 the resource cannot be opened; 3 the announcement cannot be written.
+  // Opens the instrument, asks who it is (the run's facts keep the answer) and announces the
+  // resource name on its display. 0; 2 the resource cannot be opened or does not answer; 3 the
+  // announcement cannot be written; 0x10 it is another model than the driver's.
   int32_t (*Connect)(void* context, const char* resourceName);
   // Writer mode, package checks, programming. 0 or a driver error number. Blocks; reports progress.
   int32_t (*Update)(void* context, const char* payloadPath, int32_t flags);

@@ -27,7 +27,8 @@ constexpr const char* kExitStatusHelp =
     "  2  bad usage\n"
     "  3  no instrument found, or several and no --device\n"
     "  4  the firmware file was rejected or cannot be read\n"
-    "  5  the update was not confirmed\n";
+    "  5  the update was not confirmed, or a writer that names no model was not confirmed\n"
+    "     as the file's model (--confirm-model)\n";
 
 // One instrument, as the window updates it: the one --device, or the one the search finds.
 int RunSingleUpdate(const UpdateArgs& args) {
@@ -114,6 +115,12 @@ int RunUpdateCommand(const UpdateArgs& args) {
       return kExitUsage;
     }
   }
+  std::vector<ModelConfirmation> confirmations;
+  std::string problem;
+  if (!ParseModelConfirmations(args.confirmModels, &confirmations, &problem)) {
+    std::fprintf(stderr, "flintgate-cli: %s\n", problem.c_str());
+    return kExitUsage;
+  }
   if (args.all && !args.devices.empty()) {
     std::fprintf(stderr, "flintgate-cli: --all and --device exclude each other\n");
     return kExitUsage;
@@ -147,7 +154,15 @@ CommandAction RegisterUpdateCommand(CLI::App& app) {
   sub->add_option("--jobs", args->jobs,
                   "With several instruments: how many are updated at the same time (default: all)")
       ->check(CLI::PositiveNumber);
-  sub->add_flag("--yes,-y", args->yes, "Answer Yes to the confirmation");
+  sub->add_flag("--yes,-y", args->yes,
+                "Answer Yes to the confirmation (not to the question about a writer that names "
+                "no model: see --confirm-model)");
+  sub->add_option("--confirm-model", args->confirmModels,
+                  "SERIAL=MODEL, repeatable: the instrument with this serial number is a MODEL. "
+                  "Needed to update an instrument in writer mode whose identification names no "
+                  "model (unless this run sees its normal firmware name the file's model first); "
+                  "only a MODEL equal to the file's lets the update go on")
+      ->allow_extra_args(false);
   sub->add_flag("--allow-downgrade", args->allowDowngrade,
                 "Install images older than the installed ones (no version check)");
   sub->add_flag("--dry-run", args->dryRun,

@@ -20,7 +20,29 @@ bool IsYes(std::string answer) {
   return answer == "y" || answer == "yes";
 }
 
+bool SameModelName(const std::string& a, const char* b) {
+  std::string x = a;
+  std::string y = b != nullptr ? b : "";
+  for (char& c : x) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char& c : y) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return x == y;
+}
+
 }  // namespace
+
+ModelAnswer AnswerWriterModel(const std::vector<ModelConfirmation>& confirmations,
+                              const char* serial, const char* model) {
+  for (const ModelConfirmation& c : confirmations) {
+    if (c.serial != serial) continue;
+    if (SameModelName(c.model, model)) {
+      return {true, true, "yes (--confirm-model " + c.serial + "=" + c.model + ")"};
+    }
+    return {true, false, "No: --confirm-model says it is a " + c.model + "."};
+  }
+  return {false, false,
+          std::string("No. --yes does not answer this; if it is a ") + model +
+              ", add --confirm-model " + serial + "=" + model + "."};
+}
 
 ConsoleFrontEnd::ConsoleFrontEnd(const ConsoleSettings& settings, const DeviceListOps* deviceList)
     : settings_(settings),
@@ -37,6 +59,10 @@ ConsoleFrontEnd::ConsoleFrontEnd(const ConsoleSettings& settings, const DeviceLi
   };
   ops_.Confirm = [](void* o, const char* text, const char* caption) {
     return Self(o)->Confirm(text, caption);
+  };
+  ops_.ConfirmWriterModel = [](void* o, const char* text, const char* caption, const char* serial,
+                               const char* model) {
+    return Self(o)->ConfirmWriterModel(text, caption, serial, model);
   };
   ops_.InitProgressBar = [](void* o) { Self(o)->InitProgressBar(); };
   ops_.SetProgress = [](void* o, int32_t percent) { Self(o)->SetProgress(percent); };
@@ -127,11 +153,28 @@ bool ConsoleFrontEnd::Confirm(const char* text, const char* caption) {
     return false;
   }
   Write(settings_.messages, question + " [y/N] ");
+  return IsYes(ReadAnswerLine());
+}
+
+std::string ConsoleFrontEnd::ReadAnswerLine() {
   std::string answer;
   for (int c; (c = std::fgetc(settings_.answers)) != EOF && c != '\n';) {
     answer.push_back(static_cast<char>(c));
   }
-  return IsYes(answer);
+  return answer;
+}
+
+bool ConsoleFrontEnd::ConfirmWriterModel(const char* text, const char* caption, const char* serial,
+                                         const char* model) {
+  EraseProgress();
+  const std::string question = std::string(caption) + ": " + text;
+  const ModelAnswer answer = AnswerWriterModel(settings_.confirmedModels, serial, model);
+  if (answer.decided || settings_.answers == nullptr) {
+    Write(settings_.messages, question + " " + answer.note + "\n");
+    return answer.yes;
+  }
+  Write(settings_.messages, question + " [y/N] ");
+  return IsYes(ReadAnswerLine());
 }
 
 void ConsoleFrontEnd::InitProgressBar() {

@@ -15,6 +15,24 @@
 
 namespace fg {
 
+// A user's word that the instrument with this serial number is this model, for a writer that
+// names no model (flintgate-cli update --confirm-model SERIAL=MODEL).
+struct ModelConfirmation {
+  std::string serial;
+  std::string model;
+};
+
+// The answer the options give to the question about a writer that names no model: Yes only when
+// a confirmation names its serial and the file's model; No when it names the serial with another
+// model, or none names the serial (`decided` false: a terminal may still be asked).
+struct ModelAnswer {
+  bool decided;
+  bool yes;
+  std::string note;  // why, for the user
+};
+ModelAnswer AnswerWriterModel(const std::vector<ModelConfirmation>& confirmations,
+                              const char* serial, const char* model);
+
 struct ConsoleSettings {
   std::FILE* logOut = stdout;    // the log lines
   std::FILE* messages = stderr;  // boxes, questions, hints and progress
@@ -23,7 +41,10 @@ struct ConsoleSettings {
   std::FILE* answers = nullptr;
   bool logIsTerminal = false;       // partial lines show at once and progress shares their line
   bool messagesIsTerminal = false;  // progress is one line redrawn in place
-  bool assumeYes = false;
+  bool assumeYes = false;           // answers the update confirmation, never the model question
+  // What answers the model question of a writer that names no model; without a matching entry it
+  // is asked on the terminal (`answers`), and answered No without one.
+  std::vector<ModelConfirmation> confirmedModels;
   bool quiet = false;               // no progress at all
   // How wide the terminal of the progress line is; left empty, the messages stream is measured.
   // Where the open log line and the percent do not fit (below 20 columns while "Updating ... "
@@ -66,6 +87,9 @@ class ConsoleFrontEnd {
   void AppendLogLine(const char* text);
   void MessageBox(const char* text, const char* caption);
   bool Confirm(const char* text, const char* caption);
+  bool ConfirmWriterModel(const char* text, const char* caption, const char* serial,
+                          const char* model);
+  std::string ReadAnswerLine();
   void InitProgressBar();
   void SetProgress(int32_t percent);
   void WritePlainProgress(const ProgressFigures& figures, int columns);

@@ -29,8 +29,13 @@ bool StartsWith(const char* text, const char* prefix) {
 }  // namespace
 
 InstrumentConsole::InstrumentConsole(ProgressBoard* board, size_t row, const std::string& resource,
-                                     const UpdaterOps* updater)
-    : board_(board), row_(row), updater_(updater), console_(RecordingSettings(), nullptr) {
+                                     const UpdaterOps* updater,
+                                     std::vector<ModelConfirmation> confirmedModels)
+    : board_(board),
+      row_(row),
+      updater_(updater),
+      console_(RecordingSettings(), nullptr),
+      confirmedModels_(std::move(confirmedModels)) {
   const DeviceListOps* list = list_.ops();
   list->AddString(list->owner, resource.c_str());
   list->SetCurSel(list->owner, 0);
@@ -61,6 +66,14 @@ InstrumentConsole::InstrumentConsole(ProgressBoard* board, size_t row, const std
   };
   // The set was confirmed as a whole before any run started.
   ops_.Confirm = [](void*, const char*, const char*) { return true; };
+  ops_.ConfirmWriterModel = [](void* o, const char*, const char* caption, const char* serial,
+                               const char* model) {
+    InstrumentConsole* self = Self(o);
+    const ModelAnswer answer = AnswerWriterModel(self->confirmedModels_, serial, model);
+    self->board_->Message(self->row_, std::string(caption) + ": serial number " + serial +
+                                          " names no model; " + answer.note);
+    return answer.yes;
+  };
   ops_.InitProgressBar = [](void* o) { Self(o)->Inner().InitProgressBar(Self(o)->Inner().owner); };
   ops_.SetProgress = [](void* o, int32_t percent) { Self(o)->SetProgress(percent); };
   ops_.SetFileFields = [](void* o, const char* path, const char* model, const char* revision,

@@ -18,8 +18,11 @@ class InstrumentConsole {
  public:
   // `updater` is the instrument's own driver, whose plan names the image being programmed (may
   // be null). The device list holds `resource`, selected.
+  // `confirmedModels` answer the question about a writer that names no model (nobody is asked
+  // while several run).
   InstrumentConsole(ProgressBoard* board, size_t row, const std::string& resource,
-                    const UpdaterOps* updater);
+                    const UpdaterOps* updater,
+                    std::vector<ModelConfirmation> confirmedModels = {});
   InstrumentConsole(const InstrumentConsole&) = delete;
   InstrumentConsole& operator=(const InstrumentConsole&) = delete;
 
@@ -43,6 +46,7 @@ class InstrumentConsole {
   ConsoleFrontEnd console_;
   SortedDeviceList list_;
   FrontEndOps ops_{};
+  std::vector<ModelConfirmation> confirmedModels_;
   bool ended_ = false;
   double seconds_ = 0.0;
 };

@@ -1,6 +1,8 @@
 #include "cli/update_output.h"
 
+#include <cctype>
 
+#include "catalog/model_catalog.h"
 #include "cli/commands.h"
 #include "platform/terminal.h"
 #include "sequence/plan_report.h"
@@ -40,6 +42,26 @@ bool UpdateCalled(int32_t code) { return code == 0 || code >= kRunDriverErrorBas
 
 }  // namespace
 
+bool ParseModelConfirmations(const std::vector<std::string>& values,
+                             std::vector<ModelConfirmation>* out, std::string* error) {
+  out->clear();
+  for (const std::string& value : values) {
+    const size_t equals = value.rfind('=');
+    if (equals == std::string::npos || equals == 0) {
+      *error = "--confirm-model " + value + ": write SERIAL=MODEL";
+      return false;
+    }
+    std::string model = value.substr(equals + 1);
+    for (char& c : model) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (FindModel(model.c_str()) == nullptr) {
+      *error = "--confirm-model " + value + ": " + model + " is no model Flintgate knows";
+      return false;
+    }
+    out->push_back({value.substr(0, equals), model});
+  }
+  return true;
+}
+
 int32_t UpdateFlags(const UpdateArgs& args) {
   return (args.allowDowngrade ? 0 : kUpdateCheckVersions) | (args.dryRun ? kUpdateDryRun : 0);
 }
@@ -48,7 +70,8 @@ int ExitStatusForRun(int32_t code) {
   switch (code) {
     case 0: return kExitOk;
     case kRunNoInstrument: return kExitNoInstrument;
-    case kRunDeclined: return kExitNotConfirmed;
+    case kRunDeclined:
+    case kRunWriterModelUnconfirmed: return kExitNotConfirmed;
     default: return kExitFailed;
   }
 }
@@ -62,6 +85,8 @@ ConsoleSettings UpdateConsoleSettings(const UpdateArgs& args) {
   settings.logIsTerminal = platform::IsTerminal(logOut);
   settings.messagesIsTerminal = platform::EnableInPlaceLine(stderr);
   settings.assumeYes = args.yes;
+  std::string ignored;  // checked when the command started
+  ParseModelConfirmations(args.confirmModels, &settings.confirmedModels, &ignored);
   settings.quiet = args.quiet;
   return settings;
 }

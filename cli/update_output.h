@@ -30,7 +30,14 @@ struct UpdateArgs {
   bool dryRun = false;
   bool json = false;
   bool quiet = false;
+  // --confirm-model SERIAL=MODEL, repeatable: a writer that names no model is that model.
+  std::vector<std::string> confirmModels;
 };
+
+// Reads the --confirm-model values: SERIAL=MODEL with a serial and a catalogue model. False with
+// *error set for the first that is not.
+bool ParseModelConfirmations(const std::vector<std::string>& values,
+                             std::vector<ModelConfirmation>* out, std::string* error);
 
 int32_t UpdateFlags(const UpdateArgs& args);
 int ExitStatusForRun(int32_t code);

@@ -139,7 +139,8 @@ int RunUpdateSetCommand(const UpdateArgs& args) {
     Instrument& in = instruments[i];
     in.resource = resources[i];
     in.updater.reset(CreateUpdaterInstance(model->updater));
-    in.console = std::make_unique<InstrumentConsole>(&progress, i, in.resource, in.updater.get());
+    in.console = std::make_unique<InstrumentConsole>(&progress, i, in.resource, in.updater.get(),
+                                                     settings.confirmedModels);
     members[i].frontEnd = in.console->ops();
     members[i].updater = in.updater.get();
     // Without a folder the run ends as any run whose payload cannot be extracted.

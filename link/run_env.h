@@ -9,6 +9,8 @@
 
 namespace fg {
 
+struct ModelFacts;  // link/model_facts.h
+
 using LinkOpenFn = int32_t (*)(void* owner, const char* resourceName);
 using LinkWriteFn = int32_t (*)(void* owner, const uint8_t* bytes, uint32_t* count);
 using LinkReadFn = int32_t (*)(void* owner, uint8_t* buffer, uint32_t* count);
@@ -71,6 +73,9 @@ struct RunEnv {
   const DeadlineClock* deadlineClock;   // the deadlines of erasing and programming
   const WriterModeObserver* writerModeObserver;  // the update run puts its own here
   const ResourceSearch* search;         // device searches (file selection, run, list)
+  // What the run knows of its instrument's model (link/model_facts.h); the update run puts its
+  // own here. Null: nothing is known, so a writer that names no model is never written to.
+  ModelFacts* modelFacts;
 };
 
 // The member of `env` in force: its own, or the default when env or the member is null.

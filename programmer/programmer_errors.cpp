@@ -18,6 +18,9 @@ const char* ProgrammerErrorText(int32_t code) {
     case kProgBadSelector: return "unknown query";
     case kProgDeadlinePassed: return "the instrument did not finish within the operation's deadline";
     case kProgTooManyReplies: return "the instrument sent too many replies that moved nothing forward";
+    case kProgOtherModel: return "the instrument is another model";
+    case kProgWriterNamesNoModel: return "the writer does not say which model it is";
+    case kProgNotWriter: return "the instrument did not come back in writer mode";
     default: break;
   }
   const int32_t base = code & ~0xFF;

@@ -16,6 +16,13 @@ inline constexpr int32_t kProgEraseReply = 9;       // erasing: an unexpected re
 inline constexpr int32_t kProgBadSelector = 10;     // Query: unknown selector
 inline constexpr int32_t kProgDeadlinePassed = 11;  // an erase or programming ran past its deadline
 inline constexpr int32_t kProgTooManyReplies = 12;  // too many replies that moved nothing forward
+// Connect: the instrument names another catalogue model than the family's; nothing more was sent.
+inline constexpr int32_t kProgOtherModel = 13;
+// Connect: a writer that names no model, and the run neither saw its normal firmware name the
+// family's model nor has the user's confirmation for it; no frame was sent.
+inline constexpr int32_t kProgWriterNamesNoModel = 14;
+// Connect: after the switch the instrument answered, but not as the writer firmware.
+inline constexpr int32_t kProgNotWriter = 15;
 
 inline constexpr int32_t kWx2040ErrorBase = 0x100;
 inline constexpr int32_t kWx2050ErrorBase = 0x200;

@@ -8,7 +8,9 @@
 
 namespace fg {
 
-inline constexpr uint32_t kSerialNumberSize = 16;  // 15 characters and a NUL
+// The whole serial number, however long: a serial cut short would rebuild the name of no
+// instrument. A resource name (255 characters and a NUL) bounds it.
+inline constexpr uint32_t kSerialNumberSize = 256;
 
 // How long an instrument gets to come back as its writer after the update command, in
 // milliseconds counted from that command on a monotonic clock.
@@ -19,7 +21,7 @@ struct WriterReturnTiming {
 };
 
 struct ProgrammerFamily {
-  const char* name;                           // "WX2040", "WX2050"
+  const char* name;                           // "WX2040", "WX2050": the model it writes to
   int32_t errorBase;                          // 0x100, 0x200
   std::span<const PartitionInfo> partitions;  // the family's partition table
   // Divisor of the programming reply loop for n data bytes and block size B.

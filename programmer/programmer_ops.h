@@ -28,7 +28,10 @@ enum QuerySelector : int32_t {
 struct ProgrammerOps {
   // Opens resourceName, switches the instrument into writer mode unless it already is, and
   // reopens the link on the writer: on the same name, else on the writer-mode name rebuilt from
-  // the serial number. 1 open failed or writer not found; 2 the link failed before the switch.
+  // the serial number. 1 open failed or writer not found; 2 the link failed; 13 the instrument
+  // names another model than the family's, 14 a writer that names none and is not vouched for by
+  // the run's facts, 15 it came back but not as the writer (writer_mode.h). A refused
+  // instrument never gets a frame; one refused before the switch gets nothing but "*IDN?".
   int32_t (*Connect)(DeviceLink* link, const char* resourceName);
   // Writes one whole image record into the partition of that row; reports 0..100 through the
   // link's progress slot, ending with exactly one 100 on success. Error numbers: programmer_errors.h.

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "link/model_facts.h"
+#include "link/resource_serial.h"
 #include "programmer/programmer_errors.h"
 #include "programmer/programmer_ops.h"
 
@@ -10,7 +12,8 @@ namespace fg {
 
 namespace {
 
-constexpr size_t kWriterNameSize = 64;  // the rebuilt name is at most 44 characters
+// The rebuilt writer-mode name is a resource name: one that does not fit names no instrument.
+constexpr size_t kWriterNameSize = kSerialNumberSize;
 
 // Sleeps until `untilMs` on the clock (at once when it has passed).
 void SleepUntil(const WaitClock& clock, int64_t untilMs) {
@@ -25,10 +28,48 @@ bool WriteText(DeviceLink* link, const char* text) {
   return link->write(link->owner, reinterpret_cast<const uint8_t*>(text), &count) != 0;
 }
 
-// After the ':' at `colon`, the position two characters on (over "::"), or null when the name
-// ends right after that ':'.
-const char* SkipSeparator(const char* colon) {
-  return colon[1] == '\0' ? nullptr : colon + 2;
+// Asks "*IDN?" and parses the reply, which stays in the link's reply buffer; the run's facts
+// note it. False when the link fails.
+bool AskIdentity(const ProgrammerFamily& family, DeviceLink* link, const char* resourceName,
+                 InstrumentIdentity* identity) {
+  if (!WriteText(link, kIdentityQuery)) return false;
+  uint32_t count = kReplyBufferSize;
+  if (link->read(link->owner, link->replyBuffer, &count) == 0) return false;
+  if (count > kReplyBufferSize) count = kReplyBufferSize;
+  link->replyBuffer[count] = 0;
+  ParseIdentityReply(reinterpret_cast<const char*>(link->replyBuffer), count, identity);
+  NoteIdentity(link->env, *identity, resourceName, family.name);
+  return true;
+}
+
+// The programmer's number for what the model rule says; 0 when it allows the instrument.
+int32_t ModelRefusal(const ProgrammerFamily& family, const DeviceLink* link,
+                     const InstrumentIdentity& identity, const char* resourceName) {
+  switch (CheckModel(link->env, identity, resourceName, family.name)) {
+    case ModelVerdict::kAllowed: return 0;
+    case ModelVerdict::kOtherModel: return kProgOtherModel;
+    case ModelVerdict::kWriterNamesNoModel: return kProgWriterNamesNoModel;
+  }
+  return kProgOtherModel;
+}
+
+// After the switch and the reopen on `openedName`: the instrument must now answer as the writer
+// firmware, and as a model that may receive the family's images. An instrument that ignored the
+// update command answers as its normal firmware and must never see a frame.
+int32_t CheckWriterCameBack(const ProgrammerFamily& family, DeviceLink* link,
+                            const char* openedName) {
+  InstrumentIdentity identity{};
+  int32_t rc = 0;
+  if (!AskIdentity(family, link, openedName, &identity)) {
+    rc = kProgLinkFailed;
+  } else if (!identity.writer) {
+    NotifyWriterMode(link->env, WriterModeEvent::kDidNotReturn);
+    rc = kProgNotWriter;
+  } else {
+    rc = ModelRefusal(family, link, identity, openedName);
+  }
+  if (rc != 0) link->close(link->owner);
+  return rc;
 }
 
 }  // namespace
@@ -41,36 +82,19 @@ void WaitMilliseconds(const RunEnv* env, uint32_t milliseconds) {
 namespace programmer {
 
 const char* ExtractSerialNumber(const ProgrammerFamily& family, const char* resourceName) {
-  if (resourceName == nullptr || std::strncmp(resourceName, "USB", 3) != 0) return nullptr;
-  const char* p = resourceName;
-  for (int separators = 0; separators < 3; ++separators) {
-    const char* colon = std::strchr(p, ':');
-    if (colon == nullptr) return nullptr;
-    p = SkipSeparator(colon);
-    if (p == nullptr) return nullptr;
-  }
   char* serial = family.serialBuffer();
-  size_t n = 0;
-  while (n + 1 < kSerialNumberSize && p[n] != '\0' && p[n] != ':') {
-    serial[n] = p[n];
-    ++n;
-  }
-  serial[n] = '\0';
-  return serial;
+  return ResourceSerialField(resourceName, serial, kSerialNumberSize) ? serial : nullptr;
 }
 
 int32_t EnterWriterMode(const ProgrammerFamily& family, DeviceLink* link, bool* switched,
-                        int64_t* switchedAtMs) {
+                        int64_t* switchedAtMs, const char* resourceName) {
   if (switched != nullptr) *switched = false;
-  if (!WriteText(link, kIdentityQuery)) return kProgLinkFailed;
-  uint32_t count = kReplyBufferSize;
-  if (link->read(link->owner, link->replyBuffer, &count) == 0) return kProgLinkFailed;
-  link->replyBuffer[count < kReplyBufferSize ? count : kReplyBufferSize] = 0;
-  const size_t prefix = std::strlen(kWriterIdentityPrefix);
-  if (std::strncmp(reinterpret_cast<const char*>(link->replyBuffer), kWriterIdentityPrefix,
-                   prefix) == 0) {
-    return 0;  // already the writer firmware
-  }
+  InstrumentIdentity identity{};
+  if (!AskIdentity(family, link, resourceName, &identity)) return kProgLinkFailed;
+  // Another model's normal firmware never gets the update command, nor its writer a frame.
+  const int32_t refused = ModelRefusal(family, link, identity, resourceName);
+  if (refused != 0) return refused;
+  if (identity.writer) return 0;  // already the writer firmware
   // The instrument restarts into its writer without answering the command.
   if (!WriteText(link, family.updateCommand)) return kProgLinkFailed;
   const WaitClock& clock = WaitClockOf(link->env);
@@ -87,7 +111,8 @@ int32_t Connect(const ProgrammerFamily& family, DeviceLink* link, const char* re
   if (link->open(link->owner, resourceName) == 0) return kProgOpenFailed;
   bool switched = false;
   int64_t switchedAt = 0;
-  const int32_t rc = EnterWriterMode(family, link, &switched, &switchedAt);
+  const int32_t rc = EnterWriterMode(family, link, &switched, &switchedAt, resourceName);
+  if (rc == kProgOtherModel || rc == kProgWriterNamesNoModel) link->close(link->owner);
   if (rc != 0) return rc;
   link->close(link->owner);
 
@@ -101,15 +126,23 @@ int32_t Connect(const ProgrammerFamily& family, DeviceLink* link, const char* re
   const WaitClock& clock = WaitClockOf(link->env);
   for (;;) {
     const int64_t attemptAt = clock.nowMilliseconds(clock.owner);
-    if (link->open(link->owner, resourceName) != 0) return 0;
+    // An instrument that was already the writer was asked a moment ago; one that was switched
+    // must show that it now is.
+    if (link->open(link->owner, resourceName) != 0)
+      return switched ? CheckWriterCameBack(family, link, resourceName) : 0;
     if (!writerNameBuilt) {
       writerNameBuilt = true;
       if (const char* serial = ExtractSerialNumber(family, resourceName)) {
-        std::snprintf(writerName, sizeof writerName, kWriterResourceFormat, serial);
-        if (std::strcmp(writerName, resourceName) == 0) writerName[0] = '\0';  // just tried
+        const int length =
+            std::snprintf(writerName, sizeof writerName, kWriterResourceFormat, serial);
+        if (length < 0 || static_cast<size_t>(length) >= sizeof writerName ||
+            std::strcmp(writerName, resourceName) == 0) {  // too long, or just tried
+          writerName[0] = '\0';
+        }
       }
     }
-    if (writerName[0] != '\0' && link->open(link->owner, writerName) != 0) return 0;
+    if (writerName[0] != '\0' && link->open(link->owner, writerName) != 0)
+      return switched ? CheckWriterCameBack(family, link, writerName) : 0;
     // A restart is not waited for when none was asked for; nor past the deadline.
     if (!switched || clock.nowMilliseconds(clock.owner) >= deadline) break;
     const int64_t next = attemptAt + timing.retryIntervalMs;

@@ -25,6 +25,11 @@ struct FrontEndOps {
   void (*MessageBox)(void* owner, const char* text, const char* caption, BoxIcon icon);
   // The Yes/No question box; true for Yes.
   bool (*Confirm)(void* owner, const char* text, const char* caption);
+  // The question asked before Confirm when the instrument is a writer that names no model: is it
+  // a `model` (the file's)? A warning whose default is No; true only for an explicit Yes. `serial`
+  // and `model` let a front end answer from what its user said beforehand. Null: No.
+  bool (*ConfirmWriterModel)(void* owner, const char* text, const char* caption,
+                             const char* serial, const char* model);
   // Progress bar: range 0..100 and position 0, then positions.
   void (*InitProgressBar)(void* owner);
   void (*SetProgress)(void* owner, int32_t percent);

@@ -31,10 +31,36 @@ inline constexpr const char* kMsgNoInstrument = "No instrument found.";
 inline constexpr const char* kCaptionSearchInstrument = "Search Instrument";
 inline constexpr const char* kMsgCannotConnect = "Cannot connect to the device.";
 inline constexpr const char* kConfirmCaption = "Confirm Firmware Update";
+inline constexpr const char* kConfirmModelCaption = "Confirm Instrument Model";
 
 // "Are you sure you want to update <resource>?"
 inline std::string ConfirmText(const char* resourceName) {
   return std::string("Are you sure you want to update ") + resourceName + "?";
+}
+
+// An instrument that names another model than the file's: the log line and the box.
+inline std::string OtherModelLine(const char* resource, const char* instrumentModel,
+                                  const char* fileModel) {
+  return std::string("The instrument ") + resource + " is a " + instrumentModel +
+         "; this file is for the " + fileModel + ". Nothing was written to it: use a " +
+         instrumentModel + " firmware file for it.";
+}
+inline std::string OtherModelMessage(const char* instrumentModel, const char* fileModel) {
+  return std::string("This instrument is a ") + instrumentModel + ", but the firmware file is for the " +
+         fileModel + ".";
+}
+// A writer that names no model and was not confirmed as the file's model.
+inline std::string WriterNamesNoModelLine(const char* resource) {
+  return std::string("The instrument ") + resource +
+         " is in writer mode and does not say which model it is. Nothing was written to it.";
+}
+// The question before the update confirmation for such a writer.
+inline std::string ConfirmWriterModelText(const char* resource, const char* serial,
+                                          const char* fileModel) {
+  return std::string("The instrument ") + resource + " (serial number " + serial +
+         ") is in writer mode and does not say which model it is.\n\nUpdate it only if it is a " +
+         fileModel + ": another model's images can make it unusable.\n\nIs this instrument a " +
+         fileModel + "?";
 }
 
 // "Error number: 0x%04X": at least four upper-case digits, all of them for larger numbers.

@@ -5,8 +5,10 @@
 
 #include "firmware/firmware_header.h"
 #include "link/device_search.h"
+#include "link/model_facts.h"
 #include "sequence/plan_report.h"
 #include "sequence/run_texts.h"
+#include "updater/driver_errors.h"
 #include "updater/update_plan.h"
 #include "updater/updater_families.h"
 
@@ -60,6 +62,36 @@ class BoundEnv {
   const UpdaterOps* driver_;
 };
 
+// The line that says why the instrument was refused for its model, when it was.
+void LogModelRefusal(const FrontEndOps* fe, const ModelFacts& facts, const char* resource,
+                     const char* fileModel, int32_t driverCode) {
+  if (driverCode == kDriverOtherModel && facts.identified) {
+    fe->AppendLogLine(fe->owner,
+                      OtherModelLine(resource, facts.latest.model, fileModel).c_str());
+  } else if (driverCode == kDriverWriterNamesNoModel) {
+    fe->AppendLogLine(fe->owner, WriterNamesNoModelLine(resource).c_str());
+  }
+}
+
+// A writer that names no model is written to only when the run knows it is the file's model:
+// the user is asked, with No as the default. False when it stays unconfirmed.
+bool ConfirmAnonymousWriter(const FrontEndOps* fe, const RunEnv* env, const char* resource,
+                            const char* fileModel) {
+  ModelFacts* facts = env->modelFacts;
+  if (!facts->identified ||
+      CheckModel(env, facts->latest, resource, fileModel) != ModelVerdict::kWriterNamesNoModel) {
+    return true;
+  }
+  const std::string serial = facts->latestSerial;
+  const bool yes =
+      !serial.empty() && fe->ConfirmWriterModel != nullptr &&
+      fe->ConfirmWriterModel(fe->owner,
+                             ConfirmWriterModelText(resource, serial.c_str(), fileModel).c_str(),
+                             kConfirmModelCaption, serial.c_str(), fileModel);
+  if (yes) ConfirmWriterModel(facts, serial.c_str(), fileModel);
+  return yes;
+}
+
 int32_t DriverCode(int32_t n) {
   return static_cast<int32_t>(static_cast<uint32_t>(kRunDriverErrorBase) + static_cast<uint32_t>(n));
 }
@@ -97,11 +129,19 @@ int32_t RunSteps(const FrontEndOps* fe, const RunEnv* env, const FileSelection* 
     fe->AppendLogLine(fe->owner, kLogFailed);
     return kRunInitFailed;
   }
-  if (ops->Connect(ops->context, resource) != 0) {
+  const int32_t connected = ops->Connect(ops->context, resource);
+  if (connected != 0) {
     fe->AppendLogLine(fe->owner, kLogFailed);
-    return kRunConnectFailed;
+    LogModelRefusal(fe, *env->modelFacts, resource, model->name, connected);
+    return connected == kDriverOtherModel ? kRunOtherModel : kRunConnectFailed;
   }
   fe->AppendLogLine(fe->owner, kLogOk);
+
+  if (!ConfirmAnonymousWriter(fe, env, resource, model->name)) {
+    ops->Finish(ops->context);
+    LogModelRefusal(fe, *env->modelFacts, resource, model->name, kDriverWriterNamesNoModel);
+    return kRunWriterModelUnconfirmed;
+  }
 
   if (!fe->Confirm(fe->owner, ConfirmText(resource).c_str(), kConfirmCaption)) {
     ops->Finish(ops->context);
@@ -112,6 +152,7 @@ int32_t RunSteps(const FrontEndOps* fe, const RunEnv* env, const FileSelection* 
   const int32_t n = ops->Update(ops->context, tempPath, options.flags);
   if (n != 0) {
     fe->AppendLogLine(fe->owner, kLogFailed);
+    LogModelRefusal(fe, *env->modelFacts, resource, model->name, n);
     // A refusal the number alone does not explain (unreadable versions, a record the programmer
     // would refuse) gets a line of its own.
     UpdatePlan plan{};
@@ -128,8 +169,13 @@ int32_t RunSteps(const FrontEndOps* fe, const RunEnv* env, const FileSelection* 
   return 0;
 }
 
-void ShowCodeBox(const FrontEndOps* fe, int32_t code) {
+void ShowCodeBox(const FrontEndOps* fe, int32_t code, const ModelFacts& facts,
+                 const ModelInfo* model) {
   switch (code) {
+    case kRunOtherModel:
+      fe->MessageBox(fe->owner, OtherModelMessage(facts.latest.model, model->name).c_str(),
+                     kCaptionError, BoxIcon::Error);
+      break;
     case kRunNoUpdater:
     case kRunNoPayload:
       fe->MessageBox(fe->owner, kMsgCannotInitiate, kCaptionError, BoxIcon::Error);
@@ -151,6 +197,7 @@ void ShowCodeBox(const FrontEndOps* fe, int32_t code) {
 int32_t RunUpdate(const FrontEndOps* fe, const FileSelection* selection, const char* tempPath,
                   const UpdateRunOptions& options) {
   int32_t code = kRunNoModel;
+  ModelFacts facts{};
   if (selection->selectedModel != nullptr) {
     fe->SetControlState(fe->owner, Busy);
     fe->InitProgressBar(fe->owner);
@@ -158,6 +205,7 @@ int32_t RunUpdate(const FrontEndOps* fe, const FileSelection* selection, const c
     const WriterModeObserver observer{&notes, WriterModeNotes::Notify};
     RunEnv env = fe->env != nullptr ? *fe->env : RunEnv{};
     env.writerModeObserver = &observer;
+    env.modelFacts = &facts;
     code = RunSteps(fe, &env, selection, tempPath, options);
   }
 
@@ -166,7 +214,7 @@ int32_t RunUpdate(const FrontEndOps* fe, const FileSelection* selection, const c
   if (code == kRunPickInstrument) {
     fe->AppendLogLine(fe->owner, kLogPickInstrument);
   } else if (code != 0) {
-    ShowCodeBox(fe, code);
+    ShowCodeBox(fe, code, facts, selection->selectedModel);
     fe->AppendLogLine(fe->owner, kLogCancelled);
     fe->AppendLogLine(fe->owner, ErrorNumberLine(code).c_str());
     fe->AppendLogLine(fe->owner, "");

@@ -15,6 +15,12 @@ inline constexpr int32_t kRunNoInstrument = 4;
 inline constexpr int32_t kRunDeclined = 5;
 inline constexpr int32_t kRunInitFailed = 0x30;
 inline constexpr int32_t kRunConnectFailed = 0x31;
+// The instrument names another catalogue model than the file's (found at Connect, before the
+// confirmation): nothing but "*IDN?" was sent to it.
+inline constexpr int32_t kRunOtherModel = 0x32;
+// The instrument is a writer that names no model, and the user did not confirm it as the file's
+// model: nothing was written to it.
+inline constexpr int32_t kRunWriterModelUnconfirmed = 0x33;
 // Two or more instruments and none picked (with UpdateRunOptions::pickAmongSeveral): the run ends
 // before connecting, with kLogPickInstrument instead of the closing lines of a failure.
 inline constexpr int32_t kRunPickInstrument = 6;
@@ -45,7 +51,10 @@ struct UpdateRunOptions {
 // never leaves the state the selection left, NoFile. The progress owner given to the driver is
 // `fe` itself: each report pumps the front end's events, then moves its bar. The run's context
 // is a copy of the front end's (fe->env) with the run's own writer-mode observer, which puts
-// its notes into the log through fe->AppendNoteLine.
+// its notes into the log through fe->AppendNoteLine, and the run's own model facts: a writer
+// that names no model is written to only after fe->ConfirmWriterModel said Yes for it (asked
+// before the update confirmation), or when this run saw its normal firmware name the file's
+// model before the switch.
 int32_t RunUpdate(const FrontEndOps* fe, const FileSelection* selection, const char* tempPath,
                   const UpdateRunOptions& options = {});
 

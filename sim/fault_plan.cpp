@@ -63,6 +63,9 @@ constexpr FlagName kFlags[] = {
     {"return-late", &FaultPlan::returnLate},
     {"start-writer", &FaultPlan::startInWriter},
     {"single-session", &FaultPlan::singleSession},
+    {"writer-no-model", &FaultPlan::writerNamesNoModel},
+    {"any-block-id", &FaultPlan::anyBlockId},
+    {"ignore-update", &FaultPlan::ignoreUpdate},
 };
 
 struct CommandFaultName {
@@ -188,6 +191,10 @@ const char* FaultSpecHelp() {
          "  idn-garbage          identify with garbage after the first field\n"
          "  start-writer         power up in the writer firmware\n"
          "  single-session       refuse a second session while one is open\n"
+         "  writer-no-model      the writer identifies without a model: WRITER,,SERIAL,versions\n"
+         "  any-block-id         the writer takes a record for any block id, into the partition\n"
+         "                       whose blocks hold it (or the first), cut to its size\n"
+         "  ignore-update        ignore SYST:UPDATE and go on as the normal firmware\n"
          "  CMD: idn, update, CmdReset, CmdData, CmdDataEnd, CmdBlockId, CmdSize, CmdChecksum,\n"
          "       CmdSetupEnd, CmdProgram, CmdErase; @N: only its N-th arrival\n";
 }

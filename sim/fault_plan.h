@@ -64,6 +64,12 @@ struct FaultPlan {
   bool returnLate = false;            // come back after kLateReturnDelayMs
   bool startInWriter = false;         // power up in the writer firmware
   bool singleSession = false;         // refuse a second session while one is open
+  bool writerNamesNoModel = false;    // the writer's identity leaves the model field empty
+  // The writer takes a record for any block id (as some do): into the partition whose block
+  // range holds the id, else the first, cut to that partition's size, whatever block id the
+  // record carries. A writer of another model then swallows a whole package.
+  bool anyBlockId = false;
+  bool ignoreUpdate = false;          // SYST:UPDATE is ignored: the normal firmware goes on
   IdentityFault identity = IdentityFault::kNone;
 };
 
@@ -75,6 +81,7 @@ const CommandFault* FindFault(const FaultPlan& plan, FaultKind kind, SimCommand 
 //   reply:CMD[@N]=TEXT   no-reply:CMD[@N]   long-reply:CMD[@N]   unplug:CMD[@N]
 //   wrong-checksum[@N]   final:erase-ng|program-ng|rtn-ng|latest[@N]   unplug-after:BYTES
 //   never-return   return-late   start-writer   single-session   idn-no-versions   idn-garbage
+//   writer-no-model   any-block-id   ignore-update
 // Returns false with *error set when the text is not one of these.
 bool ParseFaultSpec(std::string_view spec, FaultPlan* plan, std::string* error);
 

@@ -182,15 +182,18 @@ uint16_t InstrumentEngine::CurrentProductId() const {
 
 std::string InstrumentEngine::IdentityReply() const {
   const std::string first = mode_ == FirmwareMode::kWriter ? "WRITER" : "VANDRELL";
+  // Some writers say nothing of the model they run on.
+  const std::string model =
+      mode_ == FirmwareMode::kWriter && setup_.faults.writerNamesNoModel ? "" : setup_.family->model;
   switch (setup_.faults.identity) {
     case IdentityFault::kNoVersions:
-      return first + "," + setup_.family->model + "," + setup_.serial + "\n";
+      return first + "," + model + "," + setup_.serial + "\n";
     case IdentityFault::kGarbage:
       return first + "#?!\x01\x7F~~%%\n";
     case IdentityFault::kNone:
       break;
   }
-  return first + "," + setup_.family->model + "," + setup_.serial + "," + flash_.VersionRun() + "\n";
+  return first + "," + model + "," + setup_.serial + "," + flash_.VersionRun() + "\n";
 }
 
 void InstrumentEngine::Trace(const std::string& line) const {
@@ -418,6 +421,10 @@ void InstrumentEngine::HandleText(uint64_t nowMs, std::string_view line) {
     return;
   }
   if (header == "SYST:UPDATE" && argument == setup_.family->model) {
+    if (setup_.faults.ignoreUpdate) {
+      Trace("-- (update command ignored)");
+      return;
+    }
     const uint32_t arrival = CountArrival(SimCommand::kUpdate);
     if (FindFault(setup_.faults, FaultKind::kUnplug, SimCommand::kUpdate, arrival)) {
       LeaveBus(nowMs, "unplugged");
@@ -622,7 +629,8 @@ void InstrumentEngine::DoData(uint64_t nowMs) {
 
 void InstrumentEngine::DoBlockId(uint64_t nowMs) {
   const uint32_t blockId = payload_[0];
-  const uint32_t row = FindPartitionByFirstBlock(*setup_.family, blockId);
+  uint32_t row = FindPartitionByFirstBlock(*setup_.family, blockId);
+  if (row == kNoPartition && setup_.faults.anyBlockId) row = PartitionHoldingBlock(blockId);
   if (row == kNoPartition) {
     Refuse(nowMs, "block id " + std::to_string(blockId) + " starts no partition");
     return;
@@ -634,11 +642,11 @@ void InstrumentEngine::DoBlockId(uint64_t nowMs) {
       Refuse(nowMs, "a record of " + std::to_string(recordLength) + " bytes");
       return;
     }
-    if (data_.size() > PartitionCapacity(partition)) {
+    if (data_.size() > PartitionCapacity(partition) && !setup_.faults.anyBlockId) {
       Refuse(nowMs, std::to_string(data_.size()) + " bytes do not fit the partition");
       return;
     }
-    if (data_[data_.size() - 2] != blockId) {
+    if (data_[data_.size() - 2] != blockId && !setup_.faults.anyBlockId) {
       Refuse(nowMs, "the record carries block id " + std::to_string(data_[data_.size() - 2]));
       return;
     }
@@ -649,6 +657,14 @@ void InstrumentEngine::DoBlockId(uint64_t nowMs) {
   blockId_ = blockId;
   partition_ = row;
   Answer(nowMs, SimCommand::kBlockId, frame_.arrival, "OK\n");
+}
+
+uint32_t InstrumentEngine::PartitionHoldingBlock(uint32_t blockId) const {
+  const std::span<const PartitionInfo> rows = setup_.family->partitions;
+  for (uint32_t row = 0; row < rows.size(); ++row) {
+    if (blockId >= rows[row].firstBlock && blockId <= rows[row].lastBlock) return row;
+  }
+  return 0;
 }
 
 void InstrumentEngine::DoSize(uint64_t nowMs) {
@@ -736,7 +752,10 @@ void InstrumentEngine::DoProgram(uint64_t nowMs) {
     return;
   }
   for (; sent < replies; ++sent) Reply(nowMs, 0, "RtnOk\n");
-  flash_.Program(partition_, data_.data(), data_.size());
+  // Only the any-block-id writer takes a record larger than its partition: the rest is lost.
+  const size_t kept = static_cast<size_t>(std::min<uint64_t>(data_.size(), PartitionCapacity(partition)));
+  if (kept < data_.size()) Trace("-- record cut to the " + std::to_string(kept) + " bytes of the partition");
+  flash_.Program(partition_, data_.data(), kept);
   RecordInstalledVersion(partition_);
   if (final != nullptr) {
     Reply(nowMs, 0, Line(finalText));

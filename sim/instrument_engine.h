@@ -144,6 +144,8 @@ class InstrumentEngine {
   void DoReset(uint64_t nowMs);
   void DoData(uint64_t nowMs);
   void DoBlockId(uint64_t nowMs);
+  // The partition whose block range holds `blockId`, else row 0 (the any-block-id fault).
+  uint32_t PartitionHoldingBlock(uint32_t blockId) const;
   void DoSize(uint64_t nowMs);
   void DoChecksum(uint64_t nowMs);
   void DoSetupEnd(uint64_t nowMs);

@@ -206,7 +206,7 @@ int RunInstruments(const RunOptions& options) {
     // The serial names the instrument's state folder: checked before anything is written.
     if (!fg::simbus::IsValidSimSerial(setup.serial)) {
       return Fail("invalid serial \"" + setup.serial +
-                  "\": use 1 to 64 letters, digits, '.', '_' or '-'");
+                  "\": use 1 to 226 letters, digits, '.', '_' or '-'");
     }
     FlashStore flash(*family);
     std::string error;

@@ -16,6 +16,9 @@ const char* DriverErrorText(int32_t code) {
     case kDriverOlderImage:
       return "an image is older than the installed one, or the installed versions cannot be read";
     case kDriverStopped: return "stopped on request between two images";
+    case kDriverOtherModel: return "the instrument is another model than the firmware file's";
+    case kDriverWriterNamesNoModel:
+      return "the instrument is in writer mode and does not say which model it is";
     case 0x100 + kDriverMissingImage:
     case 0x200 + kDriverMissingImage: return "a required image is missing from the package";
     case 0x100 + kDriverOversizeImage:

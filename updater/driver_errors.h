@@ -15,6 +15,12 @@ inline constexpr int32_t kDriverOemAppendFailed = 7; // the OEM record cannot be
 inline constexpr int32_t kDriverProgramFailed = 8;   // identity query or an image's programming
 inline constexpr int32_t kDriverOlderImage = 9;      // an image older than the installed one
 inline constexpr int32_t kDriverStopped = 0x20;      // stopped on request between two images
+// Connect or Update: the instrument names another catalogue model than the file's. Nothing of
+// the file was written to it.
+inline constexpr int32_t kDriverOtherModel = 0x10;
+// Update: a writer that names no model, neither seen naming the file's model before the switch
+// nor confirmed by the user. Nothing was written to it.
+inline constexpr int32_t kDriverWriterNamesNoModel = 0x11;
 inline constexpr int32_t kDriverMissingImage = 1;    // + family base: a required image is missing
 inline constexpr int32_t kDriverOversizeImage = 2;   // + family base: an image exceeds maxSize
 

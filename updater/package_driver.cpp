@@ -7,7 +7,9 @@
 #include <new>
 
 #include "firmware/image_record.h"
+#include "link/model_facts.h"
 #include "platform/shared_file.h"
+#include "programmer/programmer_errors.h"
 #include "updater/driver_errors.h"
 #include "util/bounded_text.h"
 #include "util/endian.h"
@@ -40,6 +42,35 @@ int32_t AppendOemRecord(const char* payloadPath) {
   if (std::fwrite(kOemRecord, 1, length, file.get()) != length) return kDriverOemAppendFailed;
   if (std::fclose(file.release()) != 0) return kDriverOemAppendFailed;
   return 0;
+}
+
+// The driver's number for a failed programmer Connect: a refused model keeps its own, anything
+// else means the writer could not be reached.
+int32_t WriterConnectFailure(int32_t programmerResult) {
+  switch (programmerResult) {
+    case kProgOtherModel: return kDriverOtherModel;
+    case kProgWriterNamesNoModel: return kDriverWriterNamesNoModel;
+    default: return kDriverNoWriter;
+  }
+}
+
+// The model of the file being installed: the family's (null before Init).
+const char* FileModelOf(const UpdaterContext* c) {
+  return c->family != nullptr ? c->family->name : nullptr;
+}
+
+// Asks the instrument in its current firmware who it is, through the driver's own slots, and
+// notes the reply in the run's facts. False when the link fails.
+bool IdentifyConnected(UpdaterContext* c, const LinkSlots& slots, InstrumentIdentity* identity) {
+  uint32_t count = static_cast<uint32_t>(std::strlen(kIdentityQuery));
+  if (slots.write(c, reinterpret_cast<const uint8_t*>(kIdentityQuery), &count) == 0) return false;
+  uint8_t reply[kReplyBufferSize + 1];
+  count = kReplyBufferSize;
+  if (slots.read(c, reply, &count) == 0) return false;
+  ParseIdentityReply(reinterpret_cast<const char*>(reply), std::min(count, kReplyBufferSize),
+                     identity);
+  NoteIdentity(c->env, *identity, c->resourceName, FileModelOf(c));
+  return true;
 }
 
 // The identification reply of the writer, read into the context and terminated.
@@ -118,6 +149,18 @@ int32_t Connect(UpdaterContext* context, const char* resourceName) {
   CopyBounded(context->resourceName, resourceName);
   const LinkSlots& slots = DriverLinkSlotsOf(context->env);
   if (slots.open(context, context->resourceName) == 0) return kDriverOpenFailed;
+  // Who it is comes first: another model's instrument is refused before the user is asked, and
+  // its display is left alone.
+  InstrumentIdentity identity{};
+  if (!IdentifyConnected(context, slots, &identity)) {
+    slots.close(context);
+    return kDriverOpenFailed;
+  }
+  if (CheckModel(context->env, identity, context->resourceName, FileModelOf(context)) ==
+      ModelVerdict::kOtherModel) {
+    slots.close(context);
+    return kDriverOtherModel;
+  }
   // DISP:TEXT "<name>"\n: any name that fits resourceName fits here.
   char announcement[kResourceNameSize + 16];
   const int length = std::snprintf(announcement, sizeof announcement, "DISP:TEXT \"%s\"\n",
@@ -146,7 +189,8 @@ int32_t Update(UpdaterContext* context, const char* payloadPath, int32_t flags) 
   if (family->supplementUpTo != nullptr) {
     // Older main firmware needs the OEM image that later versions carry themselves.
     const ProgrammerOps* p = context->programmer;
-    if (p->Connect(context->link, context->resourceName) != 0) return kDriverNoWriter;
+    const int32_t connected = p->Connect(context->link, context->resourceName);
+    if (connected != 0) return WriterConnectFailure(connected);
     const int32_t rc = ReadIdentity(context);
     p->Close(context->link);
     if (rc != 0) return rc;
@@ -167,7 +211,8 @@ int32_t CheckAndProgram(UpdaterContext* context, const char* payloadPath, int32_
   const DriverFamily& family = *context->family;
   const ProgrammerOps* p = context->programmer;
   context->programmerError = 0;
-  if (p->Connect(context->link, context->resourceName) != 0) return kDriverNoWriter;
+  const int32_t connected = p->Connect(context->link, context->resourceName);
+  if (connected != 0) return WriterConnectFailure(connected);
 
   int32_t result = ReadIdentity(context);
   if (result == 0) {

@@ -110,12 +110,16 @@ namespace updater {
 // left as it was).
 int32_t Init(const DriverFamily& family, UpdaterContext* context, ProgressFn progressFn,
              void* progressOwner);
-// Opens the instrument and shows its resource name on its display. 0; 2 the name is longer than
-// 255 characters (nothing is opened) or the resource cannot be opened; 3 the display text
-// cannot be written (the session is closed again).
+// Opens the instrument, asks it "*IDN?" (the reply goes to the run's facts, where the run finds
+// a writer that names no model), then shows its resource name on its display. 0; 2 the name is
+// longer than 255 characters (nothing is opened), the resource cannot be opened or does not
+// answer; 3 the display text cannot be written; 0x10 the instrument names another catalogue
+// model than the family's (nothing but "*IDN?" was sent). Every failure closes the session.
 int32_t Connect(UpdaterContext* context, const char* resourceName);
 // Writer mode, the WX2040 probe and supplement, the package checks and the transfer.
-// Flags: kUpdateCheckVersions, kUpdateDryRun. 0 or a number of updater/driver_errors.h. The
+// Flags: kUpdateCheckVersions, kUpdateDryRun. 0 or a number of updater/driver_errors.h; the
+// programmer's model refusals come back as 0x10 (another model) and 0x11 (a writer that names no
+// model, not vouched for), any other failure to reach the writer as 4. The
 // supplement is appended only when the installed main version could be read and is at or
 // below the family's limit; a failed append is 7.
 int32_t Update(UpdaterContext* context, const char* payloadPath, int32_t flags);

@@ -280,6 +280,49 @@ TEST_F(ConsoleFrontEndTest, ConfirmationRules) {
   }
 }
 
+// The question about a writer that names no model: --yes never answers it; a --confirm-model for
+// the instrument's serial does (Yes only with the file's model); without one a terminal is asked.
+TEST_F(ConsoleFrontEndTest, WriterModelQuestionRules) {
+  struct Case {
+    const char* name;
+    bool yes;
+    std::vector<ModelConfirmation> confirmed;
+    const char* answer;  // null: no terminal
+    bool expected;
+    const char* shown;   // the end of what the question line shows
+  } cases[] = {
+      {"YesFlagAlone", true, {}, nullptr, false,
+       "if it is a WX2050, add --confirm-model SN9=WX2050.\n"},
+      {"Confirmed", false, {{"SN1", "WX2040"}, {"SN9", "WX2050"}}, nullptr, true,
+       " yes (--confirm-model SN9=WX2050)\n"},
+      {"ConfirmedAsAnotherModel", true, {{"SN9", "WX2040"}}, "y\n", false,
+       " No: --confirm-model says it is a WX2040.\n"},
+      {"AnotherSerialConfirmed", true, {{"SN1", "WX2050"}}, nullptr, false,
+       "add --confirm-model SN9=WX2050.\n"},
+      {"AskedOnATerminal", true, {}, "y\n", true, " [y/N] "},
+      {"TerminalDefaultIsNo", false, {}, "\n", false, " [y/N] "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Capture out;
+    ConsoleSettings s = Settings();
+    s.messages = out.get();
+    s.assumeYes = c.yes;
+    s.confirmedModels = c.confirmed;
+    std::FILE* answers = c.answer ? Answers(c.answer) : nullptr;
+    s.answers = answers;
+    ConsoleFrontEnd fe(s, nullptr);
+    const FrontEndOps* ops = fe.ops();
+    EXPECT_EQ(ops->ConfirmWriterModel(ops->owner, "Is it a WX2050?", kConfirmModelCaption, "SN9",
+                                      "WX2050"),
+              c.expected);
+    const std::string text = out.Text();
+    EXPECT_EQ(text.rfind(std::string(kConfirmModelCaption) + ": Is it a WX2050?", 0), 0u);
+    EXPECT_EQ(text.substr(text.size() - std::string(c.shown).size()), c.shown) << text;
+    if (answers) std::fclose(answers);
+  }
+}
+
 TEST_F(ConsoleFrontEndTest, RecordsTheFieldsAFrontEndShows) {
   ConsoleFrontEnd fe(Settings(), nullptr);
   const FrontEndOps* ops = fe.ops();

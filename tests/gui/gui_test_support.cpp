@@ -14,7 +14,7 @@
 
 namespace fg::guitest {
 
-ScriptedPrompts::ScriptedPrompts() : ops_{this, Message, Ask, Pick} {}
+ScriptedPrompts::ScriptedPrompts() : ops_{this, Message, Ask, Pick, Warn} {}
 
 std::vector<PromptRecord> ScriptedPrompts::Of(PromptRecord::Kind kind) const {
   std::vector<PromptRecord> out;
@@ -31,17 +31,26 @@ void ScriptedPrompts::Message(void* owner, QWidget*, const char* text, const cha
   if (self->duringMessage) self->duringMessage();
 }
 
-bool ScriptedPrompts::Ask(void* owner, QWidget*, const char* text, const char* caption) {
-  auto* self = static_cast<ScriptedPrompts*>(owner);
-  self->records.push_back({PromptRecord::Confirm, text, caption, BoxIcon::Question});
-  if (self->duringConfirm) self->duringConfirm();
-  if (self->answers_.empty()) {
-    ++self->unexpected;
+bool ScriptedPrompts::Answer(PromptRecord record) {
+  records.push_back(std::move(record));
+  if (duringConfirm) duringConfirm();
+  if (answers_.empty()) {
+    ++unexpected;
     return false;
   }
-  const bool yes = self->answers_.front();
-  self->answers_.pop_front();
+  const bool yes = answers_.front();
+  answers_.pop_front();
   return yes;
+}
+
+bool ScriptedPrompts::Ask(void* owner, QWidget*, const char* text, const char* caption) {
+  return static_cast<ScriptedPrompts*>(owner)->Answer(
+      {PromptRecord::Confirm, text, caption, BoxIcon::Question});
+}
+
+bool ScriptedPrompts::Warn(void* owner, QWidget*, const char* text, const char* caption) {
+  return static_cast<ScriptedPrompts*>(owner)->Answer(
+      {PromptRecord::ConfirmWarning, text, caption, BoxIcon::Question});
 }
 
 bool ScriptedPrompts::Pick(void* owner, QWidget*, const std::string& filter, std::string* path) {

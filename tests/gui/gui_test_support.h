@@ -16,7 +16,7 @@ namespace fg::guitest {
 
 // One prompt the dialog showed.
 struct PromptRecord {
-  enum Kind { Message, Confirm, OpenFile } kind;
+  enum Kind { Message, Confirm, OpenFile, ConfirmWarning } kind;
   std::string text;     // message or question; for OpenFile the filter
   std::string caption;
   BoxIcon icon = BoxIcon::Error;
@@ -29,7 +29,7 @@ class ScriptedPrompts {
   const app::PromptOps* ops() const { return &ops_; }
 
   void QueueFile(const std::string& path) { files_.push_back(path); }  // next Open File
-  void QueueAnswer(bool yes) { answers_.push_back(yes); }               // next confirmation
+  void QueueAnswer(bool yes) { answers_.push_back(yes); }  // next confirmation or warning
   // Runs inside the next prompts, before the answer is given (the dialog is in its modal state
   // there, as with a real box).
   std::function<void()> duringConfirm;
@@ -44,6 +44,8 @@ class ScriptedPrompts {
  private:
   static void Message(void* owner, QWidget*, const char* text, const char* caption, BoxIcon icon);
   static bool Ask(void* owner, QWidget*, const char* text, const char* caption);
+  static bool Warn(void* owner, QWidget*, const char* text, const char* caption);
+  bool Answer(PromptRecord record);
   static bool Pick(void* owner, QWidget*, const std::string& filter, std::string* path);
 
   app::PromptOps ops_;

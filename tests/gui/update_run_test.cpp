@@ -3,7 +3,9 @@
 // without handling events while the programmer sends an update.
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -19,6 +21,8 @@
 
 #include "app/close_signals.h"
 #include "app/dialog_template.h"
+#include "app/qt_prompts.h"
+#include "sim/sim_family.h"
 #include "util/stop_request.h"
 #include "app/updater_dlg.h"
 #include "catalog/model_catalog.h"
@@ -279,6 +283,74 @@ class UpdateRunTest : public QObject {
 
   // No at the confirmation: the driver clears the display and the run ends with 5. While the
   // question is open the window is Busy and neither closes nor takes Esc.
+  // A WX2040 in writer mode whose identity names no model: before the update confirmation the
+  // window asks in a warning box whether it is a WX2040. No ends the run with nothing written;
+  // Yes, then Yes, updates it.
+  void writerThatNamesNoModelIsAskedAboutFirst() {
+    sim::FaultPlan faults;
+    faults.startInWriter = true;
+    faults.writerNamesNoModel = true;
+    auto instrument = guitest::StartInstrument(bus_, "WX2040", "SIMQ", sim::FastTiming(), faults);
+    QVERIFY(instrument != nullptr);
+    QCOMPARE(guitest::WaitForInstruments(Wx2040(), 1, 20000), 1);
+    const std::string resource = "USB0::0x2E5B::0x3A01::SIMQ::INSTR";
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    Open(dlg, prompts, wx2040_);
+
+    prompts.QueueAnswer(false);
+    dlg.OnUpdate();
+    QCOMPARE(prompts.unexpected, 0);
+    const auto warnings = prompts.Of(PromptRecord::ConfirmWarning);
+    QCOMPARE(warnings.size(), size_t{1});
+    QCOMPARE(warnings[0].caption, std::string(kConfirmModelCaption));
+    QCOMPARE(warnings[0].text, ConfirmWriterModelText(resource.c_str(), "SIMQ", "WX2040"));
+    QVERIFY(prompts.Of(PromptRecord::Confirm).empty());
+    const std::vector<std::string> refused = {"Connecting ... OK",
+                                              WriterNamesNoModelLine(resource.c_str()),
+                                              "Update was cancelled.", "Error number: 0x0033", ""};
+    QCOMPARE(RunLines(dlg), refused);
+    const uint32_t main = sim::FindPartitionByName(sim::kWx2040SimFamily, "MAIN");
+    QVERIFY(instrument->PartitionContent(main).empty());
+
+    prompts.records.clear();
+    prompts.QueueAnswer(true);  // it is a WX2040
+    prompts.QueueAnswer(true);  // update it
+    Open(dlg, prompts, wx2040_);
+    dlg.OnUpdate();
+    QCOMPARE(prompts.unexpected, 0);
+    QCOMPARE(prompts.Of(PromptRecord::ConfirmWarning).size(), size_t{1});
+    QCOMPARE(prompts.Of(PromptRecord::Confirm).size(), size_t{1});
+    QVERIFY2(dlg.LogText().find("Completed") != std::string::npos, dlg.LogText().c_str());
+    QVERIFY(!instrument->PartitionContent(main).empty());
+  }
+
+  // The window's own box for that question: the warning icon, and No as the default, so that
+  // Enter does not say Yes.
+  void writerModelWarningDefaultsToNo() {
+    QWidget parent;
+    bool seen = false, warning = false, defaultNo = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr || seen) return;
+      seen = true;
+      warning = box->icon() == QMessageBox::Warning;
+      defaultNo = box->defaultButton() == box->button(QMessageBox::No);
+      QTest::keyClick(box, Qt::Key_Return);
+    });
+    poll.start(10);
+    const bool yes = QtPrompts()->ConfirmWarning(nullptr, &parent, "Is it a WX2040?",
+                                                 kConfirmModelCaption);
+    poll.stop();
+    QVERIFY(seen);
+    QVERIFY(warning);
+    QVERIFY(defaultNo);
+    QVERIFY(!yes);
+  }
+
   void declined() {
     auto instrument = guitest::StartInstrument(bus_, "WX2040", "SIMA");
     QVERIFY(instrument != nullptr);

@@ -6,12 +6,14 @@
 #include <windows.h>
 #endif
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <future>
 #include <memory>
 #include <thread>
 
+#include "link/model_facts.h"
 #include "programmer/programmer_ops.h"
 #include "tests/programmer/fake_clock.h"
 #include "tests/programmer/fake_link.h"
@@ -43,10 +45,10 @@ TEST(WriterMode, Wx2040SwitchesWaitsAndComesBackUnderItsOldName) {
   FakeClock clock(700);
   FakeLink fake;
   clock.Attach(&fake.link);
-  fake.Queue({"VANDRELL,WX2040,AB123,1.10-0-01-02-03-0105"});
+  fake.Queue({"VANDRELL,WX2040,AB123,1.10-0-01-02-03-0105", "WRITER,WX2040,AB123,1.10"});
   EXPECT_EQ(programmer::Connect(Wx2040, &fake.link, kName2040), 0);
   EXPECT_EQ(fake.events, (Events{std::string("open ") + kName2040, "write 6", "read", "write 19",
-                                 "close", std::string("open ") + kName2040}));
+                                 "close", std::string("open ") + kName2040, "write 6", "read"}));
   EXPECT_EQ(fake.WriteText(1), "SYST:UPDATE WX2040\n");
   EXPECT_EQ(FakeClock::nowMs - 700, 4000) << "the full first wait, not a whole-second count";
 }
@@ -55,20 +57,20 @@ TEST(WriterMode, Wx2050ComesBackUnderTheRebuiltName) {
   FakeClock clock;
   FakeLink fake;
   clock.Attach(&fake.link);
-  fake.Queue({"VANDRELL,WX2050,AB123,2.00-0-01"});
+  fake.Queue({"VANDRELL,WX2050,AB123,2.00-0-01", "WRITER,WX2050,AB123,2.00-0-01"});
   fake.openResults = {true, false, true};
   EXPECT_EQ(programmer::Connect(Wx2050, &fake.link, kName2050), 0);
   EXPECT_EQ(fake.WriteText(1), "SYST:UPDATE WX2050\n");
   EXPECT_EQ(fake.events, (Events{std::string("open ") + kName2050, "write 6", "read", "write 19",
                                  "close", std::string("open ") + kName2050,
-                                 std::string("open ") + kWriterName}));
+                                 std::string("open ") + kWriterName, "write 6", "read"}));
 }
 
 TEST(WriterMode, LowerCaseWriterIsNotRecognised) {
   FakeClock clock;
   FakeLink fake;
   clock.Attach(&fake.link);
-  fake.Queue({"writer,WX2040,AB123"});
+  fake.Queue({"writer,WX2040,AB123", "WRITER,WX2040,AB123"});
   EXPECT_EQ(programmer::Connect(Wx2040, &fake.link, kName2040), 0);
   EXPECT_TRUE(fake.Wrote("SYST:UPDATE WX2040\n"));
   EXPECT_GT(FakeClock::sleeps, 0);
@@ -91,7 +93,8 @@ TEST(WriterMode, ConnectFailures) {
        {std::string("open ") + kName2040, "write 6", "read"}},
       {"update command fails", kName2040, {}, 1, {"X"}, 2,
        {std::string("open ") + kName2040, "write 6", "read", "write 19"}},
-      {"already the writer, not found again", kName2050, {true, false, false}, -1, {"WRITER"}, 1,
+      {"already the writer, not found again", kName2050, {true, false, false}, -1,
+       {"WRITER,WX2050,AB123"}, 1,
        {std::string("open ") + kName2050, "write 6", "read", "close",
         std::string("open ") + kName2050, std::string("open ") + kWriterName}},
   };
@@ -124,7 +127,7 @@ TEST(WriterMode, SerialNumberOfAResourceName) {
   } cases[] = {
       {"USB0::0x2E5B::0x3A02::AB123::INSTR", "AB123"},
       {"USB0::0x2E5B::0x3A02::AB123", "AB123"},
-      {"USB0::0x2E5B::0x3A02::ABCDEFGHIJKLMNOPQRST::INSTR", "ABCDEFGHIJKLMNO"},
+      {"USB0::0x2E5B::0x3A02::ABCDEFGHIJKLMNOPQRST::INSTR", "ABCDEFGHIJKLMNOPQRST"},
       {"USB0::0x2E5B::0x3A02::::INSTR", ""},
       {"USB0::0x2E5B::0x3A02::", ""},
       {"USB0::0x2E5B::0x3A02:", nullptr},  // a ':' as the last character
@@ -157,6 +160,138 @@ TEST(WriterMode, SerialNumberOfAResourceName) {
   const char* mine = Extract(Wx2050, "USB0::1::2::MINE");
   std::thread([] { EXPECT_STREQ(Extract(Wx2050, "USB0::1::2::OTHER"), "OTHER"); }).join();
   EXPECT_STREQ(mine, "MINE");
+}
+
+// The whole serial, however long, rebuilds the name a WX2050 writer comes back under; a name
+// that would not fit a resource name is not tried, since a cut one names another instrument.
+TEST(WriterMode, WholeSerialRebuildsTheWriterName) {
+  for (size_t length : {20u, 200u, 226u, 227u}) {
+    SCOPED_TRACE(length);
+    const std::string serial(length, 'S');
+    const std::string normal = "USB0::0x2E5B::0x3A02::" + serial + "::INSTR";
+    const std::string writer = "USB0::0x2E5B::0x3A01::" + serial + "::INSTR";
+    const char* extracted = Extract(Wx2050, normal);
+    ASSERT_NE(extracted, nullptr);
+    EXPECT_EQ(extracted, serial);
+
+    FakeClock clock;
+    FakeLink fake;
+    clock.Attach(&fake.link);
+    fake.Queue({("VANDRELL,WX2050," + serial).c_str(), ("WRITER,WX2050," + serial).c_str()});
+    bool first = true;
+    fake.canOpen = [&](const std::string& name) {
+      const bool open = first || name == writer;
+      first = false;
+      return open;
+    };
+    const bool fits = writer.size() < 256;
+    EXPECT_EQ(programmer::Connect(Wx2050, &fake.link, normal.c_str()), fits ? 0 : 1);
+    EXPECT_EQ(std::count(fake.events.begin(), fake.events.end(), "open " + writer) > 0, fits);
+  }
+}
+
+// The model rule on the first reply, for a WX2040 file: another model's instrument gets nothing
+// but "*IDN?", and so does a writer that names no model unless the run's facts vouch for it.
+TEST(WriterMode, ModelRuleBeforeTheSwitch) {
+  const std::string open = std::string("open ") + kName2040;
+  const struct {
+    const char* name;
+    const char* reply;
+    const char* confirmedSerial;  // the user's confirmation, with confirmedModel
+    const char* confirmedModel;
+    int32_t expected;
+  } cases[] = {
+      {"normal firmware of the other model", "VANDRELL,WX2050,AB123,2.00-0-01", "", "", 13},
+      {"normal firmware, lower-case model", "VANDRELL,wx2050,AB123", "", "", 13},
+      {"another catalogue model", "VANDRELL,SB7300,AB123", "", "", 13},
+      {"writer of the other model", "WRITER,WX2050,AB123,1.00-0-01", "", "", 13},
+      {"writer of the other model, confirmed otherwise", "WRITER,WX2050,AB123", "AB123", "WX2040",
+       13},
+      {"writer naming no model", "WRITER,,AB123,1.00-0-01", "", "", 14},
+      {"writer naming an unknown model", "WRITER,XY9000,AB123", "", "", 14},
+      {"writer naming no model, confirmed", "WRITER,,AB123,1.00", "AB123", "WX2040", 0},
+      {"writer naming no model, confirmed in lower case", "WRITER,,AB123", "AB123", "wx2040", 0},
+      {"confirmed as the other model", "WRITER,,AB123,1.00", "AB123", "WX2050", 14},
+      {"confirmed for another serial", "WRITER,,AB123,1.00", "ZZ999", "WX2040", 14},
+      {"writer saying nothing, its name's serial confirmed", "WRITER", "AB123", "WX2040", 0},
+      {"writer of the file's model", "WRITER,WX2040,AB123", "", "", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeClock clock;
+    ModelFacts facts{};
+    ConfirmWriterModel(&facts, c.confirmedSerial, c.confirmedModel);
+    RunEnv env = *clock.env();
+    env.modelFacts = &facts;
+    FakeLink fake;
+    fake.link.env = &env;
+    fake.Queue({c.reply});
+    EXPECT_EQ(programmer::Connect(Wx2040, &fake.link, kName2040), c.expected);
+    if (c.expected != 0) {
+      EXPECT_EQ(fake.events, (Events{open, "write 6", "read", "close"}));
+    } else {
+      EXPECT_EQ(fake.events, (Events{open, "write 6", "read", "close", open}));
+    }
+    EXPECT_EQ(FakeClock::sleeps, 0);
+    EXPECT_TRUE(facts.identified);
+  }
+  // Without a run context nothing vouches for a writer that names no model.
+  FakeLink fake;
+  fake.Queue({"WRITER,,AB123"});
+  EXPECT_EQ(programmer::Connect(Wx2040, &fake.link, kName2040), 14);
+  fake.Queue({"VANDRELL,WX2050,AB123"});
+  EXPECT_EQ(programmer::Query(Wx2040, &fake.link, QueryEnterWriterMode, nullptr), 13);
+  EXPECT_FALSE(fake.Wrote("SYST:UPDATE WX2040\n"));
+}
+
+// After the switch the instrument must answer as a writer that may receive the file: one that
+// ignored the update command answers as its normal firmware and never sees a frame.
+TEST(WriterMode, ModelRuleAfterTheSwitch) {
+  const struct {
+    const char* name;
+    const char* normal;
+    const char* writer;  // null: the reply fails
+    int32_t expected;
+    bool didNotReturn;
+  } cases[] = {
+      {"came back", "VANDRELL,WX2050,AB123", "WRITER,WX2050,AB123,1.00-0-01", 0, false},
+      {"ignored the update command", "VANDRELL,WX2050,AB123", "VANDRELL,WX2050,AB123", 15, true},
+      {"the writer names no model: its normal firmware named the file's",
+       "VANDRELL,WX2050,AB123", "WRITER,,AB123,1.00-0-01", 0, false},
+      {"the writer says nothing: its name carries the serial", "VANDRELL,WX2050,AB123", "WRITER",
+       0, false},
+      {"the normal firmware named no model either", "VANDRELL,,AB123", "WRITER,,AB123", 14, false},
+      {"the normal firmware named another serial", "VANDRELL,WX2050,ZZ999", "WRITER,,AB123", 14,
+       false},
+      {"a writer of the other model", "VANDRELL,XY9000,AB123", "WRITER,WX2040,AB123", 13, false},
+      {"no answer", "VANDRELL,WX2050,AB123", nullptr, 2, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeClock clock;
+    ModelFacts facts{};
+    std::vector<WriterModeEvent> events;
+    const WriterModeObserver observer{&events, [](void* owner, WriterModeEvent e) {
+                                        static_cast<std::vector<WriterModeEvent>*>(owner)
+                                            ->push_back(e);
+                                      }};
+    RunEnv env = *clock.env();
+    env.modelFacts = &facts;
+    env.writerModeObserver = &observer;
+    FakeLink fake;
+    fake.link.env = &env;
+    fake.Queue({c.normal, c.writer});
+    // The normal firmware of an instrument that ignored the command is still under its name.
+    fake.openResults = {true, c.expected != 15 ? false : true, true};
+    EXPECT_EQ(programmer::Connect(Wx2050, &fake.link, kName2050), c.expected);
+    EXPECT_TRUE(fake.Wrote("SYST:UPDATE WX2050\n"));
+    EXPECT_EQ(fake.writes.size(), 3u) << "*IDN?, the update command, *IDN? and never a frame";
+    if (c.expected != 0) {
+      EXPECT_EQ(fake.events.back(), "close");
+    }
+    EXPECT_EQ(std::count(events.begin(), events.end(), WriterModeEvent::kDidNotReturn) > 0,
+              c.didNotReturn);
+  }
 }
 
 TEST(WriterMode, QuerySelectors) {
@@ -245,6 +380,7 @@ TEST(WriterMode, ReopensUntilTheWriterIsBackOrTheDeadlinePassed) {
       FakeLink fake;
       fake.link.env = &env;
       fake.Queue({"VANDRELL,X,AB123,1.00"});
+      fake.replies.emplace_back(std::string("WRITER,") + family->name + ",AB123,1.00");
       std::vector<int64_t> attempts;  // times of the opens on the name the writer comes back by
       bool first = true;
       fake.canOpen = [&](const std::string& opened) {

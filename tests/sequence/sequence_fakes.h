@@ -84,6 +84,7 @@ struct RecordingFrontEnd {
   Events events;
   std::string log;  // the log pane's text, "\r\n" after each line
   bool confirmAnswer = true;
+  bool modelAnswer = false;  // the question about a writer that names no model
   RecordingDeviceList list{&events};
   FrontEndOps ops{};
 
@@ -117,6 +118,13 @@ struct RecordingFrontEnd {
       auto* f = Self(o);
       f->events.push_back(std::string("confirm ") + caption + "|" + text);
       return f->confirmAnswer;
+    };
+    ops.ConfirmWriterModel = [](void* o, const char* text, const char* caption,
+                                const char* serial, const char* model) {
+      auto* f = Self(o);
+      f->events.push_back(std::string("model? ") + caption + "|" + text + "|" + serial + "|" +
+                          model);
+      return f->modelAnswer;
     };
     ops.InitProgressBar = [](void* o) { Self(o)->events.push_back("bar init"); };
     ops.SetProgress = [](void* o, int32_t percent) {

@@ -414,5 +414,94 @@ TEST_F(UpdateRunTest, WriterModeNotesGoAboveTheUpdatingLine) {
   }
 }
 
+// An instrument for the real driver and programmer that answers every "*IDN?" with `identity`,
+// in the run context `env`; every write is kept.
+struct IdentifiedInstrument {
+  explicit IdentifiedInstrument(std::string identity) : identity(std::move(identity)) {
+    FakeLink::current = &link;
+    link.onWrite = [this](const Bytes& bytes) {
+      if (std::string(bytes.begin(), bytes.end()) == "*IDN?\n") link.replies.emplace_back(this->identity);
+    };
+    env = *clock.env();
+    env.linkSlots = &VanishingInstrument::kSlots;
+  }
+  ~IdentifiedInstrument() { FakeLink::current = nullptr; }
+  std::vector<std::string> Writes() const {
+    std::vector<std::string> out;
+    for (size_t i = 0; i < link.writes.size(); ++i) out.push_back(link.WriteText(i));
+    return out;
+  }
+
+  std::string identity;
+  FakeClock clock;
+  FakeLink link;
+  RunEnv env{};
+};
+
+// A WX2040 file and a WX2050: refused when Connect learns the model, before the question, with a
+// box and a line that name both models; nothing but "*IDN?" reached the instrument.
+TEST_F(UpdateRunTest, AnotherModelIsRefusedBeforeTheConfirmation) {
+  IdentifiedInstrument instrument("VANDRELL,WX2050,SN2,1.00-0-01");
+  fe.list.Preselect(kResource);
+  fe.ops.env = &instrument.env;
+  UpdaterOps* real = CreateUpdaterInstance(&kWx2040UpdaterOps);
+  UpdateRunOptions options;
+  options.updater = real;
+  EXPECT_EQ(Run(options), kRunOtherModel);
+  ReleaseUpdaterInstance(real);
+
+  EXPECT_TRUE(fe.Only("confirm").empty());
+  EXPECT_TRUE(fe.Only("model?").empty());
+  EXPECT_EQ(fe.Only("box "), (Events{"box Error|This instrument is a WX2050, but the firmware "
+                                     "file is for the WX2040.|error"}));
+  EXPECT_EQ(fe.LogLines(),
+            (std::vector<std::string>{
+                "Connecting ... FAILED",
+                std::string("The instrument ") + kResource +
+                    " is a WX2050; this file is for the WX2040. Nothing was written to it: use a "
+                    "WX2050 firmware file for it.",
+                kLogCancelled, "Error number: 0x0032", ""}));
+  EXPECT_EQ(instrument.Writes(), (std::vector<std::string>{"*IDN?\n"}));
+}
+
+// A writer that names no model: asked about before the update confirmation. No ends the run with
+// its own number and nothing written; Yes lets the run go on, and the programmer lets the
+// confirmed writer be written to.
+TEST_F(UpdateRunTest, AWriterThatNamesNoModelIsAskedAboutFirst) {
+  for (bool yes : {false, true}) {
+    SCOPED_TRACE(yes ? "confirmed" : "not confirmed");
+    IdentifiedInstrument instrument("WRITER,,SN7,2.10-0-01-02-03-0105");
+    RecordingFrontEnd front;
+    front.list.Preselect(kResource);
+    front.ops.env = &instrument.env;
+    front.modelAnswer = yes;
+    UpdaterOps* real = CreateUpdaterInstance(&kWx2040UpdaterOps);
+    UpdateRunOptions options;
+    options.updater = real;
+    const int32_t code = RunUpdate(&front.ops, &selection, tempPath.c_str(), options);
+    ReleaseUpdaterInstance(real);
+
+    const Events asked = front.Only("model? ");
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0], "model? Confirm Instrument Model|" +
+                            ConfirmWriterModelText(kResource, "SN7", "WX2040") + "|SN7|WX2040");
+    if (!yes) {
+      EXPECT_EQ(code, kRunWriterModelUnconfirmed);
+      EXPECT_TRUE(front.Only("confirm").empty());
+      EXPECT_TRUE(front.Only("box").empty());
+      EXPECT_EQ(front.LogLines(),
+                (std::vector<std::string>{"Connecting ... OK", WriterNamesNoModelLine(kResource),
+                                          kLogCancelled, "Error number: 0x0033", ""}));
+      EXPECT_EQ(instrument.Writes(),
+                (std::vector<std::string>{"*IDN?\n", std::string("DISP:TEXT \"") + kResource + "\"\n",
+                                          "DISP:TEXT:CLEAR\n"}));
+    } else {
+      // The sample payload holds no image: the package checks are reached, and refuse it.
+      EXPECT_EQ(code, kRunDriverErrorBase + 0x101);
+      EXPECT_LT(front.IndexOf(asked[0]), front.IndexOf(front.Only("confirm ").at(0)));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace fg::test

@@ -17,7 +17,9 @@ struct VanishingInstrument {
 
   VanishingInstrument() {
     FakeLink::current = &link;  // the driver's context owns the slots' calls
-    link.Queue({"VANDRELL,WX2040,AB123,1.10-0-01-02-03-0105"});
+    // Its identity for the driver's Connect, then for the programmer's switch.
+    link.Queue({"VANDRELL,WX2040,AB123,1.10-0-01-02-03-0105",
+                "VANDRELL,WX2040,AB123,1.10-0-01-02-03-0105"});
     link.openResults = {true, true};  // the driver's open, the programmer's first one
     link.canOpen = [](const std::string&) { return false; };  // then never again
     env = *clock.env();

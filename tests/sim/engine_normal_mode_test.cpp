@@ -231,11 +231,13 @@ TEST(FaultSpecs, ParseEveryFormAndRefuseTheRest) {
        {"reply:CmdSize=NG", "reply:setupend@2=Nope", "no-reply:CmdProgram@3", "long-reply:CmdReset",
         "unplug:CmdData", "unplug-after:5000", "wrong-checksum", "wrong-checksum@2",
         "final:program-ng@2", "final:latest", "never-return", "return-late", "start-writer",
-        "single-session", "idn-no-versions", "idn-garbage"}) {
+        "single-session", "idn-no-versions", "idn-garbage", "writer-no-model", "any-block-id",
+        "ignore-update"}) {
     EXPECT_TRUE(ParseFaultSpec(spec, &plan, &error)) << spec << ": " << error;
   }
   EXPECT_EQ(plan.unplugAfterDataBytes, 5000u);
   EXPECT_TRUE(plan.neverReturn && plan.returnLate && plan.startInWriter && plan.singleSession);
+  EXPECT_TRUE(plan.writerNamesNoModel && plan.anyBlockId && plan.ignoreUpdate);
   const CommandFault* reply = FindFault(plan, FaultKind::kReplyInstead, SimCommand::kSetupEnd, 2);
   ASSERT_NE(reply, nullptr);
   EXPECT_EQ(reply->text, "Nope");

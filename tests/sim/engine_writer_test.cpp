@@ -366,5 +366,55 @@ TEST(EngineWriter, ProgramNgLeavesTheFirstBlockErased) {
   EXPECT_TRUE(std::equal(content.begin() + 8192, content.end(), old.begin() + 8192));
 }
 
+// A writer that takes any block id swallows another model's records: a WX2040 1C3 record (block
+// 3) lands in the WX2050 partition whose blocks hold 3, cut to its size; MAIN starts at 4 in both.
+// Without the fault the same record is refused.
+TEST(EngineWriter, AnyBlockIdTakesAnotherModelsRecords) {
+  const std::vector<uint8_t> wx2040Record = Record(kWx2040SimFamily, 2, 0x10000, "01");  // 1C3
+  EngineHarness plain(kWx2050SimFamily, WriterFaults());
+  EXPECT_EQ(RunProgramSequence(plain, wx2040Record).steps.back(), "NG\n");
+
+  EngineHarness any(kWx2050SimFamily, WriterFaults({"any-block-id"}));
+  const ProgramReplies replies = RunProgramSequence(any, wx2040Record);
+  ASSERT_EQ(replies.steps.size(), 7u);
+  EXPECT_EQ(replies.program.back(), "OK\n");
+  const uint32_t booter = FindPartitionByName(kWx2050SimFamily, "BOOTER");
+  const std::vector<uint8_t>& flash = any.engine().Flash().Content(booter);
+  ASSERT_EQ(flash.size(), PartitionCapacity(kWx2050SimFamily.partitions[booter]));
+  EXPECT_TRUE(std::equal(flash.begin(), flash.end(), wx2040Record.begin()));
+
+  const std::vector<uint8_t> dds = Record(kWx2040SimFamily, 3, 0x20000, "02");  // block 4
+  EXPECT_EQ(RunProgramSequence(any, dds).program.back(), "OK\n");
+  const uint32_t main = FindPartitionByName(kWx2050SimFamily, "MAIN");
+  EXPECT_EQ(any.engine().Flash().Content(main), dds);
+}
+
+// A writer whose identity names no model; its normal firmware still names it.
+TEST(EngineWriter, WriterNoModelLeavesTheModelFieldEmpty) {
+  FaultPlan faults;
+  std::string error;
+  ASSERT_TRUE(ParseFaultSpec("writer-no-model", &faults, &error)) << error;
+  EngineHarness host(kWx2050SimFamily, faults);
+  EXPECT_EQ(host.Ask("*IDN?\n"), "VANDRELL,WX2050,SIM2050A,1.10-01-01\n");
+  host.SendText("SYST:UPDATE WX2050\n");
+  host.Drain();
+  ASSERT_TRUE(host.engine().OnSessionOpened(host.now()));
+  EXPECT_EQ(host.Ask("*IDN?\n"), "WRITER,,SIM2050A,1.10-01-01\n");
+}
+
+// An instrument that ignores the update command stays on the bus as its normal firmware.
+TEST(EngineWriter, IgnoreUpdateKeepsTheNormalFirmware) {
+  FaultPlan faults;
+  std::string error;
+  ASSERT_TRUE(ParseFaultSpec("ignore-update", &faults, &error)) << error;
+  EngineHarness host(kWx2040SimFamily, faults);
+  host.SendText("SYST:UPDATE WX2040\n");
+  host.Drain();
+  EXPECT_TRUE(host.engine().OnBus());
+  EXPECT_EQ(host.engine().Mode(), FirmwareMode::kNormal);
+  EXPECT_TRUE(host.busActions().size() == 1) << "only the join at power-up";
+  EXPECT_EQ(host.Ask("*IDN?\n").rfind("VANDRELL,WX2040,", 0), 0u);
+}
+
 }  // namespace
 }  // namespace fg::sim

@@ -278,5 +278,36 @@ TEST(BusDeviceListTest, LeftoverSocketOfAGoneDeviceIsSkippedAndReplaced) {
   EXPECT_NE(error.find("already on the bus"), std::string::npos) << error;
 }
 
+// A serial too long for a socket address: the socket gets a short name, a marker carries the
+// identity, and the listing shows the device by its whole serial; both go when it detaches.
+TEST(BusDeviceListTest, ALongSerialIsListedWhole) {
+  PrivateBus bus;
+  std::string problem;
+  const auto folder = simbus::BusFolder::Open(bus.path(), &problem);
+  ASSERT_NE(folder, nullptr) << problem;
+  for (size_t length : {20u, 200u, 226u}) {
+    SCOPED_TRACE(length);
+    const simbus::SimDeviceIdentity identity{0x2E5B, 0x3A02, std::string(length, 'L'), 0};
+    EXPECT_EQ(simbus::DeviceMarkerName(identity).empty(), length == 20);
+    RecordingHandler handler;
+    std::string error;
+    auto device = simbus::SimBusDevice::Attach(bus.path(), identity, &handler, &error);
+    ASSERT_NE(device, nullptr) << error;
+    const auto entries = simbus::ListBusDevices(*folder);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].identity.serial, identity.serial);
+    EXPECT_EQ(entries[0].entryName, simbus::DeviceEntryName(identity));
+    EXPECT_LE(entries[0].entryName.size(), simbus::kMaxInlineEntryName);
+    device.reset();
+    EXPECT_TRUE(simbus::ListBusDevices(*folder).empty());
+    EXPECT_TRUE(std::filesystem::is_empty(bus.path())) << "socket and marker are gone";
+  }
+  // A marker whose socket is gone lists nothing.
+  const simbus::SimDeviceIdentity gone{0x2E5B, 0x3A02, std::string(100, 'G'), 0};
+  ::close(::open((bus.path() + "/" + simbus::DeviceMarkerName(gone)).c_str(), O_CREAT | O_WRONLY,
+                 0600));
+  EXPECT_TRUE(simbus::ListBusDevices(*folder).empty());
+}
+
 }  // namespace
 }  // namespace fg

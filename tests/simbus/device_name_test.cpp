@@ -17,8 +17,10 @@ using testing::RecordingHandler;
 TEST(DeviceNameTest, SerialsThatCouldBreakNamesAreRefused) {
   PrivateBus bus;
   RecordingHandler handler;
-  for (const char* serial : {"", "A::B", "a/b", "a\\b", "with space", "tab\t",
-                             "0123456789012345678901234567890123456789012345678901234567890123X"}) {
+  // 227 characters: its instrument's resource name would pass 255.
+  for (const std::string& serial : {std::string(), std::string("A::B"), std::string("a/b"),
+                                    std::string("a\\b"), std::string("with space"),
+                                    std::string("tab\t"), std::string(227, 'L')}) {
     std::string error;
     EXPECT_EQ(
         simbus::SimBusDevice::Attach(bus.path(), {0x2E5B, 0x3A01, serial, 0}, &handler, &error),

@@ -1,9 +1,12 @@
 // Soak: updates of simulated WX2040 and WX2050 instruments (--fast, flash kept in --state),
-// each with a fault drawn at random from a seeded generator. After every update each partition
-// holds exactly its old or its new image, but for at most the one partition whose programming
-// the fault interrupted, which the instrument's trace names as the last one begun and the CLI's
-// plan as the first present image not programmed; no payload folder is left; no run exceeded
-// its deadline.
+// each with a fault drawn at random from a seeded generator, with files of both models; some
+// instruments start in writer mode, some of those with a writer that names no model, some with a
+// writer that takes any block id. No run writes one model's image into the other: a file of the
+// other model changes no partition and sends no frame. After every update each partition holds
+// exactly its old or its new image, but for at most the one partition whose programming the
+// fault interrupted, which the instrument's trace names as the last one begun and the CLI's plan
+// as the first present image not programmed; no payload folder is left; no run exceeded its
+// deadline.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -71,14 +74,24 @@ struct Model {
   const char* serial;
   const char* normalProduct;  // the product id of the normal firmware, "0x3A01"
   std::span<const PartitionInfo> partitions;
+  const char* other;          // the other model, whose file the instrument must never take
 };
 
+// Files 0 and 1 are the instrument's own model's; file 2 is the other model's.
+constexpr int kForeignFile = 2;
+
 // One update of the soak: which package, which fault, and whether the instrument starts in its
-// normal firmware (the switch into the writer, with its 4 s wait) or already in the writer.
+// normal firmware (the switch into the writer, with its 4 s wait) or already in the writer, whose
+// identity may name no model, and which may take any block id; and whether the user confirms the
+// instrument's model (truthfully) with --confirm-model.
 struct Draw {
   int file;
   std::string fault;
   bool normalStart;
+  bool writerNamesNoModel;
+  bool anyBlockId;
+  bool confirmModel;
+  bool allowDowngrade;  // no version check: nothing but the model checks stands in the way
 };
 
 // One instrument and what the soak knows of it: its firmware files, the bytes each partition may
@@ -94,17 +107,20 @@ class Lane {
 
   void Prepare() {
     // Two packages with the same versions and different bytes: every update changes the flash.
-    for (int seed : {1, 2}) {
+    // Then one of the other model, whose records must never reach this instrument.
+    for (int seed : {1, 2, 3}) {
+      const char* model = seed == 3 ? model_.other : model_.name;
       const fs::path file = root_ / ("fw" + std::to_string(seed) + ".fq");
-      const auto make = Start({FG_SIM_PATH, "make-firmware", model_.name, file.string(), "--seed",
+      const auto make = Start({FG_SIM_PATH, "make-firmware", model, file.string(), "--seed",
                                std::to_string(seed)},
                               {}, root_ / "make.out");
       ASSERT_EQ(Wait(*make, 60), 0) << ReadFile(root_ / "make.out");
       files_.push_back(file);
       images_.push_back(Images(file));
     }
+    foreignRecords_ = Records(files_[kForeignFile]);
     // The instrument's flash before the first update: whatever the simulator starts with.
-    const auto sim = StartSim("", false);
+    const auto sim = StartSim({}, false);
     ASSERT_TRUE(WaitOnBus(*sim)) << ReadFile(root_ / "sim.out");
     sim->Signal(SIGTERM);
     ASSERT_EQ(Wait(*sim, 30), 0);
@@ -114,10 +130,18 @@ class Lane {
   // One update as drawn; adds what went wrong to `failures`.
   void Update(const Draw& draw, double* longest, std::vector<std::string>* failures) {
     const int file = draw.file;
-    const std::string what = std::string(model_.serial) + " fw" + std::to_string(file + 1) +
-                             (draw.normalStart ? " from normal mode" : "") + " fault '" +
-                             draw.fault + "': ";
-    const auto sim = StartSim(draw.fault, draw.normalStart);
+    const std::string what =
+        std::string(model_.serial) + " fw" + std::to_string(file + 1) +
+        (file == kForeignFile ? std::string(" (") + model_.other + ")" : "") +
+        (draw.normalStart ? " from normal mode" : "") +
+        (draw.writerNamesNoModel ? ", writer names no model" : "") +
+        (draw.anyBlockId ? ", any block id" : "") + (draw.confirmModel ? ", confirmed" : "") +
+        (draw.allowDowngrade ? ", downgrade allowed" : "") +
+        " fault '" + draw.fault + "': ";
+    std::vector<std::string> faults = {draw.fault};
+    if (draw.writerNamesNoModel) faults.push_back("writer-no-model");
+    if (draw.anyBlockId) faults.push_back("any-block-id");
+    const auto sim = StartSim(faults, draw.normalStart);
     if (!WaitOnBus(*sim)) {
       failures->push_back(what + "the simulator did not start: " + ReadFile(root_ / "sim.out"));
       return;  // the simulator is killed as `sim` goes
@@ -129,9 +153,15 @@ class Lane {
     const std::string resource = std::string("USB0::0x2E5B::") +
                                  (draw.normalStart ? model_.normalProduct : "0x3A01") +
                                  "::" + model_.serial + "::INSTR";
+    std::vector<std::string> argv = {FG_CLI_PATH, "update", files_[static_cast<size_t>(file)].string(),
+                                     "--device", resource, "--yes", "--json", "--quiet"};
+    if (draw.allowDowngrade) argv.push_back("--allow-downgrade");
+    if (draw.confirmModel) {
+      argv.push_back("--confirm-model");
+      argv.push_back(std::string(model_.serial) + "=" + model_.name);
+    }
     const auto cli = Start(
-        {FG_CLI_PATH, "update", files_[static_cast<size_t>(file)].string(), "--device", resource,
-         "--yes", "--json", "--quiet"},
+        argv,
         {"FLINTGATE_SIMBUS=" + (root_ / "bus").string(), "TMPDIR=" + (root_ / "tmp").string()},
         root_ / "cli.out");
     const int status = Wait(*cli, kRunDeadlineSeconds);
@@ -142,17 +172,57 @@ class Lane {
     if (status < 0) {
       failures->push_back(what + "the run exceeded its deadline of " +
                           std::to_string(kRunDeadlineSeconds) + " s");
-    } else if (status != 0 && status != 1) {
+    } else if (status != 0 && status != 1 && !(status == 5 && Unvouched(draw))) {
       failures->push_back(what + "exit status " + std::to_string(status) + ": " +
                           ReadFile(root_ / "cli.out"));
     }
+    if (status == 0 && (file == kForeignFile || Unvouched(draw))) {
+      failures->push_back(what + "completed, but it must have been refused");
+    }
     if (!fs::is_empty(root_ / "tmp"))
       failures->push_back(what + "a payload folder was left behind");
-    Check(file, status, what, failures);
+    if (file == kForeignFile || Unvouched(draw)) {
+      CheckUntouched(what, failures);
+    } else {
+      Check(file, status, what, failures);
+    }
   }
 
  private:
-  std::unique_ptr<testing::ChildProcess> StartSim(const std::string& fault, bool normalStart) {
+  // A writer that names no model, met in writer mode without the user's word that it is the
+  // file's model (the word, when given, is the instrument's true model).
+  static bool Unvouched(const Draw& draw) {
+    return draw.writerNamesNoModel && !draw.normalStart &&
+           (!draw.confirmModel || draw.file == kForeignFile);
+  }
+
+  // A run that must not have touched the instrument: no frame in its trace, no partition changed,
+  // and no record of the other model anywhere in its flash.
+  void CheckUntouched(const std::string& what, std::vector<std::string>* failures) {
+    const std::string trace = ReadFile(root_ / "sim.out");
+    if (trace.find(std::string(model_.serial) + " <- Cmd") != std::string::npos)
+      failures->push_back(what + "a writer frame reached the instrument");
+    const std::map<std::string, std::string> now = ReadFlash();
+    for (const auto& [name, content] : now) {
+      if (content != flash_.at(name)) failures->push_back(what + name + " was changed");
+    }
+    CheckNoForeignImage(now, what, failures);
+    flash_ = now;
+  }
+
+  // No partition holds a record of the other model's file, whole or cut to the partition.
+  void CheckNoForeignImage(const std::map<std::string, std::string>& flash, const std::string& what,
+                           std::vector<std::string>* failures) const {
+    for (const auto& [name, content] : flash) {
+      for (const std::string& record : foreignRecords_) {
+        if (!content.empty() && record.compare(0, content.size(), content) == 0)
+          failures->push_back(what + name + " holds a " + model_.other + " image");
+      }
+    }
+  }
+
+  std::unique_ptr<testing::ChildProcess> StartSim(const std::vector<std::string>& faults,
+                                                  bool normalStart) {
     fs::remove(root_ / "sim.out");
     std::vector<std::string> argv = {FG_SIM_PATH,
                                      std::string(model_.name) + ":" + model_.serial,
@@ -165,7 +235,8 @@ class Lane {
       argv.push_back("--fault");
       argv.push_back("start-writer");
     }
-    if (!fault.empty()) {
+    for (const std::string& fault : faults) {
+      if (fault.empty()) continue;
       argv.push_back("--fault");
       argv.push_back(fault);
     }
@@ -174,6 +245,24 @@ class Lane {
 
   static bool WaitOnBus(testing::ChildProcess& sim) {
     return sim.WaitForOutput("on the bus", 20000);
+  }
+
+  // The records of a package's payload, whole.
+  static std::vector<std::string> Records(const fs::path& firmware) {
+    std::FILE* f = std::fopen(firmware.c_str(), "rb");
+    FirmwareHeader header{};
+    ParseFirmwareHeader(&header, f);
+    ImageIndex index{};
+    index.capacity = kImageIndexMaxCapacity;
+    ParseImageIndexStream(&index, f, header.payloadOffset);
+    std::fclose(f);
+    const std::string bytes = ReadFile(firmware);
+    std::vector<std::string> records;
+    for (int32_t i = 0; i < index.imageCount; ++i) {
+      const ImageIndexEntry& e = index.images[i];
+      records.push_back(bytes.substr(static_cast<size_t>(header.payloadOffset) + e.offset, e.length));
+    }
+    return records;
   }
 
   // The bytes each partition holds once a record of the package was programmed into it (the
@@ -216,6 +305,7 @@ class Lane {
 
   void Check(int file, int status, const std::string& what, std::vector<std::string>* failures) {
     const std::map<std::string, std::string> now = ReadFlash();
+    CheckNoForeignImage(now, what, failures);
     const auto& images = images_[static_cast<size_t>(file)];
     std::vector<std::string> neither;
     for (const auto& [name, content] : now) {
@@ -261,6 +351,7 @@ class Lane {
   fs::path root_;
   std::vector<fs::path> files_;
   std::vector<std::map<std::string, std::set<std::string>>> images_;
+  std::vector<std::string> foreignRecords_;  // the other model's file's records
   std::map<std::string, std::string> flash_;
 };
 
@@ -305,8 +396,8 @@ TEST(Soak, EveryPartitionHoldsItsOldOrItsNewImage) {
   const fs::path root = pattern;
   // One lane per family, side by side: the updates wait on sockets far more than they compute.
   std::vector<Lane> lanes;
-  lanes.emplace_back(Model{"WX2040", "SOAK2040", "0x3A01", kWx2040PartitionTable}, root);
-  lanes.emplace_back(Model{"WX2050", "SOAK2050", "0x3A02", kWx2050PartitionTable}, root);
+  lanes.emplace_back(Model{"WX2040", "SOAK2040", "0x3A01", kWx2040PartitionTable, "WX2050"}, root);
+  lanes.emplace_back(Model{"WX2050", "SOAK2050", "0x3A02", kWx2050PartitionTable, "WX2040"}, root);
   for (Lane& lane : lanes) {
     lane.Prepare();
     if (::testing::Test::HasFatalFailure()) return;
@@ -317,9 +408,14 @@ TEST(Soak, EveryPartitionHoldsItsOldOrItsNewImage) {
   std::vector<std::vector<Draw>> plans(lanes.size());
   for (uint64_t i = 0; i < updates; ++i) {
     Draw draw;
-    draw.file = static_cast<int>(random() % 2);
+    // One update in five is offered the other model's file.
+    draw.file = random() % 5 == 0 ? kForeignFile : static_cast<int>(random() % 2);
     draw.fault = DrawFault(random);
     draw.normalStart = random() % 20 == 0;
+    draw.writerNamesNoModel = random() % 4 == 0;
+    draw.anyBlockId = random() % 3 == 0;
+    draw.confirmModel = random() % 2 == 0;
+    draw.allowDowngrade = random() % 3 == 0;
     plans[i % lanes.size()].push_back(std::move(draw));
   }
   std::vector<std::vector<std::string>> failures(lanes.size());

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "firmware/image_record.h"
+#include "link/model_facts.h"
 #include "tests/updater/driver_fixture.h"
 #include "updater/driver_errors.h"
 #include "updater/update_plan.h"
@@ -68,34 +69,57 @@ TEST_F(DriverTest, ManyRunsHoldOneLinkAtATime) {
 #endif
 }
 
-TEST_F(DriverTest, ConnectAnnouncesTheNameOnTheDisplay) {
+// Connect asks who the instrument is before anything else: another model's instrument is refused
+// there, before the user is asked, and its display is left alone.
+TEST_F(DriverTest, ConnectIdentifiesThenAnnouncesTheNameOnTheDisplay) {
   const std::string longest = "USB0::0x2E5B::0x3A01::" + std::string(255 - 29, 'S') + "::INSTR";
   ASSERT_EQ(longest.size(), 255u);
+  const std::string open = std::string("open ") + kName;
   const struct {
     const char* name;
     std::string resource;
     std::deque<bool> opens;
+    const char* reply;  // null: no answer
     int failWriteAt;
     int32_t expected;
     std::vector<std::string> events;
   } cases[] = {
-      {"connected", kName, {}, -1, 0, {std::string("open ") + kName, "write 45"}},
-      {"cannot open", kName, {false}, -1, 2, {std::string("open ") + kName}},
-      {"cannot announce", kName, {}, 0, 3, {std::string("open ") + kName, "write 45", "close"}},
-      {"255 characters", longest, {}, -1, 0, {"open " + longest, "write 268"}},
-      {"256 characters: refused before opening", longest + "X", {}, -1, 2, {}},
+      {"connected", kName, {}, "VANDRELL,WX2040,SN1,2.00", -1, 0,
+       {open, "write 6", "read", "write 45"}},
+      {"a writer that names no model is left to the run", kName, {}, "WRITER,,SN1", -1, 0,
+       {open, "write 6", "read", "write 45"}},
+      {"another model", kName, {}, "VANDRELL,WX2050,SN1,1.00", -1, 0x10,
+       {open, "write 6", "read", "close"}},
+      {"another model's writer", kName, {}, "WRITER,WX2050,SN1", -1, 0x10,
+       {open, "write 6", "read", "close"}},
+      {"cannot open", kName, {false}, nullptr, -1, 2, {open}},
+      {"no answer", kName, {}, nullptr, -1, 2, {open, "write 6", "read", "close"}},
+      {"cannot announce", kName, {}, "VANDRELL,WX2040,SN1", 1, 3,
+       {open, "write 6", "read", "write 45", "close"}},
+      {"255 characters", longest, {}, "VANDRELL,WX2040,SN1", -1, 0,
+       {"open " + longest, "write 6", "read", "write 268"}},
+      {"256 characters: refused before opening", longest + "X", {}, nullptr, -1, 2, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Start(Wx2040, false);
     fake.events.clear();
     fake.writes.clear();
+    fake.replies.clear();
     fake.openResults = c.opens;
     fake.failWriteAt = c.failWriteAt;
+    fake.Queue({c.reply});
+    ModelFacts facts{};
+    env.modelFacts = &facts;
     EXPECT_EQ(updater::Connect(&context, c.resource.c_str()), c.expected);
+    env.modelFacts = nullptr;
     EXPECT_EQ(fake.events, c.events);
+    if (c.reply != nullptr && c.opens.empty()) {
+      EXPECT_EQ(fake.WriteText(0), "*IDN?\n");
+      EXPECT_TRUE(facts.identified) << "the run finds the reply in its facts";
+    }
     if (c.expected == 0) {
-      EXPECT_EQ(fake.WriteText(0), "DISP:TEXT \"" + c.resource + "\"\n");
+      EXPECT_EQ(fake.WriteText(1), "DISP:TEXT \"" + c.resource + "\"\n");
       EXPECT_EQ(std::string(context.resourceName), c.resource);
     }
   }
@@ -204,13 +228,21 @@ TEST_F(DriverTest, WeightsOfThePresentImagesOnly) {
 
 TEST_F(DriverTest, FailuresOfTheProgrammer) {
   const std::string payload = WritePayload(Wx2040Package());
-  {
-    SCOPED_TRACE("no writer: no close either");
-    FakeProgrammer programmer;
-    programmer.connectResult = 1;
-    Start(Wx2040);
-    EXPECT_EQ(updater::Update(&context, payload.c_str(), 1), 4);
-    EXPECT_EQ(programmer.calls, (Calls{"connect "}));
+  // A refused model keeps a number of its own; any other failed switch is "no writer". Either
+  // way nothing more is asked of the programmer, nor closed (Connect closed what it refused).
+  const struct {
+    int32_t connect;
+    int32_t expected;
+  } connectFailures[] = {{1, 4}, {2, 4}, {15, 4}, {13, 0x10}, {14, 0x11}};
+  for (const DriverFamily* family : {&Wx2040, &Wx2050}) {
+    for (const auto& f : connectFailures) {
+      SCOPED_TRACE(std::string(family->name) + " programmer Connect " + std::to_string(f.connect));
+      FakeProgrammer programmer;
+      programmer.connectResult = f.connect;
+      Start(*family);
+      EXPECT_EQ(updater::Update(&context, payload.c_str(), 1), f.expected);
+      EXPECT_EQ(programmer.calls, (Calls{"connect "}));
+    }
   }
   for (const DriverFamily* family : {&Wx2040, &Wx2050}) {
     SCOPED_TRACE("identity query fails");
@@ -431,6 +463,7 @@ TEST_F(DriverTest, PlanOfTheLatestUpdateThroughTheFamilyTable) {
   ASSERT_EQ(BindUpdaterEnv(&ops, &env), 0);
   ASSERT_EQ(ops.Init(ops.context, nullptr, nullptr), 0);
   shared->programmer = &FakeProgrammer::kOps;
+  fake.Queue({"VANDRELL,WX2040,SN1"});
   ASSERT_EQ(ops.Connect(ops.context, kName), 0);
   const std::string payload = WritePayload(Wx2040Package());
   EXPECT_EQ(ops.Update(ops.context, payload.c_str(), 1), 8);
@@ -494,6 +527,7 @@ TEST_F(DriverTest, InstancesOfAFamilyEachUpdateTheirOwnContext) {
     ASSERT_EQ(BindUpdaterEnv(r.ops, &env), 0);
     ASSERT_EQ(r.ops->Init(r.ops->context, nullptr, nullptr), 0);
     static_cast<UpdaterContext*>(r.ops->context)->programmer = &FakeProgrammer::kOps;
+    fake.Queue({"VANDRELL,WX2050,SN2"});
     ASSERT_EQ(r.ops->Connect(r.ops->context, r.name), 0);
   }
   for (const Run& r : runs) EXPECT_EQ(r.ops->Update(r.ops->context, r.payload->c_str(), 1), r.expected);

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "firmware/image_record.h"
+#include "link/model_facts.h"
 #include "programmer/command_frame.h"
 #include "tests/programmer/expected_checksum.h"
 #include "tests/updater/driver_fixture.h"
@@ -203,6 +204,61 @@ TEST_F(DriverTest, InstrumentRefusalStopsTheTransfer) {
   EXPECT_EQ(context.programmerError, 0x20A);
   EXPECT_EQ(writer.flash.size(), 1u) << "MAIN was sent; XP2 was never tried";
   EXPECT_EQ(fake.events.back(), "close");
+}
+
+// This writer takes a record for any block id: whatever reaches it lands in its flash. A WX2040
+// package must reach no writer but a WX2040's: one that names the other model, or none that the
+// run can vouch for, gets no frame at all.
+TEST_F(DriverTest, AWriterOfAnotherModelOrOfNoNamedModelGetsNoFrame) {
+  const std::string name = "USB0::0x2E5B::0x3A01::SN2::INSTR";
+  const std::vector<Bytes> package = {Record(3, 100, "01"), Record(4, 100, "02"),
+                                      Record(6, 100, "03"), Record(14, 6000, "2.10"),
+                                      Record(8, 100, "0105")};
+  const struct {
+    const char* name;
+    const char* identity;
+    const char* confirmed;  // the model the user confirmed for SN2, or null
+    int32_t connect;
+    int32_t update;
+  } cases[] = {
+      {"the other model's writer", "WRITER,WX2050,SN2,2.10-0-01-02-03-0105", nullptr, 0x10, 0x10},
+      {"a writer naming no model", "WRITER,,SN2,2.10-0-01-02-03-0105", nullptr, 0, 0x11},
+      {"confirmed as the other model", "WRITER,,SN2,2.10-0-01-02-03-0105", "WX2050", 0, 0x11},
+      {"confirmed as the file's model", "WRITER,,SN2,2.10-0-01-02-03-0105", "WX2040", 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake.writes.clear();
+    FakeWriter writer(fake);
+    writer.writerMode = true;
+    writer.writerIdentity = c.identity;
+    ModelFacts facts{};
+    if (c.confirmed != nullptr) ConfirmWriterModel(&facts, "SN2", c.confirmed);
+    env.modelFacts = &facts;
+    const std::string payload = WritePayload(package);
+    Start(kWx2040DriverFamily, false);
+    EXPECT_EQ(updater::Connect(&context, name.c_str()), c.connect);
+    // The programmer refuses on its own too, whatever Connect said.
+    EXPECT_EQ(updater::Update(&context, payload.c_str(), kUpdateCheckVersions), c.update);
+    env.modelFacts = nullptr;
+    EXPECT_EQ(AnyCommandFrame(fake), c.update == 0);
+    EXPECT_EQ(writer.flash.size(), c.update == 0 ? 5u : 0u);
+    EXPECT_FALSE(fake.Wrote("SYST:UPDATE WX2040\n"));
+  }
+}
+
+// The WX2050 in its normal firmware ignores "SYST:UPDATE WX2040" and would take the frames as
+// text: the WX2040 file's driver refuses it at Connect, and its programmer before the command.
+TEST_F(DriverTest, TheOtherModelsNormalFirmwareGetsNeitherTheCommandNorAFrame) {
+  FakeWriter writer(fake);
+  writer.normalIdentity = "VANDRELL,WX2050,SN2,1.00-0-01";
+  writer.writerIdentity = "WRITER,WX2050,SN2,1.00-0-01";
+  const std::string payload = WritePayload({Record(3, 100, "01")});
+  Start(kWx2040DriverFamily, false);
+  EXPECT_EQ(updater::Connect(&context, "USB0::0x2E5B::0x3A02::SN2::INSTR"), 0x10);
+  EXPECT_EQ(updater::Update(&context, payload.c_str(), kUpdateCheckVersions), 0x10);
+  for (size_t i = 0; i < fake.writes.size(); ++i) EXPECT_EQ(fake.WriteText(i), "*IDN?\n");
+  EXPECT_FALSE(writer.writerMode);
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ class SimDeviceHandler {
 class SimBusDevice {
  public:
   // Attaches a device to the bus folder. Null with *error set when it cannot: an unsafe folder,
-  // a serial other than 1 to 64 letters, digits, '.', '_' or '-', or a live device of the same
+  // a serial other than 1 to 226 letters, digits, '.', '_' or '-', or a live device of the same
   // identity already attached.
   static std::unique_ptr<SimBusDevice> Attach(const std::string& busFolder,
                                               const SimDeviceIdentity& identity,

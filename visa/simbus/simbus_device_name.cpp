@@ -17,7 +17,29 @@ constexpr char kEntrySuffix[] = ".pipe";
 #else
 constexpr char kEntrySuffix[] = ".sock";
 #endif
-constexpr size_t kMaxSerialLength = 64;
+constexpr char kMarkerSuffix[] = ".long";
+constexpr size_t kMaxSerialLength = 226;
+
+// "usbtmc-vvvv-pppp-i-"
+std::string NamePrefix(const SimDeviceIdentity& identity) {
+  char ids[32];
+  std::snprintf(ids, sizeof ids, "%04x-%04x-%u-", identity.vendorId, identity.productId,
+                static_cast<unsigned>(identity.interfaceNumber));
+  return kEntryPrefix + std::string(ids);
+}
+
+// FNV-1a, 64 bits: a short, stable stand-in for a long serial in an entry name.
+std::string SerialHash(const std::string& serial) {
+  uint64_t hash = 0xCBF29CE484222325u;
+  for (unsigned char c : serial) {
+    hash ^= c;
+    hash *= 0x100000001B3u;
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string text(16, '0');
+  for (size_t i = 16; i-- > 0; hash >>= 4) text[i] = kHex[hash & 0xF];
+  return text;
+}
 
 bool ParseHex4(const std::string& text, uint16_t* value) {
   if (text.size() != 4) return false;
@@ -59,15 +81,23 @@ bool IsValidSimSerial(const std::string& serial) {
 }
 
 std::string DeviceEntryName(const SimDeviceIdentity& identity) {
-  char ids[32];
-  std::snprintf(ids, sizeof ids, "%04x-%04x-%u-", identity.vendorId, identity.productId,
-                static_cast<unsigned>(identity.interfaceNumber));
-  return kEntryPrefix + std::string(ids) + identity.serial + kEntrySuffix;
+  const std::string whole = NamePrefix(identity) + identity.serial + kEntrySuffix;
+  if (whole.size() <= kMaxInlineEntryName) return whole;
+  return NamePrefix(identity) + "~" + SerialHash(identity.serial) + kEntrySuffix;
 }
 
-bool ParseDeviceEntryName(const std::string& fileName, SimDeviceIdentity* identity) {
+std::string DeviceMarkerName(const SimDeviceIdentity& identity) {
+  const std::string whole = NamePrefix(identity) + identity.serial + kEntrySuffix;
+  if (whole.size() <= kMaxInlineEntryName) return std::string();
+  return NamePrefix(identity) + identity.serial + kMarkerSuffix;
+}
+
+namespace {
+
+// vvvv-pppp-i-serial between the prefix and `suffix`.
+bool ParseIdentityName(const std::string& fileName, const std::string& suffix,
+                       SimDeviceIdentity* identity) {
   const std::string prefix = kEntryPrefix;
-  const std::string suffix = kEntrySuffix;
   if (fileName.size() <= prefix.size() + suffix.size()) return false;
   if (fileName.compare(0, prefix.size(), prefix) != 0) return false;
   if (fileName.compare(fileName.size() - suffix.size(), suffix.size(), suffix) != 0) return false;
@@ -86,6 +116,20 @@ bool ParseDeviceEntryName(const std::string& fileName, SimDeviceIdentity* identi
   }
   parsed.serial = body.substr(third + 1);
   if (!IsValidSimSerial(parsed.serial)) return false;
+  *identity = parsed;
+  return true;
+}
+
+}  // namespace
+
+bool ParseDeviceEntryName(const std::string& fileName, SimDeviceIdentity* identity) {
+  return ParseIdentityName(fileName, kEntrySuffix, identity);
+}
+
+bool ParseDeviceMarkerName(const std::string& fileName, SimDeviceIdentity* identity) {
+  SimDeviceIdentity parsed;
+  if (!ParseIdentityName(fileName, kMarkerSuffix, &parsed) || DeviceMarkerName(parsed) != fileName)
+    return false;
   *identity = parsed;
   return true;
 }

@@ -66,6 +66,8 @@ class SimBusDeviceImpl final : public SimBusDevice {
     if (!protocol_.MarkDetached()) return;
     // Gone from searches at once; the thread closes the sessions.
     ::unlinkat(folder_->fd(), name_.c_str(), 0);
+    const std::string marker = DeviceMarkerName(identity_);
+    if (!marker.empty()) ::unlinkat(folder_->fd(), marker.c_str(), 0);
     Wake();
     if (std::this_thread::get_id() != thread_.get_id() && thread_.joinable()) thread_.join();
   }
@@ -222,11 +224,25 @@ std::unique_ptr<SimBusDevice> SimBusDevice::Attach(const std::string& busFolder,
   }
   int listenFd = Listen(*folder, name, error);
   if (listenFd < 0) return nullptr;
+  // A socket whose name stands in for a long serial is listed through its marker.
+  const std::string marker = DeviceMarkerName(identity);
+  if (!marker.empty()) {
+    const int fd = ::openat(folder->fd(), marker.c_str(),
+                            O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      *error = "cannot create " + folder->path() + "/" + marker + ": " + std::strerror(errno);
+      ::close(listenFd);
+      ::unlinkat(folder->fd(), name.c_str(), 0);
+      return nullptr;
+    }
+    ::close(fd);
+  }
   int wake[2];
   if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
     *error = std::string("cannot create a pipe: ") + std::strerror(errno);
     ::close(listenFd);
     ::unlinkat(folder->fd(), name.c_str(), 0);
+    if (!marker.empty()) ::unlinkat(folder->fd(), marker.c_str(), 0);
     return nullptr;
   }
   return std::make_unique<SimBusDeviceImpl>(std::move(folder), name, identity, handler, listenFd,

@@ -203,7 +203,7 @@ bool CheckAttachRequest(const SimDeviceIdentity& identity, const SimDeviceHandle
   }
   if (!IsValidSimSerial(identity.serial)) {
     *error =
-        "invalid serial \"" + identity.serial + "\": use 1 to 64 letters, digits, '.', '_' or '-'";
+        "invalid serial \"" + identity.serial + "\": use 1 to 226 letters, digits, '.', '_' or '-'";
     return false;
   }
   return true;

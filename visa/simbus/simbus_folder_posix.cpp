@@ -185,9 +185,14 @@ std::vector<BusEntry> ListBusDevices(const BusFolder& folder) {
   while (dirent* item = ::readdir(dir)) {
     BusEntry entry;
     entry.entryName = item->d_name;
-    if (!ParseDeviceEntryName(entry.entryName, &entry.identity)) continue;
+    // A device with a long serial is named by its marker; its socket has a short name.
+    if (ParseDeviceMarkerName(entry.entryName, &entry.identity)) {
+      entry.entryName = DeviceEntryName(entry.identity);
+    } else if (!ParseDeviceEntryName(entry.entryName, &entry.identity)) {
+      continue;
+    }
     struct stat info {};
-    if (::fstatat(folder.fd(), item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+    if (::fstatat(folder.fd(), entry.entryName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISSOCK(info.st_mode)) {
       continue;
     }
