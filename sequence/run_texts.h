@@ -16,6 +16,9 @@ inline constexpr const char* kLogCancelled = "Update was cancelled.";
 // Logged instead of the completed line when a dry run's checks passed.
 inline constexpr const char* kLogDryRunPassed = "Dry run: the package checks passed, nothing was programmed.";
 inline constexpr const char* kLogOpenFilePrefix = "Open File: ";
+// The accepted file's payload no longer has the bytes it had when the file was opened.
+inline constexpr const char* kLogFileChanged =
+    "The firmware file changed since it was opened: open it again.";
 // Lines of the writer-mode switch, shown while the update runs.
 inline constexpr const char* kLogWaitingForRestart = "Waiting for the instrument to restart ...";
 inline constexpr const char* kLogWriterDidNotReturn =

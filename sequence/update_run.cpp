@@ -60,6 +60,16 @@ class BoundEnv {
   const UpdaterOps* driver_;
 };
 
+// Step 6: the payload as it was when the file was accepted, or code 3; a payload changed in
+// place since then gets a line of its own, since reopening the file is what helps.
+int32_t ExtractAcceptedPayload(const FrontEndOps* fe, const FileSelection* selection,
+                               const char* tempPath) {
+  const int32_t extracted = ExtractPayload(selection->file, selection->header.payloadOffset,
+                                           tempPath, &selection->payloadDigest);
+  if (extracted == kExtractChanged) fe->AppendLogLine(fe->owner, kLogFileChanged);
+  return extracted == kExtractOk ? 0 : kRunNoPayload;
+}
+
 int32_t DriverCode(int32_t n) {
   return static_cast<int32_t>(static_cast<uint32_t>(kRunDriverErrorBase) + static_cast<uint32_t>(n));
 }
@@ -72,9 +82,9 @@ int32_t RunSteps(const FrontEndOps* fe, const RunEnv* env, const FileSelection* 
   const UpdaterOps* ops = options.updater != nullptr ? options.updater : model->updater;
   if (!UsableUpdater(ops)) return kRunNoUpdater;
 
-  if (tempPath == nullptr || tempPath[0] == '\0' ||
-      ExtractPayload(selection->file, selection->header.payloadOffset, tempPath) != 0) {
-    return kRunNoPayload;
+  if (tempPath == nullptr || tempPath[0] == '\0') return kRunNoPayload;
+  if (const int32_t extracted = ExtractAcceptedPayload(fe, selection, tempPath); extracted != 0) {
+    return extracted;
   }
 
   const DeviceListOps* list = fe->deviceList;

@@ -24,6 +24,7 @@
 #include "catalog/model_catalog.h"
 #include "gui_test_support.h"
 #include "sequence/run_texts.h"
+#include "tests/firmware/firmware_test_files.h"
 
 using namespace fg;
 using namespace fg::app;
@@ -371,6 +372,42 @@ class UpdateRunTest : public QObject {
     QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
     QCOMPARE(dlg.controlState(), FileReady);
     QCOMPARE(Bar(dlg)->value(), 0);
+  }
+
+  // The file opened in the window, then 16 bytes inside its MAIN image overwritten in place (the
+  // size unchanged): Update refuses it before it connects, says why, and the instrument hears
+  // nothing.
+  void fileChangedInPlaceAfterOpening() {
+    auto instrument = guitest::StartInstrument(bus_, "WX2040", "SIMA");
+    QVERIFY(instrument != nullptr);
+    QCOMPARE(guitest::WaitForInstruments(Wx2040(), 1, 20000), 1);
+    const std::string versionsBefore = instrument->VersionRun();
+    const std::string path = guitest::MakeFirmware(dir_, "changed.fq", "WX2040");
+    const uint32_t mainRow = sim::FindPartitionByName(sim::kWx2040SimFamily, "MAIN");
+    QVERIFY(mainRow != sim::kNoPartition);
+    const int64_t mainRecord = test::ImageRecordOffset(
+        path, static_cast<int32_t>(sim::kWx2040SimFamily.partitions[mainRow].firstBlock));
+    QVERIFY(mainRecord > 0);
+
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    Open(dlg, prompts, path);
+    QCOMPARE(dlg.controlState(), FileReady);
+    test::OverwriteInPlace(path, mainRecord + 100, 16);
+    dlg.OnUpdate();
+
+    const auto boxes = prompts.Of(PromptRecord::Message);
+    QCOMPARE(boxes.size(), size_t(1));
+    QCOMPARE(boxes[0].text, std::string("Cannot initiate the update."));
+    QCOMPARE(prompts.Of(PromptRecord::Confirm).size(), size_t(0));
+    const std::vector<std::string> expected = {kLogFileChanged, "Update was cancelled.",
+                                               "Error number: 0x0003", ""};
+    QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
+    QCOMPARE(dlg.controlState(), FileReady);
+    QVERIFY(!Exists(dlg.tempPath()));
+    QVERIFY(instrument->DisplayText().empty());
+    QCOMPARE(instrument->VersionRun(), versionsBefore);
+    QCOMPARE(instrument->OpenSessions(), 0u);
   }
 
   // An instrument that never comes back as its writer: the window keeps trying until the
