@@ -9,6 +9,8 @@
 
 namespace fg {
 
+class StopNotice;  // util/stop_notice.h
+
 using LinkOpenFn = int32_t (*)(void* owner, const char* resourceName);
 using LinkWriteFn = int32_t (*)(void* owner, const uint8_t* bytes, uint32_t* count);
 using LinkReadFn = int32_t (*)(void* owner, uint8_t* buffer, uint32_t* count);
@@ -71,6 +73,7 @@ struct RunEnv {
   const DeadlineClock* deadlineClock;   // the deadlines of erasing and programming
   const WriterModeObserver* writerModeObserver;  // the update run puts its own here
   const ResourceSearch* search;         // device searches (file selection, run, list)
+  StopNotice* stopNotice;               // the run's lines for a stop that ends the program
 };
 
 // The member of `env` in force: its own, or the default when env or the member is null.

@@ -7,8 +7,10 @@
 #include "link/device_search.h"
 #include "sequence/plan_report.h"
 #include "sequence/run_texts.h"
+#include "updater/driver_errors.h"
 #include "updater/update_plan.h"
 #include "updater/updater_families.h"
+#include "util/stop_notice.h"
 
 namespace fg {
 
@@ -27,16 +29,22 @@ bool UsableUpdater(const UpdaterOps* ops) {
          ops->Update != nullptr && ops->Finish != nullptr;
 }
 
-// The run's writer-mode observer: its notes go above the pending "Updating ... ".
+// The run's writer-mode observer: its notes go above the pending "Updating ... ". Once the
+// update command went out, a stop that ends the program leaves the instrument in writer mode:
+// from then on the run's stop notice says so.
 struct WriterModeNotes {
   const FrontEndOps* fe;
   bool restartWait;  // also the wait itself, not only an instrument that never came back
+  StopNotice* notice;
+  std::string resource;  // the instrument the run connected to
 
   static void Notify(void* owner, WriterModeEvent event) {
     const auto* notes = static_cast<const WriterModeNotes*>(owner);
     const FrontEndOps* fe = notes->fe;
     switch (event) {
       case WriterModeEvent::kWaitingForRestart:
+        notes->notice->Set(StopNotice::kRunLine,
+                           LeftInWriterModeNotice(notes->resource.c_str()).c_str());
         if (notes->restartWait) fe->AppendNoteLine(fe->owner, kLogWaitingForRestart);
         break;
       case WriterModeEvent::kDidNotReturn:
@@ -70,13 +78,16 @@ int32_t ExtractAcceptedPayload(const FrontEndOps* fe, const FileSelection* selec
   return extracted == kExtractOk ? 0 : kRunNoPayload;
 }
 
+static_assert(kRunDriverErrorBase == kDriverErrorShownBase);  // the numbers the driver names
+
 int32_t DriverCode(int32_t n) {
   return static_cast<int32_t>(static_cast<uint32_t>(kRunDriverErrorBase) + static_cast<uint32_t>(n));
 }
 
 // Steps 4 to 16 with the run's context; the returned code goes to the common end.
-int32_t RunSteps(const FrontEndOps* fe, const RunEnv* env, const FileSelection* selection,
-                 const char* tempPath, const UpdateRunOptions& options) {
+int32_t RunSteps(const FrontEndOps* fe, const RunEnv* env, WriterModeNotes* notes,
+                 const FileSelection* selection, const char* tempPath,
+                 const UpdateRunOptions& options) {
   const ModelInfo* model = selection->selectedModel;
   const std::string expression = BuildEnumerationExpression(model);
   const UpdaterOps* ops = options.updater != nullptr ? options.updater : model->updater;
@@ -100,6 +111,7 @@ int32_t RunSteps(const FrontEndOps* fe, const RunEnv* env, const FileSelection* 
     return kRunPickInstrument;
   }
   fe->SetDeviceField(fe->owner, resource);
+  notes->resource = resource;
 
   fe->AppendLog(fe->owner, kLogConnecting);
   const BoundEnv bound(ops, env);
@@ -164,11 +176,13 @@ int32_t RunUpdate(const FrontEndOps* fe, const FileSelection* selection, const c
   if (selection->selectedModel != nullptr) {
     fe->SetControlState(fe->owner, Busy);
     fe->InitProgressBar(fe->owner);
-    WriterModeNotes notes{fe, options.noteRestartWait};
+    StopNotice notice;  // gone with the run: after it, stopping leaves nothing half done
+    WriterModeNotes notes{fe, options.noteRestartWait, &notice, {}};
     const WriterModeObserver observer{&notes, WriterModeNotes::Notify};
     RunEnv env = fe->env != nullptr ? *fe->env : RunEnv{};
     env.writerModeObserver = &observer;
-    code = RunSteps(fe, &env, selection, tempPath, options);
+    env.stopNotice = &notice;
+    code = RunSteps(fe, &env, &notes, selection, tempPath, options);
   }
 
   // The payload never outlives the run; a missing file is no error.

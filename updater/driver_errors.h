@@ -15,8 +15,14 @@ inline constexpr int32_t kDriverOemAppendFailed = 7; // the OEM record cannot be
 inline constexpr int32_t kDriverProgramFailed = 8;   // identity query or an image's programming
 inline constexpr int32_t kDriverOlderImage = 9;      // an image older than the installed one
 inline constexpr int32_t kDriverStopped = 0x20;      // stopped on request between two images
+// Stopped at once in the middle of an image (a second stop request): its partition is left
+// incomplete. The program ends there, so no run returns it; the stop notice names it.
+inline constexpr int32_t kDriverCutShort = 0x21;
 inline constexpr int32_t kDriverMissingImage = 1;    // + family base: a required image is missing
 inline constexpr int32_t kDriverOversizeImage = 2;   // + family base: an image exceeds maxSize
+
+// The update run reports a driver number n as this base + n (0x10020 for kDriverStopped).
+inline constexpr int32_t kDriverErrorShownBase = 0x10000;
 
 // A short English description of a driver result number, never null.
 const char* DriverErrorText(int32_t code);

@@ -21,6 +21,7 @@
 #include "sim/firmware_maker.h"
 #include "tests/firmware/firmware_test_files.h"
 #include "updater/updater_families.h"
+#include "util/stop_notice.h"
 #include "vanishing_instrument.h"
 #include "visa/simbus/simbus_device.h"
 
@@ -435,6 +436,57 @@ TEST_F(UpdateRunTest, SeveralInstrumentsAndNoPickEndBeforeConnecting) {
   fe.list.Preselect("USB0::0x2E5B::0x3A01::SIMQ::INSTR");
   EXPECT_EQ(Run(picker), 0);
   EXPECT_EQ(fe.Only("driver Connect"), (Events{"driver Connect USB0::0x2E5B::0x3A01::SIMQ::INSTR"}));
+}
+
+// What a stop that ends the program at once would write now.
+std::string StopNoticesNow() {
+  static std::string written;
+  written.clear();
+  WriteStopNotices([](const char* text, size_t size) { written.append(text, size); });
+  return written;
+}
+
+std::string g_noticesAtConfirm;
+std::string g_noticesDuringWait;
+
+// The wait clock of a vanishing instrument that notes, at the first sleep after the update
+// command, what a stop that ends the program would write then.
+void SleepNotingStopNotices(void* owner, uint32_t ms) {
+  if (g_noticesDuringWait.empty()) g_noticesDuringWait = StopNoticesNow();
+  FakeClock::Sleep(owner, ms);
+}
+
+// Once the update command went out, a stop that ends the program leaves the instrument in writer
+// mode: the run's notice says so, naming it, and says to run the same update again. Before the
+// switch and after the run there is nothing to say.
+TEST_F(UpdateRunTest, AStopAfterTheSwitchSaysTheInstrumentStaysInWriterMode) {
+  VanishingInstrument instrument;
+  const WaitClock noting = {nullptr, FakeClock::Now, SleepNotingStopNotices};
+  instrument.env.waitClock = &noting;
+  g_noticesDuringWait.clear();
+  g_noticesAtConfirm = "(not asked)";
+  RecordingFrontEnd front;
+  front.list.Preselect(kResource);
+  front.ops.env = &instrument.env;
+  front.ops.Confirm = [](void*, const char*, const char*) {
+    g_noticesAtConfirm = StopNoticesNow();
+    return true;
+  };
+  UpdaterOps* driver = CreateUpdaterInstance(&kWx2040UpdaterOps);
+  ASSERT_NE(driver, nullptr);
+  UpdateRunOptions options;
+  options.updater = driver;
+  EXPECT_EQ(RunUpdate(&front.ops, &selection, tempPath.c_str(), options), 0x10004);
+  ReleaseUpdaterInstance(driver);
+
+  EXPECT_EQ(g_noticesAtConfirm, "");
+  EXPECT_EQ(g_noticesDuringWait, LeftInWriterModeNotice(kResource));
+  EXPECT_EQ(g_noticesDuringWait.rfind(std::string("\n") + kResource +
+                                          ": stopped with the instrument in writer mode",
+                                      0),
+            0u);
+  EXPECT_NE(g_noticesDuringWait.find("Run the same update again"), std::string::npos);
+  EXPECT_EQ(StopNoticesNow(), "") << "a line outlived its run";
 }
 
 // The run's own writer-mode observer puts its notes above the pending "Updating ... ": an
