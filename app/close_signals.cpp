@@ -31,7 +31,8 @@ int64_t MonotonicNs() {
 }
 
 void EndNow(int signal) {
-  WriteStopNotices(platform::WriteErrorNow);  // an instrument left in writer mode, an image cut short
+  // What the runs leave behind: an instrument in writer mode, an image cut short.
+  WriteStopNotices(platform::WriteErrorNow);
   RemovePayloadFolderFromSignal();
   ::signal(signal, SIG_DFL);
   ::raise(signal);

@@ -302,7 +302,8 @@ bool CUpdaterDlg::HoldClose(bool fromSignal) {
 void CUpdaterDlg::DeferClose() {
   m_closeDeferred = true;
   AppendNoteLine(kLogFinishingImage);
-  (void)RequestStopBetweenImages();  // recorded while the driver programs; it checks before each image
+  // Recorded while the driver programs; it checks before each image.
+  (void)RequestStopBetweenImages();
 }
 
 void CUpdaterDlg::AskToStop() {

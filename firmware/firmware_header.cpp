@@ -142,7 +142,9 @@ int32_t ReadPayload(const FirmwareFile& firmware, int32_t payloadOffset, Take ta
     const int64_t got = platform::ReadAt(firmware.handle(), block, want, at);
     // The end came before the size that was checked: the file was cut short since.
     if (got <= 0) return kExtractReadFailed;
-    if (!take(static_cast<const void*>(block), static_cast<size_t>(got))) return kExtractWriteFailed;
+    if (!take(static_cast<const void*>(block), static_cast<size_t>(got))) {
+      return kExtractWriteFailed;
+    }
     at += got;
   }
   return kExtractOk;

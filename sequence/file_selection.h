@@ -35,10 +35,10 @@ inline constexpr const char* kCaptionError = "Error";
 // opened changes nothing but the log. A rejected file clears the fields and the selection and
 // returns the window to NoFile, so that no later update can mix two files. An accepted file's
 // payload is read once to take its digest; a payload that cannot be read gives -1 and the box of
-// a file that cannot be opened, and clears the selection as a rejection does. After every file that
-// could be opened the device list is refreshed for the selected model (none after a rejection,
-// which leaves the list as it was), with the front end's search; a front end without a device
-// list is not searched.
+// a file that cannot be opened, and clears the selection as a rejection does. After every file
+// that could be opened the device list is refreshed for the selected model (none after a
+// rejection, which leaves the list as it was), with the front end's search; a front end without
+// a device list is not searched.
 int32_t SelectFirmwareFile(const FrontEndOps* fe, FileSelection* selection, const char* path);
 
 }  // namespace fg

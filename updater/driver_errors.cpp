@@ -16,7 +16,8 @@ const char* DriverErrorText(int32_t code) {
     case kDriverOlderImage:
       return "an image is older than the installed one, or the installed versions cannot be read";
     case kDriverStopped: return "stopped on request between two images";
-    case kDriverCutShort: return "stopped at once in the middle of an image; its partition is incomplete";
+    case kDriverCutShort:
+      return "stopped at once in the middle of an image; its partition is incomplete";
     case 0x100 + kDriverMissingImage:
     case 0x200 + kDriverMissingImage: return "a required image is missing from the package";
     case 0x100 + kDriverOversizeImage:

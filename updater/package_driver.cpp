@@ -54,8 +54,9 @@ void SetCutShortNotice(const UpdaterContext* c, const ImageRule& rule) {
                 "\n%s: stopped at once while programming %s (error number 0x%X): partition %s is "
                 "left incomplete. The instrument stays in writer mode: run the same update again "
                 "to program %s.\n",
-                c->resourceName, partition, static_cast<unsigned>(kDriverErrorShownBase + kDriverCutShort),
-                partition, partition);
+                c->resourceName, partition,
+                static_cast<unsigned>(kDriverErrorShownBase + kDriverCutShort), partition,
+                partition);
   notice->Set(StopNotice::kImageLine, line);
 }
 
