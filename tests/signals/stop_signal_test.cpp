@@ -124,6 +124,8 @@ TEST_F(StopSignalTest, SignalDuringTheWriterWaitSaysHowToRecover) {
   const auto cli = StartUpdate(fw);
   ASSERT_TRUE(cli->Started()) << cli->startError();
   WaitForTrace("SYST:UPDATE WX2040", 1);
+  // Well inside the 4 s the CLI waits for the restart.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   cli->Signal(SIGINT);
   const testing::ChildStatus status = cli->Wait(60000);
   const std::string& text = cli->out();
