@@ -18,6 +18,15 @@ inline constexpr const char* kMoreInfoExpanded = "More Info <<";
 // Shown in the device list while two or more instruments are listed and none is picked.
 inline constexpr const char* kPickInstrumentPlaceholder = "Pick the instrument to update";
 
+// The question a close attempt (Esc, the close button) asks while images are programmed; No,
+// the default, goes on with the update.
+inline constexpr const char* kStopQuestionCaption = "Stop Firmware Update";
+inline constexpr const char* kStopQuestionText =
+    "Stop the update after the image in progress and close the window?\n\n"
+    "The image being programmed is always completed; the images after it are left out, and the "
+    "instrument stays in writer mode until the same update is run again.\n\n"
+    "No goes on with the update.";
+
 // String resources.
 inline constexpr int32_t IDS_SOCKETS_INIT_FAILED = 103;
 inline constexpr const char* kSocketsInitFailed =

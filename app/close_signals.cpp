@@ -8,7 +8,9 @@
 
 #include <QSocketNotifier>
 
+#include "platform/termination.h"
 #include "sequence/payload_folder.h"
+#include "util/stop_notice.h"
 
 namespace fg::app {
 namespace {
@@ -29,6 +31,8 @@ int64_t MonotonicNs() {
 }
 
 void EndNow(int signal) {
+  // What the runs leave behind: an instrument in writer mode, an image cut short.
+  WriteStopNotices(platform::WriteErrorNow);
   RemovePayloadFolderFromSignal();
   ::signal(signal, SIG_DFL);
   ::raise(signal);

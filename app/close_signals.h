@@ -2,6 +2,7 @@
 // signal ends the program as it would have, after removing the payload folder. While images are
 // erased or programmed the first signal becomes a close request of the window (handled on its
 // thread, so the run can stop between images); a second one within 3 s ends the program at once.
+// Ending at once, it first writes the runs' stop notices to standard error.
 #pragma once
 #include <QObject>
 

@@ -190,6 +190,7 @@ void CUpdaterDlg::OnUpdate() {
   options.pickAmongSeveral = true;
   options.noteRestartWait = true;
   RunUpdate(&m_frontEnd, &m_file, m_tempPath.c_str(), options);
+  WithdrawStopQuestion();
   CloseSignals::SetDeferring(false);
   m_programming = false;
   m_updateRunning = false;

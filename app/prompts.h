@@ -20,9 +20,16 @@ struct PromptOps {
   // first entry chosen at start. True with *path set when the user confirmed a file.
   bool (*OpenFile)(void* owner, QWidget* parent, const std::string& filter, std::string* path);
   // Yes/No with the warning icon and No as the default: a question whose careless Yes can do
-  // harm. True for Yes; null
-  // answers No.
+  // harm. True for Yes; null answers No.
   bool (*ConfirmWarning)(void* owner, QWidget* parent, const char* text, const char* caption);
+  // A Yes/No question asked while an update runs, with the question icon and No as the default
+  // button. It returns at once, the box shown window-modal over parent, so that the update goes
+  // on while the question is open; answered(context, yes) is called once, on the window's thread,
+  // when the user answers (closing the box answers No). Null: nothing can be asked.
+  void (*AskWhileRunning)(void* owner, QWidget* parent, const char* text, const char* caption,
+                          void (*answered)(void* context, bool yes), void* context);
+  // Closes the questions of AskWhileRunning still open over parent, without an answer.
+  void (*WithdrawQuestions)(void* owner, QWidget* parent);
 };
 
 }  // namespace fg::app

@@ -287,14 +287,42 @@ void CUpdaterDlg::DeleteTempFile() {
 
 bool CUpdaterDlg::HoldClose(bool fromSignal) {
   if (m_state != Busy && !m_updateRunning) return false;
-  // Once the images are being written, stopping between two of them is safe; the window closes
-  // when the run has stopped. Before that, and for a second attempt, Busy simply refuses.
-  if (m_updateRunning && (m_programming || fromSignal) && !m_closeDeferred) {
-    m_closeDeferred = true;
-    AppendNoteLine(kLogFinishingImage);
-    (void)RequestStopBetweenImages();  // recorded while the driver programs; it checks before each image
+  // Before the images are written Busy simply refuses. Once they are, stopping between two of
+  // them is safe, and the window closes when the run has stopped: a signal asks for that at once,
+  // a key or a click only through the question, since one of them alone must not stop an update.
+  if (!m_updateRunning || m_closeDeferred) return true;
+  if (fromSignal) {
+    DeferClose();
+  } else if (m_programming) {
+    AskToStop();
   }
   return true;
+}
+
+void CUpdaterDlg::DeferClose() {
+  m_closeDeferred = true;
+  AppendNoteLine(kLogFinishingImage);
+  // Recorded while the driver programs; it checks before each image.
+  (void)RequestStopBetweenImages();
+}
+
+void CUpdaterDlg::AskToStop() {
+  if (m_stopQuestionOpen || m_prompts->AskWhileRunning == nullptr) return;
+  m_stopQuestionOpen = true;
+  m_prompts->AskWhileRunning(m_prompts->owner, this, kStopQuestionText, kStopQuestionCaption,
+                             OnStopAnswered, this);
+}
+
+void CUpdaterDlg::OnStopAnswered(void* context, bool yes) {
+  auto* dlg = static_cast<CUpdaterDlg*>(context);
+  dlg->m_stopQuestionOpen = false;
+  if (yes && dlg->m_updateRunning && !dlg->m_closeDeferred) dlg->DeferClose();
+}
+
+void CUpdaterDlg::WithdrawStopQuestion() {
+  if (!m_stopQuestionOpen) return;
+  m_stopQuestionOpen = false;
+  if (m_prompts->WithdrawQuestions != nullptr) m_prompts->WithdrawQuestions(m_prompts->owner, this);
 }
 
 void CUpdaterDlg::done(int result) {

@@ -101,12 +101,14 @@ class CUpdaterDlg : public QDialog {
   void OnDevicePicked(int index);
   // SIGINT, SIGTERM or SIGHUP while images are programmed: a close attempt as from the window.
   void OnCloseSignal();
-  // Ends the dialog unless an update is running; a Cancel (Esc) is refused the same way.
+  // Ends the dialog unless an update is running; a Cancel (Esc) is refused, or asked about, the
+  // same way as a close request.
   void done(int result) override;
 
  protected:
   // The close request: refused in Busy, otherwise the temporary file is deleted first. While
-  // images are erased or programmed the first one is deferred until the run stopped.
+  // images are erased or programmed it asks whether to stop the update after the image in
+  // progress (No by default); Yes closes the window once the run has stopped.
   void closeEvent(QCloseEvent* event) override;
 
  private:
@@ -123,8 +125,16 @@ class CUpdaterDlg : public QDialog {
   void UpdateDeviceListVisibility();
   // A line put above the log's unfinished last line ("Updating ... "), which stays last.
   void AppendNoteLine(const char* text);
-  // True when a close attempt must leave the window open; defers it while images are programmed.
+  // True when a close attempt must leave the window open. While images are programmed a signal
+  // defers it until the run has stopped between two images; Esc or the close button ask first.
   bool HoldClose(bool fromSignal);
+  // Asks the core to stop between images and closes the window once the run has ended.
+  void DeferClose();
+  // The question of a close attempt during programming; the update goes on while it is open.
+  void AskToStop();
+  static void OnStopAnswered(void* context, bool yes);
+  // A question the run's end made moot is closed unanswered.
+  void WithdrawStopQuestion();
 
   // Members of the window, in the order of the original dialog class.
   DeviceCombo* m_deviceList = nullptr;
@@ -143,6 +153,7 @@ class CUpdaterDlg : public QDialog {
   bool m_updateRunning = false;
   bool m_programming = false;
   bool m_closeDeferred = false;  // a close attempt waits for the run to stop
+  bool m_stopQuestionOpen = false;  // a close attempt asks whether to stop the update
   bool m_searching = false;      // VISA searches off the window's thread
   ResourceSearch m_search{};
   RunLog m_log;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/locked_stream.h"
@@ -128,6 +129,27 @@ int32_t ApplyHeaderLine(FirmwareHeader* header, const char* line) {
   return 0;  // an unknown key is ignored
 }
 
+// Hands the payload of the open file to `take` block by block, from `payloadOffset` up to the
+// size checked at open. kExtractReadFailed when the file ended early or could not be read,
+// kExtractWriteFailed when `take` refused a block.
+template <class Take>
+int32_t ReadPayload(const FirmwareFile& firmware, int32_t payloadOffset, Take take) {
+  if (payloadOffset < 0) return kExtractReadFailed;
+  int64_t at = payloadOffset;
+  unsigned char block[16384];
+  while (at < firmware.size()) {
+    const size_t want = static_cast<size_t>(std::min<int64_t>(firmware.size() - at, sizeof block));
+    const int64_t got = platform::ReadAt(firmware.handle(), block, want, at);
+    // The end came before the size that was checked: the file was cut short since.
+    if (got <= 0) return kExtractReadFailed;
+    if (!take(static_cast<const void*>(block), static_cast<size_t>(got))) {
+      return kExtractWriteFailed;
+    }
+    at += got;
+  }
+  return kExtractOk;
+}
+
 }  // namespace
 
 int32_t ParseFirmwareHeader(FirmwareHeader* header, std::FILE* file) {
@@ -158,29 +180,38 @@ int32_t ParseFirmwareHeader(FirmwareHeader* header, std::FILE* file) {
   return 0;
 }
 
-int32_t ExtractPayload(const FirmwareFile& firmware, int32_t payloadOffset, const char* tempPath) {
+int32_t DigestPayload(const FirmwareFile& firmware, int32_t payloadOffset, Sha256Digest* digest) {
+  if (!firmware.isOpen()) return kExtractCantOpenFirmware;
+  Sha256 hash;
+  Sha256Start(&hash);
+  const int32_t result = ReadPayload(firmware, payloadOffset, [&hash](const void* bytes, size_t n) {
+    Sha256Feed(&hash, bytes, n);
+    return true;
+  });
+  *digest = Sha256Finish(&hash);
+  return result;
+}
+
+int32_t ExtractPayload(const FirmwareFile& firmware, int32_t payloadOffset, const char* tempPath,
+                       const Sha256Digest* expected) {
   if (!firmware.isOpen()) return kExtractCantOpenFirmware;
   const platform::FileHandle out = platform::CreatePrivateFileForWriting(tempPath);
   if (out == platform::kNoFile) return kExtractCantCreateTemp;
 
-  int32_t result = payloadOffset < 0 ? kExtractReadFailed : kExtractOk;
-  int64_t at = payloadOffset;
-  unsigned char block[16384];
-  while (result == kExtractOk && at < firmware.size()) {
-    const size_t want = static_cast<size_t>(std::min<int64_t>(firmware.size() - at, sizeof block));
-    const int64_t got = platform::ReadAt(firmware.handle(), block, want, at);
-    if (got <= 0) {
-      // The end came before the size that was checked: the file was cut short since.
-      result = kExtractReadFailed;
-      break;
-    }
-    if (!platform::WriteAll(out, block, static_cast<size_t>(got))) result = kExtractWriteFailed;
-    at += got;
-  }
-
+  Sha256 hash;
+  Sha256Start(&hash);
+  int32_t result = ReadPayload(firmware, payloadOffset, [&hash, out](const void* bytes, size_t n) {
+    Sha256Feed(&hash, bytes, n);
+    return platform::WriteAll(out, bytes, n);
+  });
   // A temporary file that could not be written out is incomplete: report it rather than let an
   // update program a truncated package.
   if (!platform::CloseWrittenFile(out) && result == kExtractOk) result = kExtractWriteFailed;
+  if (result == kExtractOk && expected != nullptr && Sha256Finish(&hash) != *expected) {
+    // Same size, other bytes: what was checked at acceptance is not what would be installed.
+    std::remove(tempPath);
+    result = kExtractChanged;
+  }
   return result;
 }
 

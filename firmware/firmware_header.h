@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "firmware/firmware_file.h"
+#include "util/sha256.h"
 
 namespace fg {
 
@@ -43,18 +44,28 @@ inline constexpr int64_t kMaxFirmwareFileSize = int64_t{1} << 31;
 // closes it.
 int32_t ParseFirmwareHeader(FirmwareHeader* header, std::FILE* file);
 
-// ExtractPayload results.
+// ExtractPayload and DigestPayload results.
 inline constexpr int32_t kExtractOk = 0;
 inline constexpr int32_t kExtractCantOpenFirmware = 1;  // the temporary file is not touched
 inline constexpr int32_t kExtractCantCreateTemp = 2;
 inline constexpr int32_t kExtractReadFailed = 3;   // I/O error, or the file shrank since it was opened
 inline constexpr int32_t kExtractWriteFailed = 4;  // the temporary file is incomplete
+// The payload's digest is not the one expected: its bytes were changed in place since the
+// digest was taken. The temporary file is removed.
+inline constexpr int32_t kExtractChanged = 5;
+
+// The SHA-256 of the payload of the open firmware file: its bytes from `payloadOffset` up to the
+// size it had when it was opened, read by position. 0, kExtractCantOpenFirmware when `firmware`
+// is not open, kExtractReadFailed on an I/O error or a file cut short since.
+int32_t DigestPayload(const FirmwareFile& firmware, int32_t payloadOffset, Sha256Digest* digest);
 
 // Copies the bytes of the open firmware file from `payloadOffset` up to the size it had when it
 // was opened into `tempPath` (created for this user alone or truncated, never through a link;
 // see platform/regular_file.h). Reads by position, so the open file's position does not matter.
-// 0 on success, else one of the kExtract* numbers above (kExtractCantOpenFirmware when
-// `firmware` is not open).
-int32_t ExtractPayload(const FirmwareFile& firmware, int32_t payloadOffset, const char* tempPath);
+// With `expected`, the copy's digest must equal it: otherwise the copy is removed and the result
+// is kExtractChanged. 0 on success, else one of the kExtract* numbers above
+// (kExtractCantOpenFirmware when `firmware` is not open).
+int32_t ExtractPayload(const FirmwareFile& firmware, int32_t payloadOffset, const char* tempPath,
+                       const Sha256Digest* expected = nullptr);
 
 }  // namespace fg

@@ -10,6 +10,7 @@
 namespace fg {
 
 struct ModelFacts;  // link/model_facts.h
+class StopNotice;  // util/stop_notice.h
 
 using LinkOpenFn = int32_t (*)(void* owner, const char* resourceName);
 using LinkWriteFn = int32_t (*)(void* owner, const uint8_t* bytes, uint32_t* count);
@@ -76,6 +77,7 @@ struct RunEnv {
   // What the run knows of its instrument's model (link/model_facts.h); the update run puts its
   // own here. Null: nothing is known, so a writer that names no model is never written to.
   ModelFacts* modelFacts;
+  StopNotice* stopNotice;               // the run's lines for a stop that ends the program
 };
 
 // The member of `env` in force: its own, or the default when env or the member is null.

@@ -40,8 +40,18 @@ int32_t SelectFirmwareFile(const FrontEndOps* fe, FileSelection* selection, cons
   int32_t err = ParseFirmwareHeader(&selection->header, file);
   const ModelInfo* matched = nullptr;
   if (err == 0) err = CheckFirmwareAcceptance(&selection->header, &matched);
+  // The header parsed into the selection already, so a payload that cannot be read must not
+  // leave the previous file selected beside it.
+  Sha256Digest digest{};
+  if (err == 0 && DigestPayload(opened, selection->header.payloadOffset, &digest) != kExtractOk) {
+    std::fclose(file);
+    fe->MessageBox(fe->owner, kMsgCantOpenFile, kCaptionError, BoxIcon::Error);
+    ClearSelection(fe, selection);
+    return -1;
+  }
   if (err == 0) {
     selection->selectedModel = matched;
+    selection->payloadDigest = digest;
     selection->file = std::move(opened);
     CopyBounded(selection->path, path);
     fe->SetFileFields(fe->owner, selection->path, selection->header.ModelName,

@@ -6,6 +6,7 @@
 #include "firmware/firmware_file.h"
 #include "firmware/firmware_header.h"
 #include "sequence/front_end.h"
+#include "util/sha256.h"
 
 namespace fg {
 
@@ -17,6 +18,9 @@ struct FileSelection {
   // The accepted file, open from its selection to the extraction of its payload, which reads
   // this descriptor and never the path again. Closed while no file is accepted.
   FirmwareFile file;
+  // The payload's SHA-256 when the file was accepted: every extraction must match it, so that
+  // bytes overwritten in place since (at the same size) are never installed.
+  Sha256Digest payloadDigest;
 };
 
 // Messages and captions of the file selection.
@@ -29,10 +33,12 @@ inline constexpr const char* kCaptionError = "Error";
 // does not fit the File field counts as such, and so does anything but a regular file reached
 // without a link: a directory, a FIFO, a device), else the error number. A file that cannot be
 // opened changes nothing but the log. A rejected file clears the fields and the selection and
-// returns the window to NoFile, so that no later update can mix two files. After every file that
-// could be opened the device list is refreshed for the selected model (none after a rejection,
-// which leaves the list as it was), with the front end's search; a front end without a device
-// list is not searched.
+// returns the window to NoFile, so that no later update can mix two files. An accepted file's
+// payload is read once to take its digest; a payload that cannot be read gives -1 and the box of
+// a file that cannot be opened, and clears the selection as a rejection does. After every file
+// that could be opened the device list is refreshed for the selected model (none after a
+// rejection, which leaves the list as it was), with the front end's search; a front end without
+// a device list is not searched.
 int32_t SelectFirmwareFile(const FrontEndOps* fe, FileSelection* selection, const char* path);
 
 }  // namespace fg

@@ -16,10 +16,21 @@ inline constexpr const char* kLogCancelled = "Update was cancelled.";
 // Logged instead of the completed line when a dry run's checks passed.
 inline constexpr const char* kLogDryRunPassed = "Dry run: the package checks passed, nothing was programmed.";
 inline constexpr const char* kLogOpenFilePrefix = "Open File: ";
+// The accepted file's payload no longer has the bytes it had when the file was opened.
+inline constexpr const char* kLogFileChanged =
+    "The firmware file changed since it was opened: open it again.";
 // Lines of the writer-mode switch, shown while the update runs.
 inline constexpr const char* kLogWaitingForRestart = "Waiting for the instrument to restart ...";
 inline constexpr const char* kLogWriterDidNotReturn =
     "The instrument did not come back in writer mode.";
+// What a stop that ends the program leaves once the instrument was switched to its writer: the
+// line the stop events' handler writes for the run (with line breaks around it, as it may follow
+// a partial line).
+inline std::string LeftInWriterModeNotice(const char* resource) {
+  return std::string("\n") + resource +
+         ": stopped with the instrument in writer mode, where it stays. Run the same update again "
+         "to install the firmware (flintgate-cli update FILE finds it in writer mode).\n";
+}
 // Two or more instruments of the model are connected and none is picked yet.
 inline constexpr const char* kLogPickInstrument =
     "Several instruments found: pick one in the Device list, then press Update.";

@@ -2,6 +2,7 @@
 
 #include "platform/termination.h"
 #include "sequence/payload_folder.h"
+#include "util/stop_notice.h"
 #include "util/stop_request.h"
 
 namespace fg {
@@ -26,11 +27,17 @@ bool DeferWhileProgramming() {
   return true;
 }
 
+// Before the program ends at once: what each run leaves behind (an instrument in writer mode, a
+// partition cut short) goes to standard error, then the payload folders go.
+void EndingAtOnce() {
+  WriteStopNotices(platform::WriteErrorNow);
+  RemovePayloadFolderFromSignal();
+}
+
 }  // namespace
 
 void InstallStopSignals() {
-  platform::RunOnStopEvents(
-      {DeferWhileProgramming, ProgrammingInProgress, RemovePayloadFolderFromSignal});
+  platform::RunOnStopEvents({DeferWhileProgramming, ProgrammingInProgress, EndingAtOnce});
   platform::IgnoreClosedOutput();
 }
 

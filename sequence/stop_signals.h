@@ -2,8 +2,9 @@
 // closing events), and of a closed output. While partitions are being erased or programmed the
 // first stop signal is deferred (util/stop_request.h): it writes "finishing the image in
 // progress, then stopping" to standard error and the runs end between images; a second one
-// within 3 s, or any one outside programming, removes the payload folders and ends the program
-// as the signal would have.
+// within 3 s, or any one outside programming, writes what each run leaves behind (its stop
+// notice: util/stop_notice.h), removes the payload folders and ends the program as the signal
+// would have.
 #pragma once
 
 namespace fg {

@@ -11,6 +11,7 @@
 #include "updater/driver_errors.h"
 #include "updater/update_plan.h"
 #include "updater/updater_families.h"
+#include "util/stop_notice.h"
 
 namespace fg {
 
@@ -29,16 +30,22 @@ bool UsableUpdater(const UpdaterOps* ops) {
          ops->Update != nullptr && ops->Finish != nullptr;
 }
 
-// The run's writer-mode observer: its notes go above the pending "Updating ... ".
+// The run's writer-mode observer: its notes go above the pending "Updating ... ". Once the
+// update command went out, a stop that ends the program leaves the instrument in writer mode:
+// from then on the run's stop notice says so.
 struct WriterModeNotes {
   const FrontEndOps* fe;
   bool restartWait;  // also the wait itself, not only an instrument that never came back
+  StopNotice* notice;
+  std::string resource;  // the instrument the run connected to
 
   static void Notify(void* owner, WriterModeEvent event) {
     const auto* notes = static_cast<const WriterModeNotes*>(owner);
     const FrontEndOps* fe = notes->fe;
     switch (event) {
       case WriterModeEvent::kWaitingForRestart:
+        notes->notice->Set(StopNotice::kRunLine,
+                           LeftInWriterModeNotice(notes->resource.c_str()).c_str());
         if (notes->restartWait) fe->AppendNoteLine(fe->owner, kLogWaitingForRestart);
         break;
       case WriterModeEvent::kDidNotReturn:
@@ -92,21 +99,34 @@ bool ConfirmAnonymousWriter(const FrontEndOps* fe, const RunEnv* env, const char
   return yes;
 }
 
+// Step 6: the payload as it was when the file was accepted, or code 3; a payload changed in
+// place since then gets a line of its own, since reopening the file is what helps.
+int32_t ExtractAcceptedPayload(const FrontEndOps* fe, const FileSelection* selection,
+                               const char* tempPath) {
+  const int32_t extracted = ExtractPayload(selection->file, selection->header.payloadOffset,
+                                           tempPath, &selection->payloadDigest);
+  if (extracted == kExtractChanged) fe->AppendLogLine(fe->owner, kLogFileChanged);
+  return extracted == kExtractOk ? 0 : kRunNoPayload;
+}
+
+static_assert(kRunDriverErrorBase == kDriverErrorShownBase);  // the numbers the driver names
+
 int32_t DriverCode(int32_t n) {
   return static_cast<int32_t>(static_cast<uint32_t>(kRunDriverErrorBase) + static_cast<uint32_t>(n));
 }
 
 // Steps 4 to 16 with the run's context; the returned code goes to the common end.
-int32_t RunSteps(const FrontEndOps* fe, const RunEnv* env, const FileSelection* selection,
-                 const char* tempPath, const UpdateRunOptions& options) {
+int32_t RunSteps(const FrontEndOps* fe, const RunEnv* env, WriterModeNotes* notes,
+                 const FileSelection* selection, const char* tempPath,
+                 const UpdateRunOptions& options) {
   const ModelInfo* model = selection->selectedModel;
   const std::string expression = BuildEnumerationExpression(model);
   const UpdaterOps* ops = options.updater != nullptr ? options.updater : model->updater;
   if (!UsableUpdater(ops)) return kRunNoUpdater;
 
-  if (tempPath == nullptr || tempPath[0] == '\0' ||
-      ExtractPayload(selection->file, selection->header.payloadOffset, tempPath) != 0) {
-    return kRunNoPayload;
+  if (tempPath == nullptr || tempPath[0] == '\0') return kRunNoPayload;
+  if (const int32_t extracted = ExtractAcceptedPayload(fe, selection, tempPath); extracted != 0) {
+    return extracted;
   }
 
   const DeviceListOps* list = fe->deviceList;
@@ -122,6 +142,7 @@ int32_t RunSteps(const FrontEndOps* fe, const RunEnv* env, const FileSelection* 
     return kRunPickInstrument;
   }
   fe->SetDeviceField(fe->owner, resource);
+  notes->resource = resource;
 
   fe->AppendLog(fe->owner, kLogConnecting);
   const BoundEnv bound(ops, env);
@@ -201,12 +222,14 @@ int32_t RunUpdate(const FrontEndOps* fe, const FileSelection* selection, const c
   if (selection->selectedModel != nullptr) {
     fe->SetControlState(fe->owner, Busy);
     fe->InitProgressBar(fe->owner);
-    WriterModeNotes notes{fe, options.noteRestartWait};
+    StopNotice notice;  // gone with the run: after it, stopping leaves nothing half done
+    WriterModeNotes notes{fe, options.noteRestartWait, &notice, {}};
     const WriterModeObserver observer{&notes, WriterModeNotes::Notify};
     RunEnv env = fe->env != nullptr ? *fe->env : RunEnv{};
     env.writerModeObserver = &observer;
     env.modelFacts = &facts;
-    code = RunSteps(fe, &env, selection, tempPath, options);
+    env.stopNotice = &notice;
+    code = RunSteps(fe, &env, &notes, selection, tempPath, options);
   }
 
   // The payload never outlives the run; a missing file is no error.

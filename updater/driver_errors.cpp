@@ -19,6 +19,8 @@ const char* DriverErrorText(int32_t code) {
     case kDriverOtherModel: return "the instrument is another model than the firmware file's";
     case kDriverWriterNamesNoModel:
       return "the instrument is in writer mode and does not say which model it is";
+    case kDriverCutShort:
+      return "stopped at once in the middle of an image; its partition is incomplete";
     case 0x100 + kDriverMissingImage:
     case 0x200 + kDriverMissingImage: return "a required image is missing from the package";
     case 0x100 + kDriverOversizeImage:

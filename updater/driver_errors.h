@@ -21,8 +21,14 @@ inline constexpr int32_t kDriverOtherModel = 0x10;
 // Update: a writer that names no model, neither seen naming the file's model before the switch
 // nor confirmed by the user. Nothing was written to it.
 inline constexpr int32_t kDriverWriterNamesNoModel = 0x11;
+// Stopped at once in the middle of an image (a second stop request): its partition is left
+// incomplete. The program ends there, so no run returns it; the stop notice names it.
+inline constexpr int32_t kDriverCutShort = 0x21;
 inline constexpr int32_t kDriverMissingImage = 1;    // + family base: a required image is missing
 inline constexpr int32_t kDriverOversizeImage = 2;   // + family base: an image exceeds maxSize
+
+// The update run reports a driver number n as this base + n (0x10020 for kDriverStopped).
+inline constexpr int32_t kDriverErrorShownBase = 0x10000;
 
 // A short English description of a driver result number, never null.
 const char* DriverErrorText(int32_t code);

@@ -13,6 +13,7 @@
 #include "updater/driver_errors.h"
 #include "util/bounded_text.h"
 #include "util/endian.h"
+#include "util/stop_notice.h"
 #include "util/stop_request.h"
 
 namespace fg {
@@ -71,6 +72,28 @@ bool IdentifyConnected(UpdaterContext* c, const LinkSlots& slots, InstrumentIden
                      identity);
   NoteIdentity(c->env, *identity, c->resourceName, FileModelOf(c));
   return true;
+}
+
+// The line a stop that ends the program in the middle of this image leaves: which partition is
+// incomplete and what to do. Formatted here, before the image starts, for the signal handler.
+void SetCutShortNotice(const UpdaterContext* c, const ImageRule& rule) {
+  StopNotice* notice = c->env != nullptr ? c->env->stopNotice : nullptr;
+  if (notice == nullptr) return;
+  const char* partition = c->family->partitions[static_cast<size_t>(rule.partition)].name;
+  char line[kStopNoticeCapacity];
+  std::snprintf(line, sizeof line,
+                "\n%s: stopped at once while programming %s (error number 0x%X): partition %s is "
+                "left incomplete. The instrument stays in writer mode: run the same update again "
+                "to program %s.\n",
+                c->resourceName, partition,
+                static_cast<unsigned>(kDriverErrorShownBase + kDriverCutShort), partition,
+                partition);
+  notice->Set(StopNotice::kImageLine, line);
+}
+
+void ClearCutShortNotice(const UpdaterContext* c) {
+  if (c->env != nullptr && c->env->stopNotice != nullptr)
+    c->env->stopNotice->Set(StopNotice::kImageLine, nullptr);
 }
 
 // The identification reply of the writer, read into the context and terminated.
@@ -270,9 +293,11 @@ int32_t TransferImages(UpdaterContext* context, const char* payloadPath) {
     }
     const ImageRule& rule = family.rules[i];
     context->currentRule = &rule;
+    SetCutShortNotice(context, rule);
     const int32_t rc = context->programmer->ProgramPartition(
         context->link, rule.partition, buffer.get() + start[i],
         static_cast<uint32_t>(state.entry->length));
+    ClearCutShortNotice(context);
     if (rc != 0) {
       context->programmerError = rc;
       result = kDriverProgramFailed;

@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
         !fg::sim::WriteFirmwareFile(plan, answers.file, &error)) {
       std::fprintf(stderr, "cannot set up the simulated instrument: %s\n", error.c_str());
     } else {
-      const fg::app::PromptOps prompts = {&answers, NoBox, Yes, PickFile};
+      const fg::app::PromptOps prompts = {&answers, NoBox, Yes, PickFile, nullptr, nullptr};
       fg::app::CUpdaterDlg dlg(&prompts);
       dlg.show();
       bool ok = Save(&dlg, out, "window-start.png");

@@ -457,6 +457,9 @@ TEST_F(ConsoleFrontEndTest, InstrumentConsolesReportTheirRunsUnderTheirOwnRows) 
   selection.header.payloadOffset = static_cast<int32_t>(header.size());
   CopyBounded(selection.path, firmware.c_str());
   ASSERT_TRUE(selection.file.Open(firmware.c_str()));
+  ASSERT_EQ(DigestPayload(selection.file, selection.header.payloadOffset,
+                          &selection.payloadDigest),
+            0);
   selection.selectedModel = &row;
 
   ProgressBoard board(BoardOn(log, messages, false), {kA, kLongB});

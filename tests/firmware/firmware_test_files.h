@@ -13,6 +13,8 @@
 #include <initializer_list>
 #include <string>
 
+#include "firmware/firmware_header.h"
+#include "firmware/image_index.h"
 #include "firmware/image_record.h"
 #include "platform/private_folder.h"
 
@@ -123,6 +125,31 @@ inline std::string RecordBytes(const RecordSpec& r) {
 
 inline std::string OemRecordBytes() {
   return std::string(reinterpret_cast<const char*>(kOemRecord), kOemRecordSize);
+}
+
+// Where the image record with `blockId` starts in the firmware file at `path`, counted from the
+// file's start; -1 when the file holds no such record.
+inline int64_t ImageRecordOffset(const std::string& path, int32_t blockId) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return -1;
+  FirmwareHeader header{};
+  ImageIndex index{};
+  index.capacity = kImageIndexMaxCapacity;
+  if (ParseFirmwareHeader(&header, f) == 0) ParseImageIndexStream(&index, f, header.payloadOffset);
+  std::fclose(f);
+  const ImageIndexEntry* entry = FindImage(&index, blockId);
+  return entry == nullptr ? -1 : header.payloadOffset + entry->offset;
+}
+
+// Overwrites `size` bytes at `offset` in place, the file keeping its size (and, on POSIX, its
+// inode: a descriptor open on it sees the new bytes).
+inline void OverwriteInPlace(const std::string& path, int64_t offset, size_t size) {
+  std::FILE* f = std::fopen(path.c_str(), "r+b");
+  if (f == nullptr || std::fseek(f, static_cast<long>(offset), SEEK_SET) != 0) std::abort();
+  for (size_t i = 0; i < size; ++i) {
+    if (std::fputc(0xA5 ^ static_cast<int>(i), f) == EOF) std::abort();
+  }
+  std::fclose(f);
 }
 
 }  // namespace fg::test

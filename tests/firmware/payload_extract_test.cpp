@@ -131,5 +131,48 @@ TEST_F(ExtractFailureTest, TheTemporaryFileIsNeverWrittenThroughALink) {
   EXPECT_EQ(test::ReadFile(target), "keep");
 }
 
+// The digest taken when the file was accepted pins its payload: the copy of an unchanged file
+// passes, one with bytes overwritten in place (the size unchanged) is refused and removed. The
+// digest covers exactly the payload, so the header in front of it does not count.
+TEST_F(ExtractFailureTest, APayloadChangedInPlaceSinceItsDigestIsRefused) {
+  const std::string header = "#ModelName=WX2040\n#FileStart\n";
+  std::string payload;
+  for (int i = 0; i < 40000; ++i) payload += static_cast<char>((i * 13 + 5) & 0xFF);
+  const std::string firmware = dir_.File("fw.fq");
+  const std::string temp = dir_.File("payload.tmp");
+  test::WriteFile(firmware, header + payload);
+  FirmwareFile file;
+  ASSERT_TRUE(file.Open(firmware.c_str()));
+  const auto offset = static_cast<int32_t>(header.size());
+  Sha256Digest accepted{};
+  ASSERT_EQ(DigestPayload(file, offset, &accepted), kExtractOk);
+
+  Sha256 hash;
+  Sha256Start(&hash);
+  Sha256Feed(&hash, payload.data(), payload.size());
+  EXPECT_EQ(accepted, Sha256Finish(&hash));
+  ASSERT_EQ(ExtractPayload(file, offset, temp.c_str(), &accepted), kExtractOk);
+  EXPECT_EQ(test::ReadFile(temp), payload);
+
+  test::OverwriteInPlace(firmware, 3, 8);  // inside the header only
+  EXPECT_EQ(ExtractPayload(file, offset, temp.c_str(), &accepted), kExtractOk);
+
+  test::OverwriteInPlace(firmware, offset + 20000, 16);
+  EXPECT_EQ(ExtractPayload(file, offset, temp.c_str(), &accepted), kExtractChanged);
+  EXPECT_FALSE(std::filesystem::exists(temp)) << "the changed copy was left behind";
+  EXPECT_EQ(ExtractPayload(file, offset, temp.c_str()), kExtractOk) << "without a digest to match";
+}
+
+TEST_F(ExtractFailureTest, NoDigestOfAClosedOrShortenedFile) {
+  const std::string firmware = dir_.File("fw.fq");
+  test::WriteFile(firmware, "#FileStart\n" + std::string(100, 'p'));
+  Sha256Digest digest{};
+  FirmwareFile file;
+  EXPECT_EQ(DigestPayload(file, 11, &digest), kExtractCantOpenFirmware);
+  ASSERT_TRUE(file.Open(firmware.c_str()));
+  test::WriteFile(firmware, "#FileStart\n");
+  EXPECT_EQ(DigestPayload(file, 11, &digest), kExtractReadFailed);
+}
+
 }  // namespace
 }  // namespace fg

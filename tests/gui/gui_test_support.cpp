@@ -10,11 +10,13 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/qt_prompts.h"
 #include "link/device_search.h"
 
 namespace fg::guitest {
 
-ScriptedPrompts::ScriptedPrompts() : ops_{this, Message, Ask, Pick, Warn} {}
+ScriptedPrompts::ScriptedPrompts()
+    : ops_{this, Message, Ask, Pick, Warn, AskRunning, Withdraw} {}
 
 std::vector<PromptRecord> ScriptedPrompts::Of(PromptRecord::Kind kind) const {
   std::vector<PromptRecord> out;
@@ -62,6 +64,43 @@ bool ScriptedPrompts::Pick(void* owner, QWidget*, const std::string& filter, std
   if (next.empty()) return false;
   *path = next;
   return true;
+}
+
+void ScriptedPrompts::AskRunning(void* owner, QWidget* parent, const char* text,
+                                 const char* caption, void (*answered)(void* context, bool yes),
+                                 void* context) {
+  auto* self = static_cast<ScriptedPrompts*>(owner);
+  self->records.push_back({PromptRecord::Question, text, caption, BoxIcon::Question});
+  if (self->realQuestionBoxes) {
+    const app::PromptOps* qt = app::QtPrompts();
+    qt->AskWhileRunning(qt->owner, parent, text, caption, answered, context);
+    return;
+  }
+  self->answered_ = answered;
+  self->answeredContext_ = context;
+  if (!self->questionAnswers_.empty()) {
+    const bool yes = self->questionAnswers_.front();
+    self->questionAnswers_.pop_front();
+    self->AnswerQuestion(yes);
+  }
+}
+
+bool ScriptedPrompts::AnswerQuestion(bool yes) {
+  if (answered_ == nullptr) return false;
+  auto* answered = answered_;
+  answered_ = nullptr;
+  answered(answeredContext_, yes);
+  return true;
+}
+
+void ScriptedPrompts::Withdraw(void* owner, QWidget* parent) {
+  auto* self = static_cast<ScriptedPrompts*>(owner);
+  self->records.push_back({PromptRecord::Withdrawn, "", "", BoxIcon::Question});
+  self->answered_ = nullptr;
+  if (self->realQuestionBoxes) {
+    const app::PromptOps* qt = app::QtPrompts();
+    qt->WithdrawQuestions(qt->owner, parent);
+  }
 }
 
 PrivateBus::PrivateBus() {

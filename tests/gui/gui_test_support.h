@@ -16,7 +16,9 @@ namespace fg::guitest {
 
 // One prompt the dialog showed.
 struct PromptRecord {
-  enum Kind { Message, Confirm, OpenFile, ConfirmWarning } kind;
+  // Question: asked while an update runs (AskWhileRunning); Withdrawn: such a question closed
+  // unanswered.
+  enum Kind { Message, Confirm, OpenFile, ConfirmWarning, Question, Withdrawn } kind;
   std::string text;     // message or question; for OpenFile the filter
   std::string caption;
   BoxIcon icon = BoxIcon::Error;
@@ -30,6 +32,15 @@ class ScriptedPrompts {
 
   void QueueFile(const std::string& path) { files_.push_back(path); }  // next Open File
   void QueueAnswer(bool yes) { answers_.push_back(yes); }  // next confirmation or warning
+  // The answer to the next question asked while an update runs, given at once. Without one the
+  // question stays open (the update going on) until AnswerQuestion or its withdrawal.
+  void QueueQuestionAnswer(bool yes) { questionAnswers_.push_back(yes); }
+  // Answers the open question; false when none is open.
+  bool AnswerQuestion(bool yes);
+  bool questionOpen() const { return answered_ != nullptr; }
+  // Questions asked while an update runs are shown with the program's own boxes instead (still
+  // recorded), to be answered through the box itself.
+  bool realQuestionBoxes = false;
   // Runs inside the next prompts, before the answer is given (the dialog is in its modal state
   // there, as with a real box).
   std::function<void()> duringConfirm;
@@ -47,10 +58,16 @@ class ScriptedPrompts {
   static bool Warn(void* owner, QWidget*, const char* text, const char* caption);
   bool Answer(PromptRecord record);
   static bool Pick(void* owner, QWidget*, const std::string& filter, std::string* path);
+  static void AskRunning(void* owner, QWidget* parent, const char* text, const char* caption,
+                         void (*answered)(void* context, bool yes), void* context);
+  static void Withdraw(void* owner, QWidget* parent);
 
   app::PromptOps ops_;
   std::deque<std::string> files_;
   std::deque<bool> answers_;
+  std::deque<bool> questionAnswers_;
+  void (*answered_)(void* context, bool yes) = nullptr;  // the open question's
+  void* answeredContext_ = nullptr;
 };
 
 // Creates the test's private simulated-bus folder (mode 0700) and points FLINTGATE_SIMBUS at it,

@@ -2,6 +2,7 @@
 // boxes, the progress bar, the Busy state refusing to close, and how long the window goes
 // without handling events while the programmer sends an update.
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QFileInfo>
 #include <QApplication>
 #include <QLineEdit>
@@ -14,11 +15,14 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <thread>
 #include <unistd.h>
 
 #include "programmer/writer_mode.h"
 
+#include "app/app_strings.h"
 #include "app/close_signals.h"
 #include "app/dialog_template.h"
 #include "app/qt_prompts.h"
@@ -28,6 +32,7 @@
 #include "catalog/model_catalog.h"
 #include "gui_test_support.h"
 #include "sequence/run_texts.h"
+#include "tests/firmware/firmware_test_files.h"
 
 using namespace fg;
 using namespace fg::app;
@@ -445,6 +450,42 @@ class UpdateRunTest : public QObject {
     QCOMPARE(Bar(dlg)->value(), 0);
   }
 
+  // The file opened in the window, then 16 bytes inside its MAIN image overwritten in place (the
+  // size unchanged): Update refuses it before it connects, says why, and the instrument hears
+  // nothing.
+  void fileChangedInPlaceAfterOpening() {
+    auto instrument = guitest::StartInstrument(bus_, "WX2040", "SIMA");
+    QVERIFY(instrument != nullptr);
+    QCOMPARE(guitest::WaitForInstruments(Wx2040(), 1, 20000), 1);
+    const std::string versionsBefore = instrument->VersionRun();
+    const std::string path = guitest::MakeFirmware(dir_, "changed.fq", "WX2040");
+    const uint32_t mainRow = sim::FindPartitionByName(sim::kWx2040SimFamily, "MAIN");
+    QVERIFY(mainRow != sim::kNoPartition);
+    const int64_t mainRecord = test::ImageRecordOffset(
+        path, static_cast<int32_t>(sim::kWx2040SimFamily.partitions[mainRow].firstBlock));
+    QVERIFY(mainRecord > 0);
+
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    Open(dlg, prompts, path);
+    QCOMPARE(dlg.controlState(), FileReady);
+    test::OverwriteInPlace(path, mainRecord + 100, 16);
+    dlg.OnUpdate();
+
+    const auto boxes = prompts.Of(PromptRecord::Message);
+    QCOMPARE(boxes.size(), size_t(1));
+    QCOMPARE(boxes[0].text, std::string("Cannot initiate the update."));
+    QCOMPARE(prompts.Of(PromptRecord::Confirm).size(), size_t(0));
+    const std::vector<std::string> expected = {kLogFileChanged, "Update was cancelled.",
+                                               "Error number: 0x0003", ""};
+    QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
+    QCOMPARE(dlg.controlState(), FileReady);
+    QVERIFY(!Exists(dlg.tempPath()));
+    QVERIFY(instrument->DisplayText().empty());
+    QCOMPARE(instrument->VersionRun(), versionsBefore);
+    QCOMPARE(instrument->OpenSessions(), 0u);
+  }
+
   // An instrument that never comes back as its writer: the window keeps trying until the
   // deadline, says so, and the run fails with the driver's 4.
   void writerNeverComesBack() {
@@ -469,26 +510,53 @@ class UpdateRunTest : public QObject {
     QCOMPARE(dlg.controlState(), FileReady);
   }
 
-  // While images are programmed, a close attempt from the window, Esc or a signal is deferred:
-  // the first says so in the log and asks the core to stop between images, a second close or
-  // Esc adds nothing (a second signal within 3 s would end the program at once), and the window
-  // closes once the run has ended, leaving no payload behind.
+  // An instrument already in writer mode that takes `programMs` per flash block, and the window
+  // with the WX2040 file open and the confirmation answered Yes.
+  std::unique_ptr<sim::SimInstrument> SlowWriter(uint32_t programMs) {
+    sim::SimTiming slowFlash = sim::FastTiming();
+    slowFlash.programMsPerBlock = programMs;
+    sim::FaultPlan inWriter;
+    inWriter.startInWriter = true;  // no 4-second switch: the run goes straight to programming
+    auto instrument = guitest::StartInstrument(bus_, "WX2040", "SIMA", slowFlash, inWriter);
+    if (instrument != nullptr && guitest::WaitForInstruments(Wx2040(), 1, 20000) != 1) return {};
+    return instrument;
+  }
+
+  // Runs Update with `turn` called at every turn of the event loop while images are programmed.
+  void UpdateWhileProgramming(CUpdaterDlg& dlg, const std::function<void()>& turn) {
+    QTimer timer;
+    timer.setInterval(0);
+    connect(&timer, &QTimer::timeout, this, [&] {
+      if (dlg.programming()) turn();
+    });
+    timer.start();
+    dlg.OnUpdate();
+    timer.stop();
+  }
+
+  // The question box the window shows over itself, or null.
+  static QMessageBox* QuestionBox(CUpdaterDlg& dlg) {
+    for (QMessageBox* box : dlg.findChildren<QMessageBox*>()) {
+      if (box->isVisible()) return box;
+    }
+    return nullptr;
+  }
+
+  // While images are programmed, the window's close button asks whether to stop (answered Yes
+  // here; Esc asks the same, below), a signal does not ask: either way the log says so once, the
+  // core is asked to stop between images, and the window closes once the run has ended, leaving
+  // no payload behind. A second attempt right after adds nothing (a second signal within 3 s
+  // would end the program).
   void closeWhileProgrammingWaitsForTheImage_data() {
     QTest::addColumn<QString>("attempt");
     QTest::newRow("window close") << "close";
-    QTest::newRow("Esc") << "esc";
     QTest::newRow("SIGTERM") << "signal";
   }
   void closeWhileProgrammingWaitsForTheImage() {
     QFETCH(QString, attempt);
     QVERIFY(CloseSignals::Install(qApp) != nullptr);
-    sim::SimTiming slowFlash = sim::FastTiming();
-    slowFlash.programMsPerBlock = 30;
-    sim::FaultPlan inWriter;
-    inWriter.startInWriter = true;
-    auto instrument = guitest::StartInstrument(bus_, "WX2040", "SIMA", slowFlash, inWriter);
+    auto instrument = SlowWriter(30);
     QVERIFY(instrument != nullptr);
-    QCOMPARE(guitest::WaitForInstruments(Wx2040(), 1, 20000), 1);
 
     ScriptedPrompts prompts;
     CUpdaterDlg dlg(prompts.ops());
@@ -496,35 +564,146 @@ class UpdateRunTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     Open(dlg, prompts, wx2040_);
     prompts.QueueAnswer(true);
+    prompts.QueueQuestionAnswer(true);
     bool stayedWhileRunning = true;
     int attempts = 0;
-    QTimer turn;
-    turn.setInterval(0);
     const int wanted = attempt == QLatin1String("signal") ? 1 : 2;
-    connect(&turn, &QTimer::timeout, this, [&] {
-      if (!dlg.programming() || attempts >= wanted) return;
+    UpdateWhileProgramming(dlg, [&] {
+      if (attempts >= wanted) return;
       ++attempts;  // a second attempt right after the first
       if (attempt == QLatin1String("close")) {
         dlg.close();
-      } else if (attempt == QLatin1String("esc")) {
-        QTest::keyClick(&dlg, Qt::Key_Escape);
       } else {
         std::raise(SIGTERM);
         QTest::qWait(20);  // the notification reaches the window through its event loop
       }
       stayedWhileRunning = stayedWhileRunning && dlg.isVisible() && dlg.updateRunning();
     });
-    turn.start();
-    dlg.OnUpdate();
-    turn.stop();
 
     QCOMPARE(attempts, wanted);
     QVERIFY(stayedWhileRunning);
+    const auto questions = prompts.Of(PromptRecord::Question);
+    QCOMPARE(questions.size(), size_t(attempt == QLatin1String("signal") ? 0 : 1));
+    for (const PromptRecord& q : questions) {
+      QCOMPARE(q.caption, std::string(kStopQuestionCaption));
+      QCOMPARE(q.text, std::string(kStopQuestionText));
+    }
     const std::vector<std::string> lines = RunLines(dlg);
     QCOMPARE(std::count(lines.begin(), lines.end(), std::string(kLogFinishingImage)), 1);
+    QVERIFY(std::find(lines.begin(), lines.end(), "Error number: 0x10020") != lines.end());
     QVERIFY(StopRequested());
     QVERIFY(!dlg.isVisible());
     QVERIFY(!Exists(dlg.tempPath()));
+  }
+
+  // Esc while images are programmed shows the program's own question box over the window, with
+  // No (go on) as its default button; the update goes on while it is open, and Enter, answering
+  // with the default, lets it complete with the window still open.
+  void escAsksFirstAndTheDefaultGoesOn() {
+    auto instrument = SlowWriter(100);
+    QVERIFY(instrument != nullptr);
+    ScriptedPrompts prompts;
+    prompts.realQuestionBoxes = true;
+    CUpdaterDlg dlg(prompts.ops());
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    Open(dlg, prompts, wx2040_);
+    prompts.QueueAnswer(true);
+
+    bool pressed = false, answered = false, defaultIsNo = false, windowModal = false;
+    int barAtBox = -1, barAtAnswer = -1;
+    UpdateWhileProgramming(dlg, [&] {
+      if (!pressed) {
+        pressed = true;
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+        return;
+      }
+      QMessageBox* box = QuestionBox(dlg);
+      if (answered || box == nullptr) return;
+      if (barAtBox < 0) {
+        barAtBox = Bar(dlg)->value();
+        defaultIsNo = box->defaultButton() == box->button(QMessageBox::No);
+        windowModal = box->windowModality() == Qt::WindowModal;
+      }
+      if (Bar(dlg)->value() <= barAtBox) return;  // the update goes on under the open box
+      barAtAnswer = Bar(dlg)->value();
+      answered = true;
+      QTest::keyClick(box, Qt::Key_Return);
+    });
+
+    QVERIFY(answered);
+    QVERIFY(defaultIsNo);
+    QVERIFY(windowModal);
+    QVERIFY(barAtAnswer > barAtBox);
+    QCOMPARE(prompts.Of(PromptRecord::Question).size(), size_t(1));
+    const std::vector<std::string> expected = {"Connecting ... OK", "Updating ... OK",
+                                               "--------------- Completed ---------------", ""};
+    QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
+    QVERIFY(!StopRequested());
+    QVERIFY(dlg.isVisible());
+    QCOMPARE(dlg.controlState(), FileReady);
+  }
+
+  // Yes in the question box stops the update between two images (0x10020) and then closes the
+  // window.
+  void yesInTheQuestionStopsBetweenImages() {
+    auto instrument = SlowWriter(100);
+    QVERIFY(instrument != nullptr);
+    ScriptedPrompts prompts;
+    prompts.realQuestionBoxes = true;
+    CUpdaterDlg dlg(prompts.ops());
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    Open(dlg, prompts, wx2040_);
+    prompts.QueueAnswer(true);
+
+    bool pressed = false, answered = false;
+    UpdateWhileProgramming(dlg, [&] {
+      if (!pressed) {
+        pressed = true;
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+      } else if (QMessageBox* box = QuestionBox(dlg); box != nullptr && !answered) {
+        answered = true;
+        QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
+      }
+    });
+
+    QVERIFY(answered);
+    const std::vector<std::string> expected = {"Connecting ... OK", kLogFinishingImage,
+                                               "Updating ... FAILED", "Update was cancelled.",
+                                               "Error number: 0x10020", ""};
+    QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
+    QVERIFY(StopRequested());
+    QVERIFY(!dlg.isVisible());
+  }
+
+  // A question still open when the run ends is moot: the box is closed unanswered and the window
+  // stays. Asking again while it is open adds no second box.
+  void anOpenQuestionIsWithdrawnWhenTheRunEnds() {
+    auto instrument = SlowWriter(30);
+    QVERIFY(instrument != nullptr);
+    ScriptedPrompts prompts;
+    prompts.realQuestionBoxes = true;
+    CUpdaterDlg dlg(prompts.ops());
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    Open(dlg, prompts, wx2040_);
+    prompts.QueueAnswer(true);
+
+    int attempts = 0;
+    UpdateWhileProgramming(dlg, [&] {
+      if (attempts++ < 2) QTest::keyClick(&dlg, Qt::Key_Escape);
+    });
+
+    QCOMPARE(prompts.Of(PromptRecord::Question).size(), size_t(1));
+    QCOMPARE(prompts.Of(PromptRecord::Withdrawn).size(), size_t(1));
+    QTest::qWait(50);  // the withdrawn box is deleted later
+    QVERIFY(QuestionBox(dlg) == nullptr);
+    QVERIFY(dlg.findChildren<QMessageBox*>().isEmpty());
+    QCOMPARE(RunLines(dlg).back(), std::string());
+    QCOMPARE(RunLines(dlg)[RunLines(dlg).size() - 2], std::string(kLogCompleted));
+    QVERIFY(!StopRequested());
+    QVERIFY(dlg.isVisible());
   }
 
   // Update with no model selected (the button forced on): no box, code 1.

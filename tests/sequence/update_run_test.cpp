@@ -13,11 +13,15 @@
 #include <vector>
 
 #include "catalog/updater_ops.h"
+#include "sequence/file_selection.h"
 #include "sequence/run_texts.h"
 #include "sequence/update_run.h"
 #include "sequence_fakes.h"
 #include "scratch_folder.h"
+#include "sim/firmware_maker.h"
+#include "tests/firmware/firmware_test_files.h"
 #include "updater/updater_families.h"
+#include "util/stop_notice.h"
 #include "vanishing_instrument.h"
 #include "visa/simbus/simbus_device.h"
 
@@ -42,6 +46,9 @@ class UpdateRunTest : public ::testing::Test {
     selection.header.payloadOffset = static_cast<int32_t>(header.size());
     CopyBounded(selection.path, firmwarePath.c_str());
     ASSERT_TRUE(selection.file.Open(firmwarePath.c_str()));
+    ASSERT_EQ(DigestPayload(selection.file, selection.header.payloadOffset,
+                            &selection.payloadDigest),
+              0);
     selection.selectedModel = &row;
     tempPath = scratch.File("Flintgate_fw_temp204");
   }
@@ -220,6 +227,9 @@ TEST_F(UpdateRunTest, UnreadableFirmwareOrTempFolderCannotInitiate) {
     EXPECT_TRUE(local.Only("log Connecting").empty());
     if (!c.fileOpen) {
       ASSERT_TRUE(selection.file.Open(firmwarePath.c_str()));
+    ASSERT_EQ(DigestPayload(selection.file, selection.header.payloadOffset,
+                            &selection.payloadDigest),
+              0);
     }
   }
   EXPECT_TRUE(fe.Only("driver ").empty());
@@ -246,11 +256,51 @@ TEST_F(UpdateRunTest, PayloadComesFromTheAcceptedFileNotFromThePathAgain) {
     std::filesystem::remove(firmwarePath + ".old");
     scratch.Write("sample.fq", firmwareText);
     ASSERT_TRUE(selection.file.Open(firmwarePath.c_str()));
+    ASSERT_EQ(DigestPayload(selection.file, selection.header.payloadOffset,
+                            &selection.payloadDigest),
+              0);
     c.change();
     fe.list.Preselect(kResource);
     ASSERT_EQ(Run(), 0);
     EXPECT_EQ(driver.payloadSeen, SamplePayload());
   }
+}
+
+// A package accepted through the file selection, then 16 bytes inside its MAIN image overwritten
+// in place (same size, same file): the run refuses it before the search and the driver, with a
+// line that says why, and leaves no payload copy. Until then the same file updates.
+TEST_F(UpdateRunTest, BytesOverwrittenInPlaceSinceAcceptanceAreNeverInstalled) {
+  const sim::SimFamily& family = sim::kWx2040SimFamily;
+  const std::string package = scratch.File("wx2040.fq");
+  std::string error;
+  ASSERT_TRUE(sim::WriteFirmwareFile(sim::DefaultFirmwarePlan(family), package, &error)) << error;
+  const uint32_t mainRow = sim::FindPartitionByName(family, "MAIN");
+  ASSERT_NE(mainRow, sim::kNoPartition);
+  const auto mainBlock = static_cast<int32_t>(family.partitions[mainRow].firstBlock);
+  const int64_t mainRecord = ImageRecordOffset(package, mainBlock);
+  ASSERT_GT(mainRecord, 0);
+
+  FileSelection accepted{};
+  RecordingFrontEnd opener;
+  ASSERT_EQ(SelectFirmwareFile(&opener.ops, &accepted, package.c_str()), 0);
+  UpdateRunOptions options;
+  options.updater = &driver.ops;
+  fe.list.Preselect(kResource);
+  ASSERT_EQ(RunUpdate(&fe.ops, &accepted, tempPath.c_str(), options), 0);
+  const std::string installed = driver.payloadSeen;
+
+  OverwriteInPlace(package, mainRecord + 100, 16);
+  RecordingFrontEnd changed;
+  changed.list.Preselect(kResource);
+  const size_t driverCalls = fe.Only("driver ").size();
+  EXPECT_EQ(RunUpdate(&changed.ops, &accepted, tempPath.c_str(), options), kRunNoPayload);
+  EXPECT_EQ(changed.LogLines(), (std::vector<std::string>{kLogFileChanged, kLogCancelled,
+                                                          "Error number: 0x0003", ""}));
+  EXPECT_EQ(changed.Only("box "), (Events{"box Error|Cannot initiate the update.|error"}));
+  EXPECT_EQ(fe.Only("driver ").size(), driverCalls) << "the driver was called";
+  EXPECT_TRUE(changed.Only("device ").empty());
+  EXPECT_FALSE(FileExists(tempPath));
+  EXPECT_EQ(driver.payloadSeen, installed);
 }
 
 TEST_F(UpdateRunTest, EmptyListAndNoInstrumentGivesInformationBox) {
@@ -386,6 +436,57 @@ TEST_F(UpdateRunTest, SeveralInstrumentsAndNoPickEndBeforeConnecting) {
   fe.list.Preselect("USB0::0x2E5B::0x3A01::SIMQ::INSTR");
   EXPECT_EQ(Run(picker), 0);
   EXPECT_EQ(fe.Only("driver Connect"), (Events{"driver Connect USB0::0x2E5B::0x3A01::SIMQ::INSTR"}));
+}
+
+// What a stop that ends the program at once would write now.
+std::string StopNoticesNow() {
+  static std::string written;
+  written.clear();
+  WriteStopNotices([](const char* text, size_t size) { written.append(text, size); });
+  return written;
+}
+
+std::string g_noticesAtConfirm;
+std::string g_noticesDuringWait;
+
+// The wait clock of a vanishing instrument that notes, at the first sleep after the update
+// command, what a stop that ends the program would write then.
+void SleepNotingStopNotices(void* owner, uint32_t ms) {
+  if (g_noticesDuringWait.empty()) g_noticesDuringWait = StopNoticesNow();
+  FakeClock::Sleep(owner, ms);
+}
+
+// Once the update command went out, a stop that ends the program leaves the instrument in writer
+// mode: the run's notice says so, naming it, and says to run the same update again. Before the
+// switch and after the run there is nothing to say.
+TEST_F(UpdateRunTest, AStopAfterTheSwitchSaysTheInstrumentStaysInWriterMode) {
+  VanishingInstrument instrument;
+  const WaitClock noting = {nullptr, FakeClock::Now, SleepNotingStopNotices};
+  instrument.env.waitClock = &noting;
+  g_noticesDuringWait.clear();
+  g_noticesAtConfirm = "(not asked)";
+  RecordingFrontEnd front;
+  front.list.Preselect(kResource);
+  front.ops.env = &instrument.env;
+  front.ops.Confirm = [](void*, const char*, const char*) {
+    g_noticesAtConfirm = StopNoticesNow();
+    return true;
+  };
+  UpdaterOps* driver = CreateUpdaterInstance(&kWx2040UpdaterOps);
+  ASSERT_NE(driver, nullptr);
+  UpdateRunOptions options;
+  options.updater = driver;
+  EXPECT_EQ(RunUpdate(&front.ops, &selection, tempPath.c_str(), options), 0x10004);
+  ReleaseUpdaterInstance(driver);
+
+  EXPECT_EQ(g_noticesAtConfirm, "");
+  EXPECT_EQ(g_noticesDuringWait, LeftInWriterModeNotice(kResource));
+  EXPECT_EQ(g_noticesDuringWait.rfind(std::string("\n") + kResource +
+                                          ": stopped with the instrument in writer mode",
+                                      0),
+            0u);
+  EXPECT_NE(g_noticesDuringWait.find("Run the same update again"), std::string::npos);
+  EXPECT_EQ(StopNoticesNow(), "") << "a line outlived its run";
 }
 
 // The run's own writer-mode observer puts its notes above the pending "Updating ... ": an

@@ -32,6 +32,9 @@ class UpdateSetTest : public ::testing::Test {
     selection.header.payloadOffset = static_cast<int32_t>(header.size());
     CopyBounded(selection.path, firmwarePath.c_str());
     ASSERT_TRUE(selection.file.Open(firmwarePath.c_str()));
+    ASSERT_EQ(DigestPayload(selection.file, selection.header.payloadOffset,
+                            &selection.payloadDigest),
+              0);
     selection.selectedModel = &row;
   }
 

@@ -15,6 +15,8 @@
 
 #include "sequence/payload_folder.h"
 #include "sequence/stop_signals.h"
+#include "platform/termination.h"
+#include "util/stop_notice.h"
 #include "util/stop_request.h"
 
 // Counts allocations made while a test's signal handler runs: a handler must make none. (The
@@ -155,6 +157,73 @@ TEST(PayloadFolderSignalTest, OwnerRemovalAfterASignalRemovalTouchesNoNewFolder)
   EXPECT_TRUE(fs::is_directory(fs::path(second.path).parent_path()));
   RemovePayloadFolder(&second);
   EXPECT_FALSE(fs::exists(fs::path(second.path).parent_path()));
+}
+
+// Runs `body` in a child process whose standard error goes into a pipe; the child's wait status
+// and what it wrote there.
+template <typename Body>
+int InChildCapturingErrors(Body body, std::string* written) {
+  int fds[2];
+  if (::pipe(fds) != 0) return -1;
+  const int status = InChild([&] {
+    ::close(fds[0]);
+    ::dup2(fds[1], STDERR_FILENO);
+    body();
+  });
+  ::close(fds[1]);
+  char buffer[1024];
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+    written->append(buffer, static_cast<size_t>(n));
+  ::close(fds[0]);
+  return status;
+}
+
+void NoticeHandlerOfTheTest(int) {
+  g_inHandler.store(true);
+  WriteStopNotices(platform::WriteErrorNow);
+  g_inHandler.store(false);
+}
+
+// The stop notices are written from the signal handler itself: nothing may be allocated there.
+TEST(StopNoticeSignalTest, WritingTheNoticesFromASignalAllocatesNothing) {
+  std::string written;
+  const int status = InChildCapturingErrors(
+      [] {
+        ::signal(SIGUSR1, NoticeHandlerOfTheTest);
+        StopNotice run;
+        run.Set(StopNotice::kRunLine, "left in writer mode\n");
+        run.Set(StopNotice::kImageLine, "MAIN cut short\n");
+        ::raise(SIGUSR1);
+        run.Set(StopNotice::kImageLine, nullptr);
+        ::raise(SIGUSR1);
+        ::_exit(g_handlerAllocations.load() == 0 ? 0 : 1);
+      },
+      &written);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the handler allocated";
+  EXPECT_EQ(written, "MAIN cut short\nleft in writer mode\n");
+}
+
+// A stop signal that ends the program writes every run's line before it goes, and one that is
+// deferred while images are programmed writes none of them.
+TEST(StopNoticeSignalTest, TheStopSignalsWriteTheNoticesOnlyWhenTheyEndTheProgram) {
+  std::string written;
+  const int status = InChildCapturingErrors(
+      [] {
+        InstallStopSignals();
+        StopNotice run;
+        run.Set(StopNotice::kRunLine, "\nSIMA: left in writer mode\n");
+        {
+          const ProgrammingScope programming;
+          ::raise(SIGTERM);  // deferred: the image in progress would be finished
+        }
+        ::raise(SIGTERM);
+        ::_exit(5);
+      },
+      &written);
+  ASSERT_TRUE(WIFSIGNALED(status)) << WEXITSTATUS(status);
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_EQ(written, std::string("\n") + kStopDeferredText + "\n\nSIMA: left in writer mode\n");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <regex>
 
 #include "programmer/partition_tables.h"
+#include "sequence/run_texts.h"
 #include "tests/e2e/e2e_harness.h"
 
 namespace fg::e2e {
@@ -12,6 +13,7 @@ namespace {
 
 // Programming slow enough (300 ms per block) that a signal lands inside an image.
 const std::vector<std::string> kSlowFlash = {"--program-ms", "300"};
+constexpr const char* kSimResource = "USB0::0x2E5B::0x3A01::SIM2040A::INSTR";
 
 class StopSignalTest : public E2eTest {
  protected:
@@ -104,7 +106,43 @@ TEST_F(StopSignalTest, SecondSignalWithinThreeSecondsStopsAtOnce) {
   EXPECT_EQ(status.signal, SIGTERM);
   EXPECT_NE(text.find("finishing the image in progress, then stopping"), std::string::npos) << text;
   EXPECT_EQ(ProgrammedPartitions().back(), "MAIN");  // cut off inside MAIN
+  // Not the number of a stop between images, whose text promises whole images only.
+  EXPECT_EQ(text.find("0x10020"), std::string::npos) << text;
+  EXPECT_NE(text.find(std::string(kSimResource) + ": stopped at once while programming MAIN " +
+                      "(error number 0x10021): partition MAIN is left incomplete."),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("run the same update again to program MAIN."), std::string::npos) << text;
   EXPECT_TRUE(fs::is_empty(Bus().parent_path() / "tmp")) << "the payload folder was left behind";
+}
+
+// Ctrl-C while the instrument restarts into its writer: the CLI ends at once, says that the
+// instrument stays in writer mode and to run the same update again; which then completes.
+TEST_F(StopSignalTest, SignalDuringTheWriterWaitSaysHowToRecover) {
+  StartSim({"WX2040"});
+  const fs::path fw = MakeFirmware("WX2040", "fw.fq");
+  const auto cli = StartUpdate(fw);
+  ASSERT_TRUE(cli->Started()) << cli->startError();
+  WaitForTrace("SYST:UPDATE WX2040", 1);
+  // Well inside the 4 s the CLI waits for the restart.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  cli->Signal(SIGINT);
+  const testing::ChildStatus status = cli->Wait(60000);
+  const std::string& text = cli->out();
+  ASSERT_FALSE(status.exited || status.timedOut) << text;
+  EXPECT_EQ(status.signal, SIGINT);
+  EXPECT_NE(text.find(LeftInWriterModeNotice(kSimResource)), std::string::npos) << text;
+  EXPECT_TRUE(ProgrammedPartitions().empty());
+  EXPECT_TRUE(fs::is_empty(Bus().parent_path() / "tmp")) << "the payload folder was left behind";
+
+  WaitForTrace("on the bus in the writer firmware", 1);  // the restart the CLI no longer waits for
+  const auto again = StartUpdate(fw);
+  ASSERT_TRUE(again->Started()) << again->startError();
+  const testing::ChildStatus recovered = again->Wait(120000);
+  ASSERT_TRUE(recovered.exited) << again->out();
+  EXPECT_EQ(recovered.exitCode, 0) << again->out();
+  ExpectWholeImagesOnly(fw, ProgrammedPartitions());
+  EXPECT_EQ(ProgrammedPartitions().size(), RecordsOf(fw).size());
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "tests/programmer/fake_link.h"
 #include "updater/package_driver.h"
 #include "util/bounded_text.h"
+#include "util/stop_notice.h"
 
 namespace fg::test {
 
@@ -38,6 +39,14 @@ inline Bytes RecordOfLength(uint8_t blockId, size_t length, const char* version)
   return Record(blockId, length - 26, version);
 }
 
+// What a stop that ends the program at once would write now (util/stop_notice.h).
+inline std::string StopNoticesNow() {
+  static std::string written;
+  written.clear();
+  WriteStopNotices([](const char* text, size_t size) { written.append(text, size); });
+  return written;
+}
+
 // A programmer table whose operations log their calls and answer as configured. ProgramPartition
 // reports 0, 50 and 100 through the link's progress slot, like the real one does at its ends.
 class FakeProgrammer {
@@ -48,6 +57,8 @@ class FakeProgrammer {
   int32_t queryResult = 0;
   std::string identity;
   std::map<size_t, int32_t> programFailures;  // index of the ProgramPartition call -> its result
+  // What a stop that ends the program would write while each ProgramPartition call runs.
+  std::vector<std::string> noticesWhileProgramming;
 
   FakeProgrammer() { current = this; }
   ~FakeProgrammer() { current = nullptr; }
@@ -73,6 +84,7 @@ class FakeProgrammer {
   static int32_t Program(DeviceLink* link, int32_t partition, const uint8_t* image, uint32_t length) {
     const size_t index = current->Count("program");
     current->calls.push_back("program " + std::to_string(partition));
+    current->noticesWhileProgramming.push_back(StopNoticesNow());
     link->progress(link->owner, 0);
     auto failure = current->programFailures.find(index);
     if (failure != current->programFailures.end()) return failure->second;

@@ -169,6 +169,45 @@ TEST_F(DriverTest, ProgramsEveryImageInRuleOrderWithWeightedProgress) {
   EXPECT_EQ(overall[2], 3);
 }
 
+// While each image is programmed, a stop that ends the program at once would name the
+// instrument, the partition it leaves incomplete and its own number; between images and after
+// them the run's own line stands again.
+TEST_F(DriverTest, EachImageInProgressNamesItsPartitionForAStopAtOnce) {
+  FakeProgrammer programmer;
+  programmer.identity = kIdn2040;
+  const std::string payload = WritePayload(Wx2040Package());
+  StopNotice notice;
+  notice.Set(StopNotice::kRunLine, "the run's line\n");
+  env.stopNotice = &notice;
+  Start(Wx2040);
+  CopyBounded(context.resourceName, kName);
+
+  ASSERT_EQ(updater::Update(&context, payload.c_str(), kUpdateCheckVersions), 0);
+  const char* partitions[] = {"1C3", "1C6DDS", "1C6POUT", "MAIN", "HTTP", "OEM"};
+  ASSERT_EQ(programmer.noticesWhileProgramming.size(), std::size(partitions));
+  for (size_t i = 0; i < std::size(partitions); ++i) {
+    const std::string& line = programmer.noticesWhileProgramming[i];
+    const std::string p = partitions[i];
+    EXPECT_EQ(line.rfind(std::string("\n") + kName + ": stopped at once while programming " + p +
+                             " (error number 0x10021): partition " + p + " is left incomplete.",
+                         0),
+              0u)
+        << line;
+    EXPECT_NE(line.find("run the same update again to program " + p + "."), std::string::npos);
+  }
+  EXPECT_EQ(StopNoticesNow(), "the run's line\n");
+
+  // A failing image clears its line all the same.
+  programmer.calls.clear();
+  programmer.programFailures[0] = 2;
+  programmer.noticesWhileProgramming.clear();
+  Start(Wx2040);
+  CopyBounded(context.resourceName, kName);
+  EXPECT_EQ(updater::Update(&context, payload.c_str(), kUpdateCheckVersions), 8);
+  EXPECT_EQ(programmer.noticesWhileProgramming.size(), 1u);
+  EXPECT_EQ(StopNoticesNow(), "the run's line\n");
+}
+
 TEST_F(DriverTest, PackageChecksRunBeforeAnythingIsProgrammed) {
   auto replace = [](std::vector<Bytes> package, size_t index, Bytes record) {
     package[index] = std::move(record);
