@@ -69,6 +69,7 @@ int32_t EnterWriterMode(const ProgrammerFamily& family, DeviceLink* link, bool* 
   const size_t prefix = std::strlen(kWriterIdentityPrefix);
   if (std::strncmp(reinterpret_cast<const char*>(link->replyBuffer), kWriterIdentityPrefix,
                    prefix) == 0) {
+    NotifyWriterMode(link->env, WriterModeEvent::kFoundInWriterMode);
     return 0;  // already the writer firmware
   }
   // The instrument restarts into its writer without answering the command.

@@ -207,7 +207,7 @@ class DeviceListTest : public QObject {
         return FindResourceNames(expression, names);
       }
     };
-    const ResourceSearch slow{nullptr, Slow::Find};
+    const ResourceSearch slow{nullptr, Slow::Find, nullptr};
     RunEnv base{};
     base.search = &slow;
     {

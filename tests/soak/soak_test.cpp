@@ -86,7 +86,7 @@ struct Draw {
 class Lane {
  public:
   Lane(const Model& model, const fs::path& root) : model_(model), root_(root / model.serial) {
-    for (const char* sub : {"", "/bus", "/state", "/tmp"}) {
+    for (const char* sub : {"", "/bus", "/state", "/tmp", "/run"}) {
       fs::create_directories(root_.string() + sub);
       fs::permissions(root_.string() + sub, fs::perms::owner_all, fs::perm_options::replace);
     }
@@ -132,7 +132,8 @@ class Lane {
     const auto cli = Start(
         {FG_CLI_PATH, "update", files_[static_cast<size_t>(file)].string(), "--device", resource,
          "--yes", "--json", "--quiet"},
-        {"FLINTGATE_SIMBUS=" + (root_ / "bus").string(), "TMPDIR=" + (root_ / "tmp").string()},
+        {"FLINTGATE_SIMBUS=" + (root_ / "bus").string(), "TMPDIR=" + (root_ / "tmp").string(),
+         "XDG_RUNTIME_DIR=" + (root_ / "run").string()},
         root_ / "cli.out");
     const int status = Wait(*cli, kRunDeadlineSeconds);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
