@@ -107,11 +107,14 @@ struct flock WholeFile(short type) {
 }  // namespace
 
 std::string DefaultLockFolder() {
+  auto join = [](std::string base, const std::string& name) {
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    return (base == "/" ? base : base + "/") + name;
+  };
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (IsFolder(runtime)) return std::string(runtime) + "/flintgate-locks";
+  if (IsFolder(runtime)) return join(runtime, "flintgate-locks");
   const char* temp = std::getenv("TMPDIR");
-  const std::string base = IsFolder(temp) ? temp : "/tmp";
-  return base + "/flintgate-locks-" + std::to_string(::geteuid());
+  return join(IsFolder(temp) ? temp : "/tmp", "flintgate-locks-" + std::to_string(::geteuid()));
 }
 
 int32_t TakeLock(const std::string& folder, const std::string& name, const std::string& text,
