@@ -125,7 +125,8 @@ int RunList(const ListOptions& options) {
     const std::string held =
         i.mode == InstrumentMode::kBusy ? "  being updated by " + HolderDescription(i.holder) : "";
     std::printf("%-8s %-9s %-8s %s%s\n", f.catalogued ? ModelWord(i) : "-",
-                f.catalogued ? ModeWord(i.mode) : "-", f.provider.c_str(), i.resource, held.c_str());
+                f.catalogued ? ModeWord(i.mode) : "-", f.provider.c_str(), i.resource,
+                held.c_str());
   }
   return kExitOk;
 }
@@ -133,7 +134,9 @@ int RunList(const ListOptions& options) {
 }  // namespace
 
 CommandAction RegisterListCommand(CLI::App& app) {
-  CLI::App* sub = app.add_subcommand("list", "List the connected instruments of the catalogue models");
+  CLI::App* sub = app.add_subcommand(
+      "list", "List the connected instruments of the catalogue models, each with its mode: normal, "
+              "writer (with the model its reply names) or busy (being updated)");
   auto options = std::make_shared<ListOptions>();
   CLI::Option* model = sub->add_option("--model", options->model, "Only this model (e.g. WX2040)");
   sub->add_flag("--all", options->all, "Also list every other USB instrument")->excludes(model);

@@ -148,7 +148,7 @@ const char* ModeWord(InstrumentMode mode) {
     case InstrumentMode::kNormal: return "normal";
     case InstrumentMode::kWriter: return "writer";
     case InstrumentMode::kBusy: return "busy";
-    case InstrumentMode::kNoAnswer: return "no answer";
+    case InstrumentMode::kNoAnswer: return "no-answer";
   }
   return "?";
 }

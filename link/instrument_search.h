@@ -52,7 +52,7 @@ std::vector<FoundInstrument> SearchInstruments(const RunEnv* env, const ModelInf
 // and busy ones that name no model only for a model with a driver: only those have a writer.
 bool OfferedFor(const FoundInstrument& found, const ModelInfo* model);
 
-// "normal", "writer", "busy", "no answer".
+// "normal", "writer", "busy", "no-answer": one word each, for tables that scripts split.
 const char* ModeWord(InstrumentMode mode);
 // The model as shown: the model, or "unknown".
 const char* ModelWord(const FoundInstrument& found);

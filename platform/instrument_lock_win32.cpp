@@ -48,7 +48,8 @@ std::string ReadyFolder(const std::string& given, std::string* problem) {
   const DWORD error = GetLastError();
   if (descriptor != nullptr) LocalFree(descriptor);
   if (!made && error != ERROR_ALREADY_EXISTS) {
-    *problem = "The instrument lock folder " + folder + " cannot be made (" + ErrorText(error) + ").";
+    *problem =
+        "The instrument lock folder " + folder + " cannot be made (" + ErrorText(error) + ").";
     return std::string();
   }
   const DWORD kind = GetFileAttributesA(folder.c_str());
@@ -72,7 +73,8 @@ HANDLE OpenLockFile(const std::string& path, const std::string& name, bool creat
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     if (create || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)) {
-      *problem = "The instrument lock file " + name + " cannot be opened (" + ErrorText(error) + ").";
+      *problem =
+          "The instrument lock file " + name + " cannot be opened (" + ErrorText(error) + ").";
     }
     SetLastError(error == ERROR_PATH_NOT_FOUND ? ERROR_FILE_NOT_FOUND : error);
     return INVALID_HANDLE_VALUE;

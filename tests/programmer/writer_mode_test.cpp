@@ -30,9 +30,10 @@ constexpr const char* kWriterName = "USB0::0x2E5B::0x3A01::AB123::INSTR";
 TEST(WriterMode, AlreadyInWriterModeOnlyAsksAndReopens) {
   FakeClock clock;
   FakeLink fake;
-  std::vector<WriterModeEvent> events;
+  using Seen = std::vector<WriterModeEvent>;
+  Seen events;
   const WriterModeObserver observer{&events, [](void* owner, WriterModeEvent e) {
-                                      static_cast<std::vector<WriterModeEvent>*>(owner)->push_back(e);
+                                      static_cast<Seen*>(owner)->push_back(e);
                                     }};
   RunEnv env = *clock.env();
   env.writerModeObserver = &observer;

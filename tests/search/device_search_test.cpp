@@ -249,7 +249,8 @@ class LabelledSearch : public ::testing::Test {
   }
   static std::string Serial(const std::string& resource) {
     const size_t end = resource.rfind("::INSTR");
-    return resource.substr(resource.rfind("::", end - 1) + 2, end - resource.rfind("::", end - 1) - 2);
+    const size_t start = resource.rfind("::", end - 1) + 2;
+    return resource.substr(start, end - start);
   }
   static std::string At(const char* product, const std::string& serial) {
     return std::string("USB0::0x2E5B::") + product + "::" + serial + "::INSTR";
@@ -295,9 +296,12 @@ TEST_F(LabelledSearch, LabelsEveryInstrumentAndOffersOnlyWhatFitsTheModel) {
     std::string label;
   } expected[] = {
       {At("0x3A01", "N2040"), InstrumentMode::kNormal, "WX2040", true, false, ""},
-      {At("0x3A01", "W2050"), InstrumentMode::kWriter, "WX2050", false, true, "writer mode, WX2050"},
-      {At("0x3A01", "W2040"), InstrumentMode::kWriter, "wx2040", true, false, "writer mode, wx2040"},
-      {At("0x3A01", "WNONE"), InstrumentMode::kWriter, "", true, true, "writer mode, model unknown"},
+      {At("0x3A01", "W2050"), InstrumentMode::kWriter, "WX2050", false, true,
+       "writer mode, WX2050"},
+      {At("0x3A01", "W2040"), InstrumentMode::kWriter, "wx2040", true, false,
+       "writer mode, wx2040"},
+      {At("0x3A01", "WNONE"), InstrumentMode::kWriter, "", true, true,
+       "writer mode, model unknown"},
       {At("0x3A01", "MUTE"), InstrumentMode::kNoAnswer, "", true, false, "no answer"},
       {At("0x3A01", "HELD"), InstrumentMode::kBusy, "WX2050", false, true,
        "busy: " + platform::CurrentProgramName() + " (process " +
@@ -328,14 +332,16 @@ TEST_F(LabelledSearch, LabelsEveryInstrumentAndOffersOnlyWhatFitsTheModel) {
   // The device list of each model holds what is offered, with the records beside it.
   SortedDeviceList list;
   EXPECT_EQ(EnumerateDevices(&env_, list.ops(), FindModel("WX2050")), 4);
-  EXPECT_EQ(list.entries(), (std::vector<std::string>{At("0x3A01", "HELD"), At("0x3A01", "W2050"),
-                                                      At("0x3A01", "WNONE"), At("0x3A02", "N2050")}));
+  EXPECT_EQ(list.entries(),
+            (std::vector<std::string>{At("0x3A01", "HELD"), At("0x3A01", "W2050"),
+                                      At("0x3A01", "WNONE"), At("0x3A02", "N2050")}));
   ASSERT_NE(list.InfoOf(At("0x3A01", "W2050")), nullptr);
   EXPECT_EQ(list.InfoOf(At("0x3A01", "W2050"))->mode, InstrumentMode::kWriter);
   EXPECT_EQ(scripted_.expressions.back(), "USB0::0x2E5B::0x3A01::?*::INSTR");
   RefreshDeviceList(&env_, list.ops(), FindModel("WX2040"));
-  EXPECT_EQ(list.entries(), (std::vector<std::string>{At("0x3A01", "MUTE"), At("0x3A01", "N2040"),
-                                                      At("0x3A01", "W2040"), At("0x3A01", "WNONE")}));
+  EXPECT_EQ(list.entries(),
+            (std::vector<std::string>{At("0x3A01", "MUTE"), At("0x3A01", "N2040"),
+                                      At("0x3A01", "W2040"), At("0x3A01", "WNONE")}));
   EXPECT_EQ(list.InfoOf(At("0x3A01", "W2050")), nullptr) << "emptied with the list";
 
   // Once the update is over, HELD is asked like any other.
