@@ -4,6 +4,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QStringDecoder>
+#include <functional>
 
 #include "app/close_signals.h"
 #include "app/device_combo.h"
@@ -12,6 +13,7 @@
 #include "app/pumping_link.h"
 #include "app/updater_dlg.h"
 #include "link/device_search.h"
+#include "link/identify_resource.h"
 #include "sequence/run_texts.h"
 #include "util/stop_request.h"
 #include "sequence/update_run.h"
@@ -97,19 +99,30 @@ struct CUpdaterDlg::FrontEnd {
 
   // The device search of the file selection, the drop-down and the run: the base env's search
   // (VISA) on a worker thread, the window handling its events, and nothing startable meanwhile.
-  static int32_t FindPumped(void* owner, const char* expression, std::vector<std::string>* names) {
-    CUpdaterDlg* d = Dlg(owner);
+  static int32_t Searching(CUpdaterDlg* d, const std::function<int32_t()>& work) {
     const ControlState saved = d->m_state;
     d->SetControlState(Busy);
     d->m_searching = true;
-    const std::string text(expression);
-    const ResourceSearch* below = d->m_runEnv.baseSearch();  // VISA, unless a test slowed it down
-    const int32_t found = RunPumping(PumpMessages, d, [&text, names, below] {
-      return below->Find(below->owner, text.c_str(), names);
-    });
+    const int32_t result = RunPumping(PumpMessages, d, work);
     d->m_searching = false;
     d->SetControlState(saved);
-    return found;
+    return result;
+  }
+  static int32_t FindPumped(void* owner, const char* expression, std::vector<std::string>* names) {
+    const std::string text(expression);
+    const ResourceSearch* below = Dlg(owner)->m_runEnv.baseSearch();  // VISA, or a test's
+    return Searching(Dlg(owner), [&text, names, below] {
+      return below->Find(below->owner, text.c_str(), names);
+    });
+  }
+  // Asking a 0x3A01 instrument who it is, the same way.
+  static int32_t IdentifyPumped(void* owner, const char* resource, InstrumentIdentity* out) {
+    const std::string name(resource);
+    const ResourceSearch* below = Dlg(owner)->m_runEnv.baseSearch();
+    return Searching(Dlg(owner), [&name, out, below] {
+      return below->Identify != nullptr ? below->Identify(below->owner, name.c_str(), out)
+                                        : IdentifyResource(name.c_str(), out);
+    });
   }
 };
 
@@ -130,7 +143,7 @@ FrontEndOps CUpdaterDlg::MakeFrontEnd() {
   fe.SetFileFields = FrontEnd::SetFileFields;
   fe.SetDeviceField = FrontEnd::SetDeviceField;
   fe.deviceList = m_deviceList->ops();
-  m_search = {this, FrontEnd::FindPumped};
+  m_search = {this, FrontEnd::FindPumped, FrontEnd::IdentifyPumped};
   m_runEnv.SetSearch(&m_search);
   fe.env = m_runEnv.env();
   return fe;
@@ -151,10 +164,11 @@ void CUpdaterDlg::OnChooseFile() {
 }
 
 // With two or more instruments of the model attached, the user picks one: the list takes the
-// Device field's place, none selected, and Update waits for the pick. With none or one it stays
-// hidden.
+// Device field's place, none selected, and Update waits for the pick. It shows as well when an
+// instrument was found in writer mode or busy, with its label. Otherwise it stays hidden.
 void CUpdaterDlg::UpdateDeviceListVisibility() {
-  if (m_file.selectedModel != nullptr && m_deviceList->count() >= 2) {
+  if (m_file.selectedModel != nullptr &&
+      (m_deviceList->count() >= 2 || m_deviceList->HasLabels())) {
     ShowDeviceList();
   } else {
     ShowDeviceField();

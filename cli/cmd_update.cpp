@@ -9,6 +9,7 @@
 #include "cli/update_output.h"
 #include "cli/update_set_command.h"
 #include "link/device_search.h"
+#include "link/instrument_lock.h"
 #include "sequence/file_selection.h"
 #include "sequence/payload_folder.h"
 #include "sequence/run_texts.h"
@@ -78,7 +79,12 @@ int RunSingleUpdate(const UpdateArgs& args) {
   } else if (list.entries().size() >= 2) {
     // The window would connect to an empty name here; ask which one instead.
     std::fprintf(stderr, "Several %s instruments found:\n", selection.selectedModel->name);
-    for (const std::string& name : list.entries()) std::fprintf(stderr, "  %s\n", name.c_str());
+    for (const std::string& name : list.entries()) {
+      const FoundInstrument* info = list.InfoOf(name);
+      const std::string label = info != nullptr ? InstrumentLabel(*info) : std::string();
+      const std::string shown = label.empty() ? name : name + "  (" + label + ")";
+      std::fprintf(stderr, "  %s\n", shown.c_str());
+    }
     std::fprintf(stderr, "Choose one with --device RESOURCE.\n");
     result["devices"] = list.entries();
     return finish(kExitNoInstrument);
@@ -125,11 +131,14 @@ int RunUpdateCommand(const UpdateArgs& args) {
     std::fprintf(stderr, "flintgate-cli: --all and --device exclude each other\n");
     return kExitUsage;
   }
-  // Two runs on one instrument would fight over it.
+  // Two runs on one instrument would fight over it, whichever names VISA knows it by.
   for (size_t i = 0; i < args.devices.size(); ++i) {
     for (size_t j = 0; j < i; ++j) {
-      if (args.devices[i] == args.devices[j]) {
-        std::fprintf(stderr, "flintgate-cli: --device %s is named twice\n", args.devices[i].c_str());
+      if (SameInstrument(args.devices[i].c_str(), args.devices[j].c_str())) {
+        const std::string also =
+            args.devices[i] == args.devices[j] ? "" : " (also as " + args.devices[j] + ")";
+        std::fprintf(stderr, "flintgate-cli: --device %s is named twice%s\n",
+                     args.devices[i].c_str(), also.c_str());
         return kExitUsage;
       }
     }
@@ -168,7 +177,8 @@ CommandAction RegisterUpdateCommand(CLI::App& app) {
   sub->add_flag("--dry-run", args->dryRun,
                 "Run up to and including the package checks, program nothing, print the plan. The "
                 "checks need the installed versions, so the instrument is switched into its "
-                "writer firmware and is left there; a later update goes on from there");
+                "writer firmware and is left there: 'list' shows it in writer mode, and a later "
+                "update with a file of its model finds it and goes on from there");
   sub->add_flag("--json", args->json,
                 "Print one JSON object on standard output (the log goes to standard error)");
   sub->add_flag("--quiet,-q", args->quiet, "Show no progress");

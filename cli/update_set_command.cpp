@@ -115,7 +115,11 @@ int RunUpdateSetCommand(const UpdateArgs& args) {
 
   // One question for the whole set.
   std::string names;
-  for (const std::string& r : resources) names += "  " + r + "\n";
+  for (const std::string& r : resources) {
+    const FoundInstrument* info = list.InfoOf(r);  // what the search found out, with --all
+    const std::string label = info != nullptr ? InstrumentLabel(*info) : std::string();
+    names += "  " + r + (label.empty() ? "" : "  (" + label + ")") + "\n";
+  }
   std::fprintf(settings.messages, "Instruments to update (%zu):\n%s", resources.size(),
                names.c_str());
   if (!fe->Confirm(fe->owner, SetConfirmText(resources.size()).c_str(), kConfirmCaption)) {

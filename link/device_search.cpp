@@ -50,7 +50,7 @@ namespace {
 int32_t DefaultFind(void*, const char* expression, std::vector<std::string>* names) {
   return FindResourceNames(expression, names);
 }
-constexpr ResourceSearch kVisaSearch = {nullptr, DefaultFind};
+constexpr ResourceSearch kVisaSearch = {nullptr, DefaultFind, nullptr};
 
 // "USB0" of "USB0::...", upper case, so that one instrument on two boards stays two.
 std::string BoardOf(const std::string& name) {
@@ -98,27 +98,25 @@ std::vector<std::string> FirstInterfacesOnly(const std::vector<std::string>& nam
   return kept;
 }
 
-int32_t EnumerateDevices(const RunEnv* env, const DeviceListOps* list, const char* expression) {
+int32_t EnumerateDevices(const RunEnv* env, const DeviceListOps* list, const ModelInfo* model) {
   list->ResetContent(list->owner);
-  std::vector<std::string> names;
-  const ResourceSearch& search = ResourceSearchOf(env);
-  search.Find(search.owner, expression, &names);
-  const std::vector<std::string> instruments = FirstInterfacesOnly(names);
-  for (const std::string& name : instruments) list->AddString(list->owner, name.c_str());
-  return static_cast<int32_t>(instruments.size());
+  int32_t added = 0;
+  for (const FoundInstrument& found : SearchInstruments(env, model)) {
+    if (!OfferedFor(found, model)) continue;
+    list->AddString(list->owner, found.resource);
+    if (list->SetEntryInfo != nullptr) list->SetEntryInfo(list->owner, &found);
+    ++added;
+  }
+  return added;
 }
 
 void RefreshDeviceList(const RunEnv* env, const DeviceListOps* list,
                        const ModelInfo* selectedModel) {
   if (selectedModel == nullptr) return;
-  std::string expression = BuildEnumerationExpression(selectedModel);
-  if (EnumerateDevices(env, list, expression.c_str()) == 1) list->SetCurSel(list->owner, 0);
+  if (EnumerateDevices(env, list, selectedModel) == 1) list->SetCurSel(list->owner, 0);
 }
 
-namespace {
-
-// The order of a sorted combo box: case-insensitive, then by bytes for a stable tie-break.
-bool ListOrder(const std::string& a, const std::string& b) {
+bool DeviceListOrder(const std::string& a, const std::string& b) {
   auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
   bool less = std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
                                            [&](char x, char y) { return lower(x) < lower(y); });
@@ -126,6 +124,8 @@ bool ListOrder(const std::string& a, const std::string& b) {
                                               [&](char x, char y) { return lower(x) < lower(y); });
   return less || (!greater && a < b);
 }
+
+namespace {
 
 SortedDeviceList* Self(void* owner) { return static_cast<SortedDeviceList*>(owner); }
 
@@ -135,12 +135,14 @@ SortedDeviceList::SortedDeviceList() {
   ops_.owner = this;
   ops_.ResetContent = [](void* owner) {
     Self(owner)->entries_.clear();
+    Self(owner)->infos_.clear();
     Self(owner)->text_.clear();
   };
   ops_.AddString = [](void* owner, const char* name) {
     std::vector<std::string>& entries = Self(owner)->entries_;
     std::string entry(name);
-    entries.insert(std::upper_bound(entries.begin(), entries.end(), entry, ListOrder), entry);
+    entries.insert(std::upper_bound(entries.begin(), entries.end(), entry, DeviceListOrder),
+                   entry);
   };
   ops_.GetCount = [](void* owner) {
     return static_cast<int32_t>(Self(owner)->entries_.size());
@@ -157,6 +159,21 @@ SortedDeviceList::SortedDeviceList() {
   ops_.GetText = [](void* owner, char* out, size_t capacity) {
     CopyBounded(out, capacity, Self(owner)->text_.c_str());
   };
+  ops_.SetEntryInfo = [](void* owner, const FoundInstrument* found) {
+    Self(owner)->infos_.push_back(*found);
+  };
+  ops_.GetEntryInfo = [](void* owner, const char* name, FoundInstrument* out) {
+    const FoundInstrument* info = Self(owner)->InfoOf(name);
+    if (info != nullptr) *out = *info;
+    return info != nullptr;
+  };
+}
+
+const FoundInstrument* SortedDeviceList::InfoOf(const std::string& name) const {
+  for (const FoundInstrument& info : infos_) {
+    if (name == info.resource) return &info;
+  }
+  return nullptr;
 }
 
 }  // namespace fg

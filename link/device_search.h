@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "catalog/model_catalog.h"
+#include "link/instrument_search.h"
 #include "link/run_env.h"
 
 namespace fg {
@@ -23,6 +24,11 @@ struct DeviceListOps {
   void (*SetCurSel)(void* owner, int32_t index);         // the entry's text becomes the text
   // Copies the current text, bounded, terminated.
   void (*GetText)(void* owner, char* out, size_t capacity);
+  // Optional, both or neither (null: the list keeps no labels). What the search found out
+  // about an entry, given right after the entry was added; and that record again for a name,
+  // false when the list has none for it. Never block.
+  void (*SetEntryInfo)(void* owner, const FoundInstrument* found);
+  bool (*GetEntryInfo)(void* owner, const char* name, FoundInstrument* out);
 };
 
 // "USB0::0x%04X::0x%04X::?*::INSTR" with the row's ids, four upper-case hex digits each.
@@ -42,14 +48,19 @@ std::vector<std::string> FirstInterfacesOnly(const std::vector<std::string>& nam
 // is null.
 const ResourceSearch& ResourceSearchOf(const RunEnv* env);
 
-// Empties the list, searches with the expression (through the env's search) and adds the name
-// of every instrument found, its first USBTMC interface only. Returns the number of names added
-// (0 when the resource manager or the search fails).
-int32_t EnumerateDevices(const RunEnv* env, const DeviceListOps* list, const char* expression);
+// Empties the list, searches for the model's instruments (SearchInstruments, through the env's
+// search) and adds the name of every one offered for the model (OfferedFor), its first USBTMC
+// interface only, with its record when the list keeps them: the model's own in normal mode and
+// the writers that name it or no model, never one that names another model. Returns the number
+// of names added (0 when the resource manager or the search fails).
+int32_t EnumerateDevices(const RunEnv* env, const DeviceListOps* list, const ModelInfo* model);
 
 // No model: nothing. Else enumerate; exactly one found is selected, otherwise none is.
 void RefreshDeviceList(const RunEnv* env, const DeviceListOps* list,
                        const ModelInfo* selectedModel);
+
+// The order of a sorted device list: letter case ignored, then bytes as the tie-break.
+bool DeviceListOrder(const std::string& a, const std::string& b);
 
 // The device list of the window-free front ends (CLI, tests).
 class SortedDeviceList {
@@ -59,10 +70,13 @@ class SortedDeviceList {
   const std::vector<std::string>& entries() const { return entries_; }
   const std::string& text() const { return text_; }
   void SetText(const std::string& text) { text_ = text; }  // as a user's pick would
+  // The search's record of an entry; null when it has none.
+  const FoundInstrument* InfoOf(const std::string& name) const;
 
  private:
   DeviceListOps ops_;
   std::vector<std::string> entries_;
+  std::vector<FoundInstrument> infos_;
   std::string text_;
 };
 

@@ -53,6 +53,7 @@ struct DeadlineClock {
 enum class WriterModeEvent : int32_t {
   kWaitingForRestart = 1,  // the update command went out; the instrument restarts
   kDidNotReturn = 2,       // no writer came back before the deadline: Connect fails with 1
+  kFoundInWriterMode = 3,  // the first reply already came from the writer: no switch is made
 };
 struct WriterModeObserver {
   void* owner;
@@ -60,12 +61,17 @@ struct WriterModeObserver {
   void (*Notify)(void* owner, WriterModeEvent event);
 };
 
+struct InstrumentIdentity;
+
 // How a device search finds resource names. Default: the VISA search (FindResourceNames).
 struct ResourceSearch {
   void* owner;
   // Every resource name for the expression, in the provider's order; returns their number.
   // Blocks until the search is done (a window may run it on another thread meanwhile).
   int32_t (*Find)(void* owner, const char* expression, std::vector<std::string>* names);
+  // Asks one instrument who it is (IdentifyResource's contract: 0 with *out filled). Blocks for
+  // at most the VISA open timeout and two short exchanges. Null: IdentifyResource.
+  int32_t (*Identify)(void* owner, const char* resourceName, InstrumentIdentity* out);
 };
 
 struct RunEnv {
@@ -78,6 +84,9 @@ struct RunEnv {
   // own here. Null: nothing is known, so a writer that names no model is never written to.
   ModelFacts* modelFacts;
   StopNotice* stopNotice;               // the run's lines for a stop that ends the program
+  // The folder of the per-instrument locks (link/instrument_lock.h) that keep two updates off
+  // one instrument; null: the user's own (platform::DefaultLockFolder).
+  const char* lockFolder;
 };
 
 // The member of `env` in force: its own, or the default when env or the member is null.

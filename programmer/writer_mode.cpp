@@ -94,7 +94,10 @@ int32_t EnterWriterMode(const ProgrammerFamily& family, DeviceLink* link, bool* 
   // Another model's normal firmware never gets the update command, nor its writer a frame.
   const int32_t refused = ModelRefusal(family, link, identity, resourceName);
   if (refused != 0) return refused;
-  if (identity.writer) return 0;  // already the writer firmware
+  if (identity.writer) {
+    NotifyWriterMode(link->env, WriterModeEvent::kFoundInWriterMode);
+    return 0;  // already the writer firmware
+  }
   // The instrument restarts into its writer without answering the command.
   if (!WriteText(link, family.updateCommand)) return kProgLinkFailed;
   const WaitClock& clock = WaitClockOf(link->env);

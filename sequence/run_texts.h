@@ -74,6 +74,25 @@ inline std::string ConfirmWriterModelText(const char* resource, const char* seri
          fileModel + "?";
 }
 
+// One update per instrument: another update holds it, or no lock can be made for it; and an
+// instrument found in writer mode (model: what its reply names, "" none, null not known).
+inline constexpr const char* kCaptionInstrumentInUse = "Instrument in Use";
+inline std::string InstrumentBusyText(const std::string& instrument, const std::string& holder) {
+  return "The instrument " + instrument + " is being updated by " + holder +
+         "; nothing was sent to it.";
+}
+inline std::string InstrumentLockFailedText(const std::string& instrument,
+                                            const std::string& problem) {
+  return "The instrument " + instrument + " cannot be locked against a second update; nothing " +
+         "was sent to it. " + problem;
+}
+inline std::string FoundInWriterModeText(const char* model) {
+  const std::string named = model == nullptr ? ""
+                            : model[0] == '\0' ? " (it names no model)"
+                                               : std::string(" (it names ") + model + ")";
+  return "The instrument was found in writer mode" + named + "; the update goes on from there.";
+}
+
 // "Error number: 0x%04X": at least four upper-case digits, all of them for larger numbers.
 inline std::string ErrorNumberLine(int32_t number) {
   char text[32];

@@ -6,6 +6,7 @@
 #include "firmware/firmware_header.h"
 #include "link/device_search.h"
 #include "link/model_facts.h"
+#include "sequence/instrument_claim.h"
 #include "sequence/plan_report.h"
 #include "sequence/run_texts.h"
 #include "updater/driver_errors.h"
@@ -38,18 +39,25 @@ struct WriterModeNotes {
   bool restartWait;  // also the wait itself, not only an instrument that never came back
   StopNotice* notice;
   std::string resource;  // the instrument the run connected to
+  bool switched = false;  // the run sent the update command: later writers are its own
+  bool foundNoted = false;
 
   static void Notify(void* owner, WriterModeEvent event) {
-    const auto* notes = static_cast<const WriterModeNotes*>(owner);
+    auto* notes = static_cast<WriterModeNotes*>(owner);
     const FrontEndOps* fe = notes->fe;
     switch (event) {
       case WriterModeEvent::kWaitingForRestart:
         notes->notice->Set(StopNotice::kRunLine,
                            LeftInWriterModeNotice(notes->resource.c_str()).c_str());
+        notes->switched = true;
         if (notes->restartWait) fe->AppendNoteLine(fe->owner, kLogWaitingForRestart);
         break;
       case WriterModeEvent::kDidNotReturn:
         fe->AppendNoteLine(fe->owner, kLogWriterDidNotReturn);
+        break;
+      case WriterModeEvent::kFoundInWriterMode:
+        if (!notes->switched && !notes->foundNoted) NoteFoundInWriterMode(fe);
+        notes->foundNoted = true;
         break;
     }
   }
@@ -120,7 +128,6 @@ int32_t RunSteps(const FrontEndOps* fe, const RunEnv* env, WriterModeNotes* note
                  const FileSelection* selection, const char* tempPath,
                  const UpdateRunOptions& options) {
   const ModelInfo* model = selection->selectedModel;
-  const std::string expression = BuildEnumerationExpression(model);
   const UpdaterOps* ops = options.updater != nullptr ? options.updater : model->updater;
   if (!UsableUpdater(ops)) return kRunNoUpdater;
 
@@ -131,7 +138,7 @@ int32_t RunSteps(const FrontEndOps* fe, const RunEnv* env, WriterModeNotes* note
 
   const DeviceListOps* list = fe->deviceList;
   if (list->GetCount(list->owner) == 0) {
-    const int32_t found = EnumerateDevices(env, list, expression.c_str());
+    const int32_t found = EnumerateDevices(env, list, model);
     if (found == 0) return kRunNoInstrument;
     if (found >= 2 && options.pickAmongSeveral) return kRunPickInstrument;
     list->SetCurSel(list->owner, 0);
@@ -143,6 +150,9 @@ int32_t RunSteps(const FrontEndOps* fe, const RunEnv* env, WriterModeNotes* note
   }
   fe->SetDeviceField(fe->owner, resource);
   notes->resource = resource;
+  // Held to the run's end, across the writer-mode switch; nothing goes out before.
+  ScopedInstrumentLock lock;
+  if (const int32_t claim = ClaimInstrument(fe, env, resource, model, lock.get())) return claim;
 
   fe->AppendLog(fe->owner, kLogConnecting);
   const BoundEnv bound(ops, env);

@@ -24,6 +24,9 @@ inline constexpr int32_t kRunWriterModelUnconfirmed = 0x33;
 // Two or more instruments and none picked (with UpdateRunOptions::pickAmongSeveral): the run ends
 // before connecting, with kLogPickInstrument instead of the closing lines of a failure.
 inline constexpr int32_t kRunPickInstrument = 6;
+// Another update holds the instrument, or no lock can be made for it: nothing was sent to it.
+inline constexpr int32_t kRunInstrumentBusy = 0x40;
+inline constexpr int32_t kRunNoInstrumentLock = 0x41;
 inline constexpr int32_t kRunDriverErrorBase = 0x10000;
 
 struct UpdateRunOptions {

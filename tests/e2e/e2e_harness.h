@@ -73,7 +73,7 @@ class E2eTest : public ::testing::Test {
     std::string pattern = (fs::temp_directory_path() / "fg-e2e-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     root_ = pattern;
-    for (const char* sub : {"bus", "state", "tmp", "files"}) {
+    for (const char* sub : {"bus", "state", "tmp", "files", "run"}) {
       fs::create_directory(root_ / sub);
       fs::permissions(root_ / sub, fs::perms::owner_all, fs::perm_options::replace);
     }
@@ -89,11 +89,14 @@ class E2eTest : public ::testing::Test {
   fs::path Bus() const { return root_ / "bus"; }
 
   // A run of `argv` on the test's bus, with standard input from /dev/null; with `privateTmp` its
-  // temporary folder is the test's own (to see its payload folder go), else it has none set.
+  // temporary folder is the test's own (to see its payload folder go), else it has none set. Its
+  // runtime folder, where the instrument locks live, is the test's own too: tests that run at
+  // the same time use the same serial numbers on buses of their own.
   testing::ChildOptions Options(const std::vector<std::string>& argv, bool privateTmp) const {
     testing::ChildOptions options;
     options.args = argv;
-    options.env = {"FLINTGATE_SIMBUS=" + Bus().string()};
+    options.env = {"FLINTGATE_SIMBUS=" + Bus().string(),
+                   "XDG_RUNTIME_DIR=" + (root_ / "run").string()};
     if (privateTmp) {
       options.env.push_back("TMPDIR=" + (root_ / "tmp").string());
     } else {

@@ -125,6 +125,12 @@ TEST_F(E2eTest, ARecordTheProgrammerRefusesStopsTheUpdateBeforeTheFirstImage) {
     EXPECT_EQ(r.status, 1) << r.err;
     std::vector<std::string> expected = DriverErrorLog(fw, "0x10008");
     expected.insert(expected.begin() + 3, note);
+    // The first run left the instrument in its writer; the second finds it there.
+    if (dryRun[0] != '\0') {
+      expected.insert(expected.begin() + 2,
+                      "The instrument was found in writer mode (it names WX2040); the update "
+                      "goes on from there.");
+    }
     const std::vector<std::string> lines = Lines(r.out);
     ASSERT_GE(lines.size(), expected.size()) << r.out;
     EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(expected.size())), expected);

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "app/device_combo.h"
 #include "app/dialog_template.h"
 #include "app/updater_dlg.h"
 #include "catalog/model_catalog.h"
@@ -194,6 +195,38 @@ class DeviceListTest : public QObject {
     QCOMPARE(asked[0].text, std::string("Are you sure you want to update ") + kSimB + "?");
   }
 
+  // A WX2050 left in writer mode answers under the WX2040's product id: a WX2040 file does not
+  // find it; a WX2050 file does, the list shows what it is, and one click of Update recovers it.
+  void writerLeftBehindIsShownAndRecoveredWithOneClick() {
+    sim::FaultPlan faults;
+    faults.startInWriter = true;
+    auto w = guitest::StartInstrument(bus_, "WX2050", "W2050", sim::FastTiming(), faults);
+    QVERIFY(w != nullptr);
+    QCOMPARE(guitest::WaitForInstruments(&kModelCatalog.models[1], 1, 20000), 1);
+    const QString writer = QStringLiteral("USB0::0x2E5B::0x3A01::W2050::INSTR");
+    ScriptedPrompts prompts;
+    CUpdaterDlg dlg(prompts.ops());
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+
+    Open(dlg, prompts, wx2040_);
+    QCOMPARE(List(dlg)->count(), 0);
+    Open(dlg, prompts, wx2050_);
+    auto* list = static_cast<DeviceCombo*>(List(dlg));
+    QCOMPARE(list->count(), 1);
+    QCOMPARE(list->currentText(), writer);
+    QVERIFY2(list->isVisible(), "a labelled instrument is shown with its label");
+    QCOMPARE(list->DisplayText(writer), writer + QStringLiteral("  (writer mode, WX2050)"));
+    QVERIFY(dlg.Control(IDC_UPDATE)->isEnabled());
+
+    prompts.QueueAnswer(true);
+    dlg.OnUpdate();
+    const std::vector<std::string> log = LogLines(dlg.LogText());
+    QVERIFY(std::find(log.begin(), log.end(), FoundInWriterModeText("WX2050")) != log.end());
+    QVERIFY2(std::find(log.begin(), log.end(), std::string(kLogCompleted)) != log.end(),
+             dlg.LogText().c_str());
+  }
+
   // No device search runs on the window's thread: while a slow search runs (at file open here;
   // the search at Update and at drop-down go the same way), the window handles its events,
   // refuses to close and offers nothing to start.
@@ -207,7 +240,7 @@ class DeviceListTest : public QObject {
         return FindResourceNames(expression, names);
       }
     };
-    const ResourceSearch slow{nullptr, Slow::Find};
+    const ResourceSearch slow{nullptr, Slow::Find, nullptr};
     RunEnv base{};
     base.search = &slow;
     {

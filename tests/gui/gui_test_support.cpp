@@ -110,12 +110,19 @@ PrivateBus::PrivateBus() {
     chmod(pattern, 0700);
     setenv("FLINTGATE_SIMBUS", pattern, 1);
   }
+  // The instrument locks (under XDG_RUNTIME_DIR) are private too: other tests update
+  // instruments with the same serial numbers at the same time.
+  char runtime[] = "/tmp/fg-gui-run-XXXXXX";
+  if (mkdtemp(runtime) != nullptr) {
+    runtime_ = runtime;
+    setenv("XDG_RUNTIME_DIR", runtime, 1);
+  }
 }
 
 PrivateBus::~PrivateBus() {
-  if (path_.empty()) return;
   std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
+  if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  if (!runtime_.empty()) std::filesystem::remove_all(runtime_, ec);
 }
 
 std::string WriteFile(const QTemporaryDir& dir, const std::string& name, const std::string& bytes) {
@@ -166,12 +173,11 @@ std::string MakeFirmware(const QTemporaryDir& dir, const std::string& name, cons
 }
 
 int WaitForInstruments(const ModelInfo* model, int count, int timeoutMs) {
-  const std::string expression = BuildEnumerationExpression(model);
   SortedDeviceList list;
   QDeadlineTimer deadline(timeoutMs);
   int seen = 0;
   while (true) {
-    seen = EnumerateDevices(nullptr, list.ops(), expression.c_str());
+    seen = EnumerateDevices(nullptr, list.ops(), model);
     if (seen == count || deadline.hasExpired()) return seen;
     QTest::qWait(20);
   }

@@ -71,7 +71,8 @@ class ScriptedPrompts {
 };
 
 // Creates the test's private simulated-bus folder (mode 0700) and points FLINTGATE_SIMBUS at it,
-// so that no test sees another's instruments. Call before the first VISA use.
+// so that no test sees another's instruments, and XDG_RUNTIME_DIR at a private folder for the
+// instrument locks. Call before the first VISA use.
 class PrivateBus {
  public:
   PrivateBus();
@@ -80,6 +81,7 @@ class PrivateBus {
 
  private:
   std::string path_;
+  std::string runtime_;  // XDG_RUNTIME_DIR: the instrument locks of this test's runs
 };
 
 // Writes text (or bytes) to dir/name and returns the full path.

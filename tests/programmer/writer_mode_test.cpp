@@ -32,13 +32,21 @@ constexpr const char* kWriterName = "USB0::0x2E5B::0x3A01::AB123::INSTR";
 TEST(WriterMode, AlreadyInWriterModeOnlyAsksAndReopens) {
   FakeClock clock;
   FakeLink fake;
-  clock.Attach(&fake.link);
+  using Seen = std::vector<WriterModeEvent>;
+  Seen events;
+  const WriterModeObserver observer{&events, [](void* owner, WriterModeEvent e) {
+                                      static_cast<Seen*>(owner)->push_back(e);
+                                    }};
+  RunEnv env = *clock.env();
+  env.writerModeObserver = &observer;
+  fake.link.env = &env;
   fake.Queue({"WRITER,WX2040,AB123,1.00"});
   EXPECT_EQ(programmer::Connect(Wx2040, &fake.link, kName2040), 0);
   EXPECT_EQ(fake.events, (Events{std::string("open ") + kName2040, "write 6", "read", "close",
                                  std::string("open ") + kName2040}));
   EXPECT_EQ(fake.WriteText(0), "*IDN?\n");
   EXPECT_EQ(FakeClock::sleeps, 0) << "no wait";
+  EXPECT_EQ(events, std::vector<WriterModeEvent>{WriterModeEvent::kFoundInWriterMode});
 }
 
 TEST(WriterMode, Wx2040SwitchesWaitsAndComesBackUnderItsOldName) {

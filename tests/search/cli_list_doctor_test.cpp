@@ -93,10 +93,15 @@ class CliSearch : public ::testing::Test {
   CliEnvironment Env(const std::string& providers = "simbus", const std::string& library = "") {
     return CliEnvironment{bus_.path(), providers, library};
   }
+  // An instrument in its normal firmware: "*IDN?" is answered with the model of its id.
   std::unique_ptr<fg::testing::EchoInstrument> Attach(uint16_t product, const std::string& serial) {
+    const std::string model = product == 0x3A01 ? "WX2040" : product == 0x3A02 ? "WX2050" : "X";
+    const std::string reply = "VANDRELL," + model + "," + serial + ",1.00\n";
     std::string error;
     auto instrument = fg::testing::EchoInstrument::Attach(
-        bus_, product, serial, [](const std::string&) { return std::string(); }, &error);
+        bus_, product, serial,
+        [reply](const std::string& m) { return m.rfind("*IDN?", 0) == 0 ? reply : std::string(); },
+        &error);
     EXPECT_NE(instrument, nullptr) << error;
     return instrument;
   }
@@ -121,13 +126,16 @@ TEST_F(CliSearch, ListNamesModelResourceAndProvider) {
   ProgramRun run = RunCli(Env(), "list --json", false);
   ASSERT_EQ(run.exitCode, 0);
   nlohmann::json expected = nlohmann::json::parse(R"({"instruments": [
-      {"model": "WX2040", "resource": "USB0::0x2E5B::0x3A01::L2040::INSTR", "provider": "simbus"},
-      {"model": "WX2050", "resource": "USB0::0x2E5B::0x3A02::L2050::INSTR", "provider": "simbus"}]})");
+      {"model": "WX2040", "mode": "normal", "resource": "USB0::0x2E5B::0x3A01::L2040::INSTR",
+       "provider": "simbus"},
+      {"model": "WX2050", "mode": "normal", "resource": "USB0::0x2E5B::0x3A02::L2050::INSTR",
+       "provider": "simbus"}]})");
   EXPECT_EQ(nlohmann::json::parse(run.output), expected);
 
   run = RunCli(Env(), "list --model WX2050", true);
   EXPECT_EQ(run.exitCode, 0);
-  EXPECT_TRUE(Has(run.output, "WX2050   simbus   USB0::0x2E5B::0x3A02::L2050::INSTR")) << run.output;
+  EXPECT_TRUE(Has(run.output, "WX2050   normal    simbus   USB0::0x2E5B::0x3A02::L2050::INSTR"))
+      << run.output;
   EXPECT_FALSE(Has(run.output, "L2040"));
 
   run = RunCli(Env(), "list --model SB7300", true);
@@ -145,8 +153,10 @@ TEST_F(CliSearch, ListAllAddsEveryOtherUsbInstrument) {
       RunCli(Env("simbus,vendor", LibraryPath(FG_OTHER_VISA_LIBRARY)), "list --all --json", false);
   ASSERT_EQ(run.exitCode, 0);
   nlohmann::json expected = nlohmann::json::parse(R"({"instruments": [
-      {"model": "WX2040", "resource": "USB0::0x2E5B::0x3A01::A2040::INSTR", "provider": "simbus"},
-      {"model": null, "resource": "USB0::0x1234::0x5678::OTHER1::0::INSTR", "provider": "vendor"}]})");
+      {"model": "WX2040", "mode": "normal", "resource": "USB0::0x2E5B::0x3A01::A2040::INSTR",
+       "provider": "simbus"},
+      {"model": null, "mode": null, "resource": "USB0::0x1234::0x5678::OTHER1::0::INSTR",
+       "provider": "vendor"}]})");
   EXPECT_EQ(nlohmann::json::parse(run.output), expected);
 }
 
@@ -167,12 +177,15 @@ TEST_F(CliSearch, SecondInterfaceIsListedUnderAllOnly) {
   ProgramRun run = RunCli(Env(), "list --json", false);
   ASSERT_EQ(run.exitCode, 0);
   EXPECT_EQ(nlohmann::json::parse(run.output), nlohmann::json::parse(R"({"instruments": [
-      {"model": "WX2040", "resource": "USB0::0x2E5B::0x3A01::TWO::INSTR", "provider": "simbus"}]})"));
+      {"model": "WX2040", "mode": "normal", "resource": "USB0::0x2E5B::0x3A01::TWO::INSTR",
+       "provider": "simbus"}]})"));
   run = RunCli(Env(), "list --all --json", false);
   ASSERT_EQ(run.exitCode, 0);
   EXPECT_EQ(nlohmann::json::parse(run.output), nlohmann::json::parse(R"({"instruments": [
-      {"model": "WX2040", "resource": "USB0::0x2E5B::0x3A01::TWO::INSTR", "provider": "simbus"},
-      {"model": null, "resource": "USB0::0x2E5B::0x3A01::TWO::1::INSTR", "provider": "simbus"}]})"));
+      {"model": "WX2040", "mode": "normal", "resource": "USB0::0x2E5B::0x3A01::TWO::INSTR",
+       "provider": "simbus"},
+      {"model": null, "mode": null, "resource": "USB0::0x2E5B::0x3A01::TWO::1::INSTR",
+       "provider": "simbus"}]})"));
   second->Detach();
 }
 
@@ -181,7 +194,7 @@ TEST_F(CliSearch, DoctorReportsProvidersInstrumentsAndProblems) {
   ProgramRun run = RunCli(Env(), "doctor", true);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(Has(run.output, "simbus   bus folder " + bus_.path())) << run.output;
-  EXPECT_TRUE(Has(run.output, "simbus   USB0::0x2E5B::0x3A01::D2040::INSTR")) << run.output;
+  EXPECT_TRUE(Has(run.output, "simbus   USB0::0x2E5B::0x3A01::D2040::INSTR  WX2040")) << run.output;
   EXPECT_TRUE(Has(run.output, "Problems: none found")) << run.output;
 
   // A library lacking functions, and a bus folder others may enter: each a problem with advice.

@@ -19,6 +19,29 @@ inline std::string MakePrivateFolder(const char* tag) {
   return folder;
 }
 
+// Points XDG_RUNTIME_DIR at a private folder of this process, once, so that the instrument
+// locks of its runs (link/instrument_lock.h) are its own: test processes running at the same
+// time use the same serial numbers.
+inline const std::string& PrivateRuntimeFolder() {
+  static const std::string folder = [] {
+    std::string f = MakePrivateFolder("fg-seq-run");
+#ifdef _WIN32
+    _putenv_s("XDG_RUNTIME_DIR", f.c_str());
+#else
+    setenv("XDG_RUNTIME_DIR", f.c_str(), 1);
+#endif
+    static const pid_t creator = getpid();
+    static const std::string removed = f;
+    std::atexit([] {
+      if (getpid() != creator) return;  // a forked child leaves it alone
+      std::error_code ec;
+      std::filesystem::remove_all(removed, ec);
+    });
+    return f;
+  }();
+  return folder;
+}
+
 // Sets FLINTGATE_SIMBUS to an empty private folder before the first search of this process.
 inline const std::string& PrivateBusFolder() {
   static const std::string folder = [] {
@@ -35,6 +58,7 @@ inline const std::string& PrivateBusFolder() {
       std::error_code ec;
       std::filesystem::remove_all(bus, ec);
     });
+    PrivateRuntimeFolder();
     return f;
   }();
   return folder;
@@ -42,7 +66,7 @@ inline const std::string& PrivateBusFolder() {
 
 class ScratchFolder {
  public:
-  ScratchFolder() : path_(MakePrivateFolder("fg-seq")) {}
+  ScratchFolder() : path_(MakePrivateFolder("fg-seq")) { PrivateRuntimeFolder(); }
   ~ScratchFolder() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);

@@ -23,6 +23,9 @@
 #include "updater/updater_families.h"
 #include "util/stop_notice.h"
 #include "vanishing_instrument.h"
+#include "platform/instrument_lock.h"
+#include "sequence/instrument_claim.h"
+#include "tests/support/lock_holder.h"
 #include "visa/simbus/simbus_device.h"
 
 namespace fg::test {
@@ -602,6 +605,77 @@ TEST_F(UpdateRunTest, AWriterThatNamesNoModelIsAskedAboutFirst) {
       EXPECT_LT(front.IndexOf(asked[0]), front.IndexOf(front.Only("confirm ").at(0)));
     }
   }
+
+// Another process updates the instrument (another flintgate-cli, or the window): the run is
+// refused before its driver is even started, names the holder, and goes on once it is gone.
+TEST_F(UpdateRunTest, AnInstrumentAnotherProcessUpdatesIsRefusedBeforeAnythingIsSent) {
+  fe.list.Preselect(kResource);
+  testing::LockHoldingChild other(nullptr, InstrumentKeyOfResource(kResource), "WX2040");
+  ASSERT_TRUE(other.holding());
+  EXPECT_EQ(Run(), kRunInstrumentBusy);
+
+  const std::string refusal = "The instrument SIM2040A is being updated by " +
+                              platform::CurrentProgramName() + " (process " +
+                              std::to_string(other.pid()) + "); nothing was sent to it.";
+  EXPECT_EQ(fe.Only("box"), (Events{"box Instrument in Use|" + refusal + "|error"}));
+  EXPECT_TRUE(fe.Only("driver").empty());
+  EXPECT_EQ(fe.LogLines(), (std::vector<std::string>{refusal, kLogCancelled,
+                                                     "Error number: 0x0040", ""}));
+  EXPECT_EQ(fe.events.back(), "state FileReady");
+  EXPECT_FALSE(FileExists(tempPath));
+
+  other.Kill();
+  fe.events.clear();
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(fe.Only("driver"), (Events{"driver Init", kConnect, "driver Update 1"}));
+}
+
+// An instrument left in writer mode: the real WX2050 driver and programmer find the writer at
+// the first question, and the run says so, with the model the device list's search learnt.
+TEST_F(UpdateRunTest, AnInstrumentFoundInWriterModeIsNotedWithTheModelItNames) {
+  const std::string writer = "USB0::0x2E5B::0x3A01::AB123::INSTR";
+  for (bool searched : {false, true}) {
+    SCOPED_TRACE(searched ? "found by the search" : "named by the user");
+    FakeClock clock;
+    FakeLink link;
+    FakeLink::current = &link;
+    link.Queue({"WRITER,WX2050,AB123,1.10-01-02"});  // then the identity query fails: 8
+    RunEnv env = *clock.env();
+    env.linkSlots = &VanishingInstrument::kSlots;
+    RecordingFrontEnd front;
+    SortedDeviceList list;
+    list.ops()->AddString(list.ops()->owner, writer.c_str());
+    if (searched) {
+      FoundInstrument found{};
+      CopyBounded(found.resource, writer.c_str());
+      found.mode = InstrumentMode::kWriter;
+      CopyBounded(found.model, "WX2050");
+      list.ops()->SetEntryInfo(list.ops()->owner, &found);
+    }
+    list.ops()->SetCurSel(list.ops()->owner, 0);
+    front.ops.deviceList = list.ops();
+    front.ops.env = &env;
+    UpdaterOps* driver = CreateUpdaterInstance(&kWx2050UpdaterOps);
+    ASSERT_NE(driver, nullptr);
+    UpdateRunOptions options;
+    options.updater = driver;
+    EXPECT_EQ(RunUpdate(&front.ops, &selection, tempPath.c_str(), options), 0x10008);
+    ReleaseUpdaterInstance(driver);
+    FakeLink::current = nullptr;
+
+    EXPECT_EQ(front.LogLines(),
+              (std::vector<std::string>{"Connecting ... OK",
+                                        FoundInWriterModeText(searched ? "WX2050" : nullptr),
+                                        "Updating ... FAILED", kLogCancelled,
+                                        "Error number: 0x10008", ""}));
+    EXPECT_EQ(FakeClock::sleeps, 0) << "no switch, no wait";
+  }
+  EXPECT_EQ(FoundInWriterModeText("WX2050"),
+            "The instrument was found in writer mode (it names WX2050); the update goes on from "
+            "there.");
+  EXPECT_EQ(FoundInWriterModeText(""),
+            "The instrument was found in writer mode (it names no model); the update goes on "
+            "from there.");
 }
 
 }  // namespace

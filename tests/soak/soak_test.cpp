@@ -99,7 +99,7 @@ struct Draw {
 class Lane {
  public:
   Lane(const Model& model, const fs::path& root) : model_(model), root_(root / model.serial) {
-    for (const char* sub : {"", "/bus", "/state", "/tmp"}) {
+    for (const char* sub : {"", "/bus", "/state", "/tmp", "/run"}) {
       fs::create_directories(root_.string() + sub);
       fs::permissions(root_.string() + sub, fs::perms::owner_all, fs::perm_options::replace);
     }
@@ -162,7 +162,8 @@ class Lane {
     }
     const auto cli = Start(
         argv,
-        {"FLINTGATE_SIMBUS=" + (root_ / "bus").string(), "TMPDIR=" + (root_ / "tmp").string()},
+        {"FLINTGATE_SIMBUS=" + (root_ / "bus").string(), "TMPDIR=" + (root_ / "tmp").string(),
+         "XDG_RUNTIME_DIR=" + (root_ / "run").string()},
         root_ / "cli.out");
     const int status = Wait(*cli, kRunDeadlineSeconds);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();

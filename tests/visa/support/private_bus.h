@@ -20,11 +20,19 @@ class PrivateBus {
     if (platform::CreatePrivateTempFolder("fg-bus-", &path_)) {
       SetEnvironment("FLINTGATE_SIMBUS", path_.c_str());
     }
+    // The instrument locks of the bus's instruments are private too (XDG_RUNTIME_DIR holds
+    // them): other tests use the same serial numbers at the same time.
+    std::string runtime = (std::filesystem::temp_directory_path() / "fg-visa-run-XXXXXX").string();
+    if (mkdtemp(runtime.data()) != nullptr) {
+      runtime_ = runtime;
+      setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
+    }
   }
   ~PrivateBus() {
     SetEnvironment("FLINTGATE_SIMBUS", nullptr);
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
+    if (!runtime_.empty()) std::filesystem::remove_all(runtime_, ignored);
   }
   PrivateBus(const PrivateBus&) = delete;
   PrivateBus& operator=(const PrivateBus&) = delete;
@@ -32,6 +40,7 @@ class PrivateBus {
 
  private:
   std::string path_;
+  std::string runtime_;
 };
 
 // Answers every whole message with answer(message); an empty answer sends nothing.
