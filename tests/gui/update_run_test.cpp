@@ -639,8 +639,9 @@ class UpdateRunTest : public QObject {
     QVERIFY(windowModal);
     QVERIFY(barAtAnswer > barAtBox);
     QCOMPARE(prompts.Of(PromptRecord::Question).size(), size_t(1));
-    const std::vector<std::string> expected = {"Connecting ... OK", "Updating ... OK",
-                                               "--------------- Completed ---------------", ""};
+    const std::vector<std::string> expected = {
+        "Connecting ... OK", FoundInWriterModeText("WX2040"), "Updating ... OK",
+        "--------------- Completed ---------------", ""};
     QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
     QVERIFY(!StopRequested());
     QVERIFY(dlg.isVisible());
@@ -672,9 +673,10 @@ class UpdateRunTest : public QObject {
     });
 
     QVERIFY(answered);
-    const std::vector<std::string> expected = {"Connecting ... OK", kLogFinishingImage,
-                                               "Updating ... FAILED", "Update was cancelled.",
-                                               "Error number: 0x10020", ""};
+    const std::vector<std::string> expected = {
+        "Connecting ... OK",     FoundInWriterModeText("WX2040"), kLogFinishingImage,
+        "Updating ... FAILED",   "Update was cancelled.",         "Error number: 0x10020",
+        ""};
     QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
     QVERIFY(StopRequested());
     QVERIFY(!dlg.isVisible());

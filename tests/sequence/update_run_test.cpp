@@ -605,6 +605,7 @@ TEST_F(UpdateRunTest, AWriterThatNamesNoModelIsAskedAboutFirst) {
       EXPECT_LT(front.IndexOf(asked[0]), front.IndexOf(front.Only("confirm ").at(0)));
     }
   }
+}
 
 // Another process updates the instrument (another flintgate-cli, or the window): the run is
 // refused before its driver is even started, names the holder, and goes on once it is gone.
@@ -639,7 +640,8 @@ TEST_F(UpdateRunTest, AnInstrumentFoundInWriterModeIsNotedWithTheModelItNames) {
     FakeClock clock;
     FakeLink link;
     FakeLink::current = &link;
-    link.Queue({"WRITER,WX2050,AB123,1.10-01-02"});  // then the identity query fails: 8
+    // Asked by the driver's Connect and by the switch; then the identity query fails: 8.
+    link.Queue({"WRITER,WX2050,AB123,1.10-01-02", "WRITER,WX2050,AB123,1.10-01-02"});
     RunEnv env = *clock.env();
     env.linkSlots = &VanishingInstrument::kSlots;
     RecordingFrontEnd front;
