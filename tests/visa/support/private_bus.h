@@ -21,11 +21,10 @@ class PrivateBus {
       SetEnvironment("FLINTGATE_SIMBUS", path_.c_str());
     }
     // The instrument locks of the bus's instruments are private too (XDG_RUNTIME_DIR holds
-    // them): other tests use the same serial numbers at the same time.
-    std::string runtime = (std::filesystem::temp_directory_path() / "fg-visa-run-XXXXXX").string();
-    if (mkdtemp(runtime.data()) != nullptr) {
-      runtime_ = runtime;
-      setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
+    // them on Linux): other tests use the same serial numbers at the same time. Windows keeps
+    // them under the user's temporary folder, and its tests run one program at a time.
+    if (platform::CreatePrivateTempFolder("fg-visa-run-", &runtime_)) {
+      SetEnvironment("XDG_RUNTIME_DIR", runtime_.c_str());
     }
   }
   ~PrivateBus() {
