@@ -48,7 +48,8 @@ std::string WrapWords(const std::string& lead, const std::string& text, size_t i
   for (const std::string& word : words) {
     const size_t columns = VisibleColumns(word);
     if (lineHasWord && column + 1 + columns > width) {
-      out += "\n" + std::string(indent, ' ');
+      out += '\n';
+      out.append(indent, ' ');
       column = indent;
       lineHasWord = false;
     }
