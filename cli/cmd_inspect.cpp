@@ -1,14 +1,17 @@
-// flintgate-cli inspect FILE [--json]: header, acceptance and image index of a firmware file.
-// Reads only; never writes a file.
+// flintgate-cli inspect FILE [--json]: header, acceptance and image index of a firmware file,
+// the package checks that need no instrument, and the verdict on the whole file. Reads only;
+// never writes a file.
 #include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/word_wrap.h"
 #include "firmware/file_acceptance.h"
 #include "updater/firmware_inspection.h"
 #include "sequence/file_selection.h"
+#include "sequence/inspection_verdict.h"
 #include "sequence/plan_report.h"
 #include "sequence/update_run.h"
 #include "updater/update_plan.h"
@@ -60,18 +63,20 @@ std::string Printable(const char (&field)[N]) {
   return s;
 }
 
-// The package checks that need no instrument, for an accepted file of a model we can update.
-struct PackageCheck {
-  bool checked = false;
-  int32_t error = 0;  // the driver's number, as the update would report it less 0x10000
-  UpdatePlan plan{};
-};
+// Exit status of a file whose header is accepted but which an update could not install.
+constexpr int kExitNotInstallable = 3;
 
-PackageCheck CheckPackageOf(const FirmwareInspection& r) {
-  PackageCheck check;
-  if (r.error != 0 || !r.indexed || r.model == nullptr) return check;
-  check.checked = CheckPackagePlan(r.model->updater, &r.index, &check.plan, &check.error) == 0;
-  return check;
+constexpr const char* kExitStatusHelp =
+    "Exit status:\n"
+    "  0  the file is installable on its model (the versions aside: only the instrument tells)\n"
+    "  1  the header is refused, or the file cannot be read\n"
+    "  2  bad usage\n"
+    "  3  the header is accepted, but the file cannot be installed (the verdict says why)";
+
+int ExitStatusOf(const FirmwareInspection& r) {
+  if (r.blocker == InstallBlocker::kNone) return kExitOk;
+  if (r.error != 0) return kExitFailed;
+  return kExitNotInstallable;
 }
 
 const char* MessageFor(int32_t error) {
@@ -80,7 +85,7 @@ const char* MessageFor(int32_t error) {
   return kMsgCorruptedFile;
 }
 
-Json InspectionJson(const char* path, const FirmwareInspection& r, const PackageCheck& pc) {
+Json InspectionJson(const char* path, const FirmwareInspection& r) {
   Json j;
   j["file"] = path;
   j["accepted"] = r.error == 0;
@@ -114,14 +119,18 @@ Json InspectionJson(const char* path, const FirmwareInspection& r, const Package
     images.push_back(img);
   }
   j["images"] = images;
-  if (pc.checked) {
+  j["records"] = r.walk.walked ? Json(r.walk.records) : Json(nullptr);
+  j["trailingBytes"] =
+      r.walk.walked ? Json(r.payloadSize - r.walk.completeBytes) : Json(nullptr);
+  if (r.packageChecked) {
     Json package;
-    package["error"] = pc.error;
-    package["updateError"] = pc.error != 0 ? Json(kRunDriverErrorBase + pc.error) : Json(nullptr);
-    package["programmerError"] = pc.plan.programmerError;
+    package["error"] = r.packageError;
+    package["updateError"] =
+        r.packageError != 0 ? Json(kRunDriverErrorBase + r.packageError) : Json(nullptr);
+    package["programmerError"] = r.plan.programmerError;
     Json rules = Json::array();
-    for (int32_t i = 0; i < pc.plan.ruleCount && i < 6; ++i) {
-      const ImagePlanRow& row = pc.plan.rows[i];
+    for (int32_t i = 0; i < r.plan.ruleCount && i < 6; ++i) {
+      const ImagePlanRow& row = r.plan.rows[i];
       Json rule;
       rule["partition"] = FieldText(row.partitionName);
       rule["present"] = row.present;
@@ -134,13 +143,24 @@ Json InspectionJson(const char* path, const FirmwareInspection& r, const Package
   } else {
     j["package"] = nullptr;
   }
+  j["installable"] = r.blocker == InstallBlocker::kNone;
+  const char* reason = InstallBlockerWord(r.blocker);
+  j["reason"] = reason != nullptr ? Json(reason) : Json(nullptr);
+  j["verdict"] = InspectionVerdictText(r);
   return j;
 }
 
-void PrintHuman(const char* path, const FirmwareInspection& r, const PackageCheck& pc) {
+// The last line of every inspection, broken at words to fit the output.
+void PrintVerdict(const FirmwareInspection& r) {
+  const std::string text = InspectionVerdictText(r);
+  std::fputs(WrapWords("Verdict:      ", text, 14, ReportColumns(stdout)).c_str(), stdout);
+}
+
+void PrintHuman(const char* path, const FirmwareInspection& r) {
   std::printf("File:         %s\n", path);
   if (r.error == kInspectCantOpen) {
     std::printf("Result:       rejected: %s\n", kMsgCantOpenFile);
+    PrintVerdict(r);
     return;
   }
   const FirmwareHeader& h = r.header;
@@ -162,16 +182,16 @@ void PrintHuman(const char* path, const FirmwareInspection& r, const PackageChec
                   e.length, Printable(e.version).c_str());
     }
   }
-  if (pc.checked) {
+  if (r.packageChecked) {
     std::printf("Package checks (no instrument asked, so no version check):\n%s",
-                PlanTable(pc.plan).c_str());
+                PlanTable(r.plan).c_str());
   }
-  if (pc.error != 0) {
-    const std::string note = PlanFailureNote(pc.plan);
+  if (r.packageError != 0) {
+    const std::string note = PlanFailureNote(r.plan);
     if (!note.empty()) std::printf("%s\n", note.c_str());
     std::printf("Package:      refused: an update would end with error number 0x%04X before "
                 "programming anything\n",
-                static_cast<unsigned>(kRunDriverErrorBase + pc.error));
+                static_cast<unsigned>(kRunDriverErrorBase + r.packageError));
   }
   if (r.error == 0) {
     std::printf("Result:       accepted\n");
@@ -179,22 +199,20 @@ void PrintHuman(const char* path, const FirmwareInspection& r, const PackageChec
     std::printf("Result:       rejected, error number 0x%04X: %s\n", static_cast<unsigned>(r.error),
                 kMsgCorruptedFile);
   }
+  PrintVerdict(r);
 }
 
 int RunInspect(const std::string& path, bool json) {
   auto result = std::make_unique<FirmwareInspection>();
   InspectFirmwareFile(path.c_str(), result.get());
-  const auto package = std::make_unique<PackageCheck>(CheckPackageOf(*result));
   if (json) {
-    std::printf("%s\n", InspectionJson(path.c_str(), *result, *package)
+    std::printf("%s\n", InspectionJson(path.c_str(), *result)
                             .dump(2, ' ', true, Json::error_handler_t::replace)
                             .c_str());
   } else {
-    PrintHuman(path.c_str(), *result, *package);
+    PrintHuman(path.c_str(), *result);
   }
-  // The exit status is the file's acceptance, as the window decides it; the package verdict is
-  // in the output.
-  return result->error == 0 ? kExitOk : kExitFailed;
+  return ExitStatusOf(*result);
 }
 
 }  // namespace
@@ -206,6 +224,7 @@ CommandAction RegisterInspectCommand(CLI::App& app) {
   auto json = std::make_shared<bool>(false);
   sub->add_option("FILE", *path, "Firmware file")->required();
   sub->add_flag("--json", *json, "Print one JSON object");
+  sub->footer(kExitStatusHelp);
   return [path, json] { return RunInspect(*path, *json); };
 }
 

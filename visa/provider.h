@@ -84,6 +84,9 @@ class Provider {
   virtual void Diagnose(std::vector<Diagnostic>* out) = 0;
   // One line of facts for `doctor`: library path and version, devices seen, the bus folder.
   virtual std::string Describe() = 0;
+  // Why this provider cannot search for instruments now, in a few words ("no USB on this
+  // machine", an unsafe bus folder); empty when it can. Asked by `doctor` when nothing is found.
+  virtual std::string Unavailable() { return {}; }
 };
 
 }  // namespace fg::visa

@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "tests/firmware/firmware_test_files.h"
 #include "tests/support/child_process.h"
@@ -63,7 +65,7 @@ TEST_F(InspectCliTest, AcceptedFileShowsHeaderAndImages) {
       RecordBytes({.blockId = 1, .bodySize = 100, .version = "0105", .tag = 0x4D41494E}) +
       RecordBytes({.blockId = 2, .bodySize = 10, .tInImageLength = true});
   const std::string path = dir_.File("fw.fq");
-  json j = Inspect(kWx2040Header + payload, 0);
+  json j = Inspect(kWx2040Header + payload, 3);  // its images are for no partition of the WX2040
   EXPECT_EQ(j["file"], path);
   EXPECT_EQ(j["accepted"], true);
   EXPECT_EQ(j["error"], 0);
@@ -105,7 +107,7 @@ TEST_F(InspectCliTest, PackageChecksNameARecordTheProgrammerRefuses) {
   const std::string payload =
       RecordBytes({.blockId = 3}) + RecordBytes({.blockId = 4}) + RecordBytes({.blockId = 6}) +
       RecordBytes({.blockId = 14}) + shortHttp;
-  json j = Inspect(kWx2040Header + payload, 0);
+  json j = Inspect(kWx2040Header + payload, 3);
   EXPECT_EQ(j["accepted"], true) << "the header is what the window accepts";
   ASSERT_TRUE(j["package"].is_object()) << j.dump();
   EXPECT_EQ(j["package"]["error"], 8);
@@ -128,7 +130,7 @@ TEST_F(InspectCliTest, HeaderBytesMapOneToOneOntoCodePoints) {
   const std::string description = "caf\xE9 \x01 \xFF\x80 \xC3\xA9";
   json j = Inspect(Lines({"#ModelName=WX2050", "#UpdatedDescription=" + description,
                           "#RevsNotSupport=\xB5" "1", "#FileStart"}),
-                   0);
+                   3);
   auto bytesOf = [](const std::string& utf8) {
     // Decode the parsed UTF-8 back into one byte per code point.
     std::string bytes;
@@ -171,7 +173,8 @@ TEST_P(InspectRejectTest, ReportsTheErrorNumber) {
   const RejectCase& c = GetParam();
   std::string payload;
   for (int i = 0; i < 4; ++i) payload += RecordBytes({.blockId = static_cast<uint8_t>(i)});
-  json j = Inspect(c.header + payload, c.error == 0 ? 0 : 1);
+  // Blocks 0 to 3 make no package of any model: an accepted header gives 3, a refused one 1.
+  json j = Inspect(c.header + payload, c.error == 0 ? 3 : 1);
   EXPECT_EQ(j["accepted"], c.error == 0);
   EXPECT_EQ(j["error"], c.error);
   if (c.error == 0) {
@@ -216,7 +219,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(InspectCliTest, MissingFileStartIndexesTheWholeFile) {
   // Without "FileStart" the payload is the whole file: the header text is read as a record.
   const std::string text = Lines({"#ModelName=WX2040"});
-  json j = Inspect(text + RecordBytes({.blockId = 9}), 0);
+  json j = Inspect(text + RecordBytes({.blockId = 9}), 3);
   EXPECT_EQ(j["header"]["payloadOffset"], 0);
   EXPECT_EQ(j["payloadSize"], text.size() + 34);
 }
@@ -238,7 +241,7 @@ TEST_F(InspectCliTest, UnreadableFilesAreCantOpen) {
 }
 
 TEST_F(InspectCliTest, WritesNoFile) {
-  Inspect(kWx2040Header + test::OemRecordBytes(), 0);
+  Inspect(kWx2040Header + test::OemRecordBytes(), 3);
   size_t entries = 0;
   for (const auto& e : std::filesystem::directory_iterator(dir_.path())) {
     EXPECT_EQ(e.path().filename(), "fw.fq");
@@ -248,18 +251,106 @@ TEST_F(InspectCliTest, WritesNoFile) {
   EXPECT_EQ(test::ReadFile(dir_.File("fw.fq")), kWx2040Header + test::OemRecordBytes());
 }
 
-TEST_F(InspectCliTest, HumanFormIsShortAndNamesTheResult) {
-  test::WriteFile(dir_.File("ok.fq"), kWx2040Header + test::OemRecordBytes());
+// Every image of the WX2040, the OEM image last.
+const std::string kWx2040Package =
+    RecordBytes({.blockId = 3}) + RecordBytes({.blockId = 4}) + RecordBytes({.blockId = 6}) +
+    RecordBytes({.blockId = 14}) + RecordBytes({.blockId = 8}) + test::OemRecordBytes();
+
+// The human form's lines, each within 100 columns when the output is no terminal.
+std::vector<std::string> HumanLines(const std::string& out) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  for (size_t end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+    lines.push_back(out.substr(at, end - at));
+    EXPECT_LE(lines.back().size(), 100u) << lines.back();
+  }
+  return lines;
+}
+
+TEST_F(InspectCliTest, HumanFormIsShortAndEndsWithTheVerdict) {
+  test::WriteFile(dir_.File("ok.fq"), kWx2040Header + kWx2040Package);
   CliRun ok = RunCli({"inspect", dir_.File("ok.fq")});
   EXPECT_EQ(ok.exitCode, 0);
-  EXPECT_NE(ok.out.find("WX2040"), std::string::npos) << ok.out;
   EXPECT_NE(ok.out.find("block  67"), std::string::npos) << ok.out;
-  EXPECT_NE(ok.out.find("accepted"), std::string::npos) << ok.out;
+  std::vector<std::string> lines = HumanLines(ok.out);
+  ASSERT_GE(lines.size(), 2u) << ok.out;
+  EXPECT_EQ(lines[lines.size() - 2], "Result:       accepted");
+  EXPECT_EQ(lines.back(), "Verdict:      installable on WX2040");
 
   test::WriteFile(dir_.File("bad.fq"), Lines({"#ModelName=NONE"}));
   CliRun bad = RunCli({"inspect", dir_.File("bad.fq")});
   EXPECT_EQ(bad.exitCode, 1);
-  EXPECT_NE(bad.out.find("0x0015"), std::string::npos) << bad.out;
+  lines = HumanLines(bad.out);
+  ASSERT_GE(lines.size(), 2u) << bad.out;
+  EXPECT_NE(lines[lines.size() - 2].find("rejected, error number 0x0015"), std::string::npos);
+  EXPECT_EQ(lines.back(),
+            "Verdict:      not installable: its header is refused with error number 0x0015");
+}
+
+// The files of an accepted header that no update could install: the header's result stays
+// "accepted", the verdict says why not, and the exit status is 3.
+struct NotInstallableCase {
+  const char* name;
+  std::string file;
+  const char* reason;
+};
+void PrintTo(const NotInstallableCase& c, std::ostream* os) { *os << c.name; }
+
+class InspectNotInstallableTest : public InspectCliTest,
+                                  public ::testing::WithParamInterface<NotInstallableCase> {};
+
+TEST_P(InspectNotInstallableTest, EndsWithTheReasonAndStatusThree) {
+  const NotInstallableCase& c = GetParam();
+  json j = Inspect(c.file, 3);
+  EXPECT_EQ(j["accepted"], true);
+  EXPECT_EQ(j["installable"], false);
+  EXPECT_EQ(j["reason"], c.reason);
+  const std::string verdict = j["verdict"].get<std::string>();
+  EXPECT_EQ(verdict.rfind("not installable on ", 0), 0u) << verdict;
+
+  // The human form ends with the same verdict, broken at words.
+  CliRun human = RunCli({"inspect", dir_.File("fw.fq")});
+  EXPECT_EQ(human.exitCode, 3);
+  const size_t at = human.out.find("Result:       accepted\nVerdict:      ");
+  ASSERT_NE(at, std::string::npos) << human.out;
+  std::string words;
+  for (const std::string& line : HumanLines(human.out.substr(at + 23))) {
+    std::istringstream in(line);
+    for (std::string word; in >> word;) words += (words.empty() ? "" : " ") + word;
+  }
+  EXPECT_EQ(words, "Verdict: " + verdict);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, InspectNotInstallableTest,
+    ::testing::Values(
+        NotInstallableCase{"Truncated",
+                           kWx2040Header + kWx2040Package.substr(0, kWx2040Package.size() - 100),
+                           "truncated"},
+        NotInstallableCase{"HeaderOnly", kWx2040Header, "no-payload"},
+        NotInstallableCase{"NoFileStart", Lines({"# ModelName = WX2040"}) + kWx2040Package,
+                           "no-file-start"},
+        NotInstallableCase{"Without1C3", kWx2040Header + kWx2040Package.substr(34),
+                           "package-refused"},
+        NotInstallableCase{"Sb7300", Lines({"# ModelName = SB7300", "# FileStart"}) +
+                                         kWx2040Package,
+                           "no-updater"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(InspectCliTest, InstallableFileInJson) {
+  json j = Inspect(kWx2040Header + kWx2040Package, 0);
+  EXPECT_EQ(j["installable"], true);
+  EXPECT_TRUE(j["reason"].is_null());
+  EXPECT_EQ(j["verdict"], "installable on WX2040");
+  EXPECT_EQ(j["records"], 6);
+  EXPECT_EQ(j["trailingBytes"], 0);
+}
+
+TEST(InspectCliUsage, HelpNamesTheExitStatuses) {
+  const std::string help = RunCli({"inspect", "--help"}).out;
+  EXPECT_NE(help.find("3  the header is accepted, but the file cannot be installed"),
+            std::string::npos)
+      << help;
 }
 
 TEST(InspectCliUsage, BadUsageExitsWithTwo) {

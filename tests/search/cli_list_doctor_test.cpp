@@ -93,10 +93,12 @@ class CliSearch : public ::testing::Test {
   CliEnvironment Env(const std::string& providers = "simbus", const std::string& library = "") {
     return CliEnvironment{bus_.path(), providers, library};
   }
-  // An instrument in its normal firmware: "*IDN?" is answered with the model of its id.
-  std::unique_ptr<fg::testing::EchoInstrument> Attach(uint16_t product, const std::string& serial) {
+  // An instrument in its normal firmware: "*IDN?" is answered with the model of its id, or with
+  // `reply` when one is given.
+  std::unique_ptr<fg::testing::EchoInstrument> Attach(uint16_t product, const std::string& serial,
+                                                      std::string reply = "") {
     const std::string model = product == 0x3A01 ? "WX2040" : product == 0x3A02 ? "WX2050" : "X";
-    const std::string reply = "VANDRELL," + model + "," + serial + ",1.00\n";
+    if (reply.empty()) reply = "VANDRELL," + model + "," + serial + ",1.00\n";
     std::string error;
     auto instrument = fg::testing::EchoInstrument::Attach(
         bus_, product, serial,
@@ -196,6 +198,7 @@ TEST_F(CliSearch, DoctorReportsProvidersInstrumentsAndProblems) {
   EXPECT_TRUE(Has(run.output, "simbus   bus folder " + bus_.path())) << run.output;
   EXPECT_TRUE(Has(run.output, "simbus   USB0::0x2E5B::0x3A01::D2040::INSTR  WX2040")) << run.output;
   EXPECT_TRUE(Has(run.output, "Problems: none found")) << run.output;
+  EXPECT_FALSE(Has(run.output, "What to check next")) << run.output;
 
   // A library lacking functions, and a bus folder others may enter: each a problem with advice.
   const std::string incomplete = LibraryPath(FG_INCOMPLETE_VISA_LIBRARY);
@@ -213,6 +216,57 @@ TEST_F(CliSearch, DoctorReportsProvidersInstrumentsAndProblems) {
   run = RunCli(Env("vendor", LibraryPath(FG_OTHER_VISA_LIBRARY)), "doctor", true);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(Has(run.output, "by Other VISA, version 1.2.0")) << run.output;
+}
+
+// With nothing found, doctor says so as a problem and what to check next: the providers (none
+// here), the vendor VISA and, on Linux, the udev rule and this user's access.
+TEST_F(CliSearch, DoctorWithoutAnyProviderSaysWhatToCheckNext) {
+  // A lone comma names no provider; an empty value would do on Linux only, as Windows drops
+  // empty variables.
+  ProgramRun run = RunCli(Env(","), "doctor", true);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_FALSE(Has(run.output, "Problems: none found")) << run.output;
+  EXPECT_TRUE(Has(run.output, "Problems: 1 found\n  [search] No instrument of a catalogue model "
+                              "was found.")) << run.output;
+  EXPECT_TRUE(Has(run.output, "What to check next:\n  Providers: No provider searched: simbus,"))
+      << run.output;
+  EXPECT_TRUE(Has(run.output, "  Vendor VISA: not searched")) << run.output;
+#ifdef _WIN32
+  EXPECT_FALSE(Has(run.output, "udev rule")) << run.output;
+  EXPECT_FALSE(Has(run.output, "USB access")) << run.output;
+#else
+  EXPECT_TRUE(Has(run.output, "  udev rule: ")) << run.output;
+  EXPECT_TRUE(Has(run.output, "60-flintgate.rules")) << run.output;
+  EXPECT_TRUE(Has(run.output, "  USB access: you are ")) << run.output;
+#endif
+}
+
+TEST_F(CliSearch, DoctorNamesAnEmptySimulatedBus) {
+  ProgramRun run = RunCli(Env(), "doctor", true);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(Has(run.output, "Problems: 1 found")) << run.output;
+  EXPECT_TRUE(Has(run.output, "  Providers: simbus searched and found nothing;")) << run.output;
+  EXPECT_TRUE(Has(run.output, "  Simulated bus: FLINTGATE_SIMBUS=" + bus_.path() + " holds no"))
+      << run.output;
+}
+
+// An instrument left in writer mode is a problem, counted in the summary, with the command that
+// recovers it; an instrument was found, so there is nothing else to check.
+TEST_F(CliSearch, DoctorCountsAWriterModeInstrumentAsAProblem) {
+  auto writer = Attach(0x3A01, "W2050", "WRITER,WX2050,W2050,1.10-01-02\n");
+  auto healthy = Attach(0x3A02, "H2050");
+  ProgramRun run = RunCli(Env(), "doctor", true);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(
+      Has(run.output, "simbus   USB0::0x2E5B::0x3A01::W2050::INSTR  WX2050, in writer mode"))
+      << run.output;
+  EXPECT_TRUE(Has(run.output, "Problems: 1 found\n  [simbus] USB0::0x2E5B::0x3A01::W2050::INSTR "
+                              "is in writer mode (WX2050)"))
+      << run.output;
+  EXPECT_TRUE(Has(run.output, "What to do: flintgate-cli update FILE --device "
+                              "USB0::0x2E5B::0x3A01::W2050::INSTR, FILE being"))
+      << run.output;
+  EXPECT_FALSE(Has(run.output, "What to check next")) << run.output;
 }
 
 }  // namespace

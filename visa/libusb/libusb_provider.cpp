@@ -111,6 +111,12 @@ class UsbtmcProvider final : public Provider {
     out->insert(out->end(), scan.problems.begin(), scan.problems.end());
   }
 
+  std::string Unavailable() override {
+    if (noUsb_) return "no USB on this machine (neither /dev/bus/usb nor /sys/bus/usb/devices)";
+    if (!context_) return std::string("libusb cannot start: ") + libusb_strerror(initError_);
+    return {};
+  }
+
   std::string Describe() override {
     if (noUsb_) return Version() + "; no USB on this machine, so no USB instruments";
     if (!context_) return Version() + "; cannot start: " + libusb_strerror(initError_);

@@ -83,6 +83,11 @@ class SimBusProvider final : public Provider {
                               simbus::BusFolderAdvice(simbus::DefaultBusFolder())});
   }
 
+  std::string Unavailable() override {
+    std::string problem;
+    return SafeFolder(&problem) ? std::string() : problem;
+  }
+
   std::string Describe() override {
     std::string problem;
     const auto folder = SafeFolder(&problem);
