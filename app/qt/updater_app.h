@@ -1,7 +1,7 @@
 // CUpdaterApp: the application object. InitInstance starts the platform services and runs the
 // main dialog modally; the program ends when the dialog ends.
 #pragma once
-#include "app/prompts.h"
+#include "app/dialog/prompts.h"
 
 namespace fg::app {
 

@@ -1,4 +1,4 @@
-#include "app/help_viewer.h"
+#include "app/qt/help_viewer.h"
 
 #include <QDir>
 #include <QFileInfo>

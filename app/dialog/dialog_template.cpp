@@ -1,4 +1,4 @@
-#include "app/dialog_template.h"
+#include "app/dialog/dialog_template.h"
 
 namespace fg::app {
 namespace {

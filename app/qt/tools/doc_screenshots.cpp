@@ -15,10 +15,10 @@
 #include <filesystem>
 #include <string>
 
-#include "app/dialog_template.h"
-#include "app/help_viewer.h"
-#include "app/updater_app.h"
-#include "app/updater_dlg.h"
+#include "app/dialog/dialog_template.h"
+#include "app/qt/help_viewer.h"
+#include "app/qt/updater_app.h"
+#include "app/qt/updater_dlg.h"
 #include "sim/firmware_maker.h"
 #include "sim/sim_instrument.h"
 
@@ -28,11 +28,11 @@ struct Answers {
   std::string file;
 };
 
-void NoBox(void*, QWidget*, const char* text, const char*, fg::BoxIcon) {
+void NoBox(void*, void*, const char* text, const char*, fg::BoxIcon) {
   std::fprintf(stderr, "box: %s\n", text);
 }
-bool Yes(void*, QWidget*, const char*, const char*) { return true; }
-bool PickFile(void* owner, QWidget*, const std::string&, std::string* path) {
+bool Yes(void*, void*, const char*, const char*) { return true; }
+bool PickFile(void* owner, void*, const std::string&, std::string* path) {
   *path = static_cast<Answers*>(owner)->file;
   return true;
 }
@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
         !fg::sim::WriteFirmwareFile(plan, answers.file, &error)) {
       std::fprintf(stderr, "cannot set up the simulated instrument: %s\n", error.c_str());
     } else {
-      const fg::app::PromptOps prompts = {&answers, NoBox, Yes, PickFile, nullptr, nullptr};
+      const fg::app::PromptOps prompts = {&answers, NoBox, Yes, PickFile, nullptr, nullptr, nullptr};
       fg::app::CUpdaterDlg dlg(&prompts);
       dlg.show();
       bool ok = Save(&dlg, out, "window-start.png");

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/close_signals.h"
-#include "app/qt_prompts.h"
-#include "app/updater_app.h"
+#include "app/qt/close_signals.h"
+#include "app/qt/qt_prompts.h"
+#include "app/qt/updater_app.h"
 #include "flintgate_version.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/dialog_controls.h"
+#include "app/qt/dialog_controls.h"
 
 #include <QFrame>
 #include <QGroupBox>
@@ -8,7 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include "app/device_combo.h"
+#include "app/qt/device_combo.h"
 
 namespace fg::app {
 namespace {

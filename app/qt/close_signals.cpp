@@ -1,4 +1,4 @@
-#include "app/close_signals.h"
+#include "app/qt/close_signals.h"
 
 #include <fcntl.h>
 #include <cerrno>

@@ -6,7 +6,7 @@
 #include <QImage>
 #include <cstdio>
 
-#include "app/app_icon.h"
+#include "app/qt/app_icon.h"
 
 int main(int argc, char** argv) {
   QGuiApplication app(argc, argv);

@@ -1,6 +1,8 @@
-// The program's fixed texts: name, version, title format, copyright line, string resources.
+// The window's fixed texts, the same in every toolkit: name, version, title, copyright line,
+// button captions, the stop question and the string resources.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "flintgate_version.h"
 
@@ -38,5 +40,8 @@ inline const char* LoadStringResource(int32_t id) {
 }
 
 inline constexpr int32_t IDR_MAINFRAME = 128;  // the program icon
+
+// "Flintgate 2.04 ": name, version and an empty third part.
+std::string WindowTitle();
 
 }  // namespace fg::app

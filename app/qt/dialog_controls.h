@@ -2,7 +2,7 @@
 #pragma once
 #include <QWidget>
 
-#include "app/dialog_template.h"
+#include "app/dialog/dialog_template.h"
 
 namespace fg::app {
 

@@ -1,9 +1,9 @@
-#include "app/updater_app.h"
+#include "app/qt/updater_app.h"
 
 #include <QFont>
 
-#include "app/app_strings.h"
-#include "app/updater_dlg.h"
+#include "app/dialog/dialog_texts.h"
+#include "app/qt/updater_dlg.h"
 
 namespace fg::app {
 

@@ -1,13 +1,13 @@
-// The Open File dialog's filter, one entry per catalogue model.
+// The prompts of the Qt window: QMessageBox and QFileDialog.
 #pragma once
 #include <string>
 
-#include "catalog/model_catalog.h"
+#include "app/dialog/prompts.h"
 
 namespace fg::app {
 
-// "%s (*.%s)|*.%s|" per model, in catalogue order: display names and patterns separated by "|".
-std::string BuildCatalogFilter(const ModelCatalog& catalog);
+// `window` is the dialog's QWidget.
+const PromptOps* QtPrompts();
 
 // Turns a "|"-separated filter into Qt's form: "WX2040 (*.fq)|*.fq|" becomes "WX2040 (*.fq)".
 // Qt reads the patterns from the parentheses, so a display name that lacks them gets the pattern
