@@ -44,6 +44,9 @@ class DialogModel {
   DialogModel& operator=(const DialogModel&) = delete;
   ~DialogModel();
 
+  // The window that owns the boxes, for a toolkit whose window exists only after the model.
+  void SetWindow(void* window) { m_window = window; }
+
   // The dialog's set-up, once its controls exist: title, copyright line, NoFile, the collapsed
   // layout, the Device field in view and the connection method.
   void InitDialog();
