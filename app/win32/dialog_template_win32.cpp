@@ -71,13 +71,13 @@ Win32Control ControlOf(const ControlTemplate& row) {
               ES_MULTILINE | readOnly | vscroll | border |
                   ((s & kAutoVerticalScroll) ? ES_AUTOVSCROLL : 0)};
     case ControlKind::Label:
-      return {kStaticClass, nullptr, (s & kRightAligned) ? SS_RIGHT : SS_LEFT};
+      return {kStaticClass, nullptr, static_cast<DWORD>((s & kRightAligned) ? SS_RIGHT : SS_LEFT)};
     case ControlKind::Frame:
       return {kStaticClass, nullptr, SS_BLACKFRAME};
     case ControlKind::GroupBox:
       return {kButtonClass, nullptr, BS_GROUPBOX};
     case ControlKind::ProgressBar:
-      return {0, PROGRESS_CLASSA, ((s & kSmooth) ? PBS_SMOOTH : 0) | WS_BORDER};
+      return {0, PROGRESS_CLASSA, static_cast<DWORD>(((s & kSmooth) ? PBS_SMOOTH : 0) | WS_BORDER)};
     case ControlKind::DropDownList:
       // The model keeps the entries in its own order, so the control does not sort them again.
       return {kComboBoxClass, nullptr, CBS_DROPDOWNLIST | vscroll};

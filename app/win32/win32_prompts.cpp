@@ -38,7 +38,7 @@ std::string ToWin32Filter(const std::string& pipeFilter) {
 }
 
 Win32Prompts::Win32Prompts(LPOFNHOOKPROC openFileHook)
-    : ops_{this, MessageBox, Confirm, OpenFile, ConfirmWarning, AskWhileRunning, WithdrawQuestions},
+    : ops_{this, ShowMessage, Confirm, OpenFile, ConfirmWarning, AskWhileRunning, WithdrawQuestions},
       openFileHook_(openFileHook) {
   const HINSTANCE instance = GetModuleHandleA(nullptr);
   WNDCLASSA questionClass{};
@@ -56,17 +56,17 @@ Win32Prompts::~Win32Prompts() {
   for (Question* q : open_) q->withdrawn = true;
 }
 
-void Win32Prompts::MessageBox(void*, void* window, const char* text, const char* caption,
+void Win32Prompts::ShowMessage(void*, void* window, const char* text, const char* caption,
                               BoxIcon icon) {
-  MessageBoxA(Owner(window), text, caption, MB_OK | IconStyle(icon));
+  ::MessageBoxA(Owner(window), text, caption, MB_OK | IconStyle(icon));
 }
 
 bool Win32Prompts::Confirm(void*, void* window, const char* text, const char* caption) {
-  return MessageBoxA(Owner(window), text, caption, MB_YESNO | MB_ICONQUESTION) == IDYES;
+  return ::MessageBoxA(Owner(window), text, caption, MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 bool Win32Prompts::ConfirmWarning(void*, void* window, const char* text, const char* caption) {
-  return MessageBoxA(Owner(window), text, caption, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) ==
+  return ::MessageBoxA(Owner(window), text, caption, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) ==
          IDYES;
 }
 
@@ -107,7 +107,7 @@ void Win32Prompts::AskWhileRunning(void* owner, void* window, const char* text,
 void Win32Prompts::ShowQuestion(Question* question) {
   int answer = IDNO;
   if (!question->withdrawn) {
-    answer = MessageBoxA(question->owner, question->text.c_str(), question->caption.c_str(),
+    answer = ::MessageBoxA(question->owner, question->text.c_str(), question->caption.c_str(),
                          MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
   }
   for (size_t i = 0; i < open_.size(); ++i) {

@@ -32,7 +32,7 @@ class Win32Prompts {
 
  private:
   struct Question;
-  static void MessageBox(void* owner, void* window, const char* text, const char* caption,
+  static void ShowMessage(void* owner, void* window, const char* text, const char* caption,
                          BoxIcon icon);
   static bool Confirm(void* owner, void* window, const char* text, const char* caption);
   static bool OpenFile(void* owner, void* window, const std::string& filter, std::string* path);

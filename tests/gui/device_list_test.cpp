@@ -268,7 +268,9 @@ class DeviceListTest : public QObject {
       QVERIFY(turns.size() > 10);
       qint64 longest = turns.front();
       for (size_t i = 1; i < turns.size(); ++i) longest = std::max(longest, turns[i] - turns[i - 1]);
-      QVERIFY2(longest < 50, qPrintable(QString::number(longest)));
+      // A search on the window's thread would stop it for the whole 300 ms; a loaded machine
+      // may hold it for tens of milliseconds anyway.
+      QVERIFY2(longest < 200, qPrintable(QString::number(longest)));
       QVERIFY(refused);
       QCOMPARE(List(dlg)->currentText(), QString::fromLatin1(kSimA));
       QCOMPARE(dlg.model().controlState(), FileReady);
