@@ -233,7 +233,10 @@ void CheckFileAccepted() {
   Check(Enabled(IDC_UPDATE) && Enabled(IDC_CHOOSE_FILE) && CloseEnabled(), "FileReady");
 }
 
+// The run's state changes reach the window as posted messages: the controls are checked while
+// the model is in Busy, as drawn.
 void CheckBusy() {
+  if (g_script.window->model().controlState() != Busy) return;
   g_script.sawBusy = true;
   g_script.busyRight = g_script.busyRight && !Enabled(IDC_UPDATE) && !Enabled(IDC_CHOOSE_FILE) &&
                        !CloseEnabled() && Enabled(IDC_HELP_BUTTON) && Enabled(IDC_MORE_INFO);
