@@ -5,8 +5,8 @@
 set -euo pipefail
 BUILD=$(cd "${1:?usage: gui.sh BUILD_FOLDER}" && pwd)
 SIM=$BUILD/sim/flintgate-sim
-APP=$BUILD/app/flintgate
-GRAB=$BUILD/app/flintgate-screengrab
+APP=$BUILD/app/qt/flintgate
+GRAB=$BUILD/app/qt/flintgate-screengrab
 SHOT=$BUILD/gui-screenshot.png
 
 for tool in "$SIM" "$APP" "$GRAB"; do

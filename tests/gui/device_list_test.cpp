@@ -10,9 +10,9 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "app/device_combo.h"
-#include "app/dialog_template.h"
-#include "app/updater_dlg.h"
+#include "app/qt/device_combo.h"
+#include "app/dialog/dialog_template.h"
+#include "app/qt/updater_dlg.h"
 #include "catalog/model_catalog.h"
 #include "gui_test_support.h"
 #include "sequence/run_texts.h"
@@ -60,7 +60,7 @@ class DeviceListTest : public QObject {
     ScriptedPrompts prompts;
     CUpdaterDlg dlg(prompts.ops());
     Open(dlg, prompts, wx2040_);
-    QCOMPARE(dlg.controlState(), FileReady);
+    QCOMPARE(dlg.model().controlState(), FileReady);
     QCOMPARE(List(dlg)->count(), 0);
     QCOMPARE(List(dlg)->currentText(), QString());
     QVERIFY(!List(dlg)->isVisibleTo(&dlg));
@@ -117,7 +117,7 @@ class DeviceListTest : public QObject {
     QVERIFY(list->isEnabled());
     QVERIFY(!dlg.Control(IDC_DEVICE)->isVisible());
     QVERIFY2(!dlg.Control(IDC_UPDATE)->isEnabled(), "Update waits for a pick");
-    QCOMPARE(LogLines(dlg.LogText()).back(), std::string(kLogPickInstrument));
+    QCOMPARE(LogLines(dlg.model().LogText()).back(), std::string(kLogPickInstrument));
 
     // Dropping the list down searches again: still both, none selected.
     list->showPopup();
@@ -143,7 +143,7 @@ class DeviceListTest : public QObject {
     // A rejected file puts the Device field back.
     const std::string bad = guitest::WriteFile(dir_, "bad.fq", "# ModelName = NONE\n# FileStart\n");
     Open(dlg, prompts, bad);
-    QCOMPARE(dlg.controlState(), NoFile);
+    QCOMPARE(dlg.model().controlState(), NoFile);
     QVERIFY(!list->isVisible());
     QVERIFY(dlg.Control(IDC_DEVICE)->isVisible());
   }
@@ -176,15 +176,15 @@ class DeviceListTest : public QObject {
     dlg.OnUpdate();  // as the button would (it is disabled when found at file open)
 
     QCOMPARE(prompts.records.size(), size_t(1));  // the Open File dialog only: no box, no question
-    QCOMPARE(LogLines(dlg.LogText()).back(), std::string(kLogPickInstrument));
-    QVERIFY(dlg.LogText().find("Connecting") == std::string::npos);
-    QVERIFY(dlg.LogText().find("Error number") == std::string::npos);
+    QCOMPARE(LogLines(dlg.model().LogText()).back(), std::string(kLogPickInstrument));
+    QVERIFY(dlg.model().LogText().find("Connecting") == std::string::npos);
+    QVERIFY(dlg.model().LogText().find("Error number") == std::string::npos);
     QCOMPARE(List(dlg)->count(), 2);
     QCOMPARE(List(dlg)->currentIndex(), -1);
     QVERIFY(List(dlg)->isVisibleTo(&dlg));
-    QCOMPARE(dlg.controlState(), FileReady);
+    QCOMPARE(dlg.model().controlState(), FileReady);
     QVERIFY(!dlg.Control(IDC_UPDATE)->isEnabled());
-    QVERIFY(!QFileInfo::exists(QString::fromStdString(dlg.tempPath())));
+    QVERIFY(!QFileInfo::exists(QString::fromStdString(dlg.model().tempPath())));
 
     List(dlg)->setCurrentIndex(1);
     QVERIFY(dlg.Control(IDC_UPDATE)->isEnabled());
@@ -221,10 +221,10 @@ class DeviceListTest : public QObject {
 
     prompts.QueueAnswer(true);
     dlg.OnUpdate();
-    const std::vector<std::string> log = LogLines(dlg.LogText());
+    const std::vector<std::string> log = LogLines(dlg.model().LogText());
     QVERIFY(std::find(log.begin(), log.end(), FoundInWriterModeText("WX2050")) != log.end());
     QVERIFY2(std::find(log.begin(), log.end(), std::string(kLogCompleted)) != log.end(),
-             dlg.LogText().c_str());
+             dlg.model().LogText().c_str());
   }
 
   // No device search runs on the window's thread: while a slow search runs (at file open here;
@@ -253,7 +253,7 @@ class DeviceListTest : public QObject {
       QTimer turn;
       turn.setInterval(0);
       connect(&turn, &QTimer::timeout, this, [&] {
-        if (dlg.controlState() != Busy) return;
+        if (dlg.model().controlState() != Busy) return;
         turns.push_back(clock.elapsed());
         refused = refused && !dlg.Control(IDC_CHOOSE_FILE)->isEnabled() &&
                   !dlg.Control(IDC_UPDATE)->isEnabled() && !dlg.close() && dlg.isVisible();
@@ -273,7 +273,7 @@ class DeviceListTest : public QObject {
       QVERIFY2(longest < 200, qPrintable(QString::number(longest)));
       QVERIFY(refused);
       QCOMPARE(List(dlg)->currentText(), QString::fromLatin1(kSimA));
-      QCOMPARE(dlg.controlState(), FileReady);
+      QCOMPARE(dlg.model().controlState(), FileReady);
       QVERIFY(dlg.Control(IDC_UPDATE)->isEnabled());
     }
   }

@@ -4,8 +4,8 @@
 #include <QPlainTextEdit>
 #include <QTest>
 
-#include "app/dialog_template.h"
-#include "app/updater_dlg.h"
+#include "app/dialog/dialog_template.h"
+#include "app/qt/updater_dlg.h"
 #include "gui_test_support.h"
 
 using namespace fg;
@@ -77,16 +77,16 @@ class FileSelectionTest : public QObject {
     prompts.QueueFile(path);
     QTest::mouseClick(dlg.Control(IDC_CHOOSE_FILE), Qt::LeftButton);
 
-    QCOMPARE(dlg.controlState(), FileReady);
+    QCOMPARE(dlg.model().controlState(), FileReady);
     QVERIFY(dlg.Control(IDC_UPDATE)->isEnabled());
     QCOMPARE(Text(dlg, IDC_FILE), QString::fromStdString(path));
     QCOMPARE(Text(dlg, IDC_MODEL), model);
     QCOMPARE(Text(dlg, IDC_REVISION), revision);
-    QVERIFY(dlg.selectedModel() != nullptr);
-    QCOMPARE(QString::fromLatin1(dlg.selectedModel()->name), model);
+    QVERIFY(dlg.model().selectedModel() != nullptr);
+    QCOMPARE(QString::fromLatin1(dlg.model().selectedModel()->name), model);
     QCOMPARE(prompts.Of(PromptRecord::Message).size(), size_t(0));
     // Exactly one line: the path.
-    QCOMPARE(dlg.LogText(), "Open File: " + path + "\r\n");
+    QCOMPARE(dlg.model().LogText(), "Open File: " + path + "\r\n");
     // No instrument on this bus: nothing to choose from.
     QVERIFY(dlg.Control(IDC_DEVICE)->isVisibleTo(&dlg));
     QVERIFY(!dlg.Control(IDC_DEVICE_LIST)->isVisibleTo(&dlg));
@@ -100,7 +100,7 @@ class FileSelectionTest : public QObject {
     CUpdaterDlg dlg(prompts.ops());
     prompts.QueueFile(path);
     dlg.OnChooseFile();
-    QCOMPARE(dlg.controlState(), FileReady);
+    QCOMPARE(dlg.model().controlState(), FileReady);
     QCOMPARE(Text(dlg, IDC_DESCRIPTION), QStringLiteral("  Fixes the Sweep mode  "));
 
     // A file with CR LF line ends: the carriage return stays in the header record but is no
@@ -109,8 +109,8 @@ class FileSelectionTest : public QObject {
         dir_, "crlf.fq", "# ModelName = WX2050\r\n# UpdatedDescription = Line one\r\n# FileStart\r\n");
     prompts.QueueFile(crlf);
     dlg.OnChooseFile();
-    QCOMPARE(dlg.controlState(), FileReady);
-    QCOMPARE(std::string(dlg.header().UpdatedDescription), std::string(" Line one\r"));
+    QCOMPARE(dlg.model().controlState(), FileReady);
+    QCOMPARE(std::string(dlg.model().header().UpdatedDescription), std::string(" Line one\r"));
     QCOMPARE(Text(dlg, IDC_DESCRIPTION), QStringLiteral(" Line one"));
     QCOMPARE(Text(dlg, IDC_MODEL), QStringLiteral("WX2050"));
   }
@@ -153,7 +153,7 @@ class FileSelectionTest : public QObject {
     prompts.QueueFile(good);
     prompts.QueueFile(bad);
     dlg.OnChooseFile();
-    QCOMPARE(dlg.controlState(), FileReady);
+    QCOMPARE(dlg.model().controlState(), FileReady);
     dlg.OnChooseFile();
 
     const auto boxes = prompts.Of(PromptRecord::Message);
@@ -161,15 +161,15 @@ class FileSelectionTest : public QObject {
     QCOMPARE(boxes[0].text, std::string("The firmware revision file is corrupted."));
     QCOMPARE(boxes[0].caption, std::string("Error"));
     QVERIFY(boxes[0].icon == BoxIcon::Error);
-    const auto lines = LogLines(dlg.LogText());
+    const auto lines = LogLines(dlg.model().LogText());
     QCOMPARE(lines.size(), size_t(2));
     QCOMPARE(lines[0], "Open File: " + bad);
     QCOMPARE(QString::fromStdString(lines[1]), errorLine);
 
-    QCOMPARE(dlg.controlState(), NoFile);
+    QCOMPARE(dlg.model().controlState(), NoFile);
     QVERIFY(!dlg.Control(IDC_UPDATE)->isEnabled());
     QVERIFY(dlg.Control(IDC_CHOOSE_FILE)->isEnabled());
-    QCOMPARE(dlg.selectedModel(), nullptr);
+    QCOMPARE(dlg.model().selectedModel(), nullptr);
     for (int id : {IDC_FILE, IDC_MODEL, IDC_REVISION, IDC_DESCRIPTION}) {
       QVERIFY2(Text(dlg, id).isEmpty(), qPrintable(QString::number(id)));
     }
@@ -190,11 +190,11 @@ class FileSelectionTest : public QObject {
     QCOMPARE(boxes.size(), size_t(1));
     QCOMPARE(boxes[0].text, std::string("Can't open file."));
     QCOMPARE(boxes[0].caption, std::string("Error"));
-    QCOMPARE(dlg.LogText(), "Open File: " + missing + "\r\n");
-    QCOMPARE(dlg.controlState(), FileReady);
+    QCOMPARE(dlg.model().LogText(), "Open File: " + missing + "\r\n");
+    QCOMPARE(dlg.model().controlState(), FileReady);
     QCOMPARE(Text(dlg, IDC_FILE), QString::fromStdString(good));
     QCOMPARE(Text(dlg, IDC_MODEL), QStringLiteral("WX2050"));
-    QVERIFY(dlg.selectedModel() != nullptr);
+    QVERIFY(dlg.model().selectedModel() != nullptr);
   }
 
   // A second accepted file replaces the first in every field.
@@ -207,11 +207,11 @@ class FileSelectionTest : public QObject {
     prompts.QueueFile(second);
     dlg.OnChooseFile();
     dlg.OnChooseFile();
-    QCOMPARE(dlg.controlState(), FileReady);
+    QCOMPARE(dlg.model().controlState(), FileReady);
     QCOMPARE(Text(dlg, IDC_FILE), QString::fromStdString(second));
     QCOMPARE(Text(dlg, IDC_MODEL), QStringLiteral("WX2050"));
     QCOMPARE(Text(dlg, IDC_REVISION), QString());
-    QCOMPARE(dlg.LogText(), "Open File: " + second + "\r\n");
+    QCOMPARE(dlg.model().LogText(), "Open File: " + second + "\r\n");
   }
 };
 

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/qt_prompts.h"
+#include "app/qt/qt_prompts.h"
 #include "link/device_search.h"
 
 namespace fg::guitest {
@@ -26,7 +26,7 @@ std::vector<PromptRecord> ScriptedPrompts::Of(PromptRecord::Kind kind) const {
   return out;
 }
 
-void ScriptedPrompts::Message(void* owner, QWidget*, const char* text, const char* caption,
+void ScriptedPrompts::Message(void* owner, void*, const char* text, const char* caption,
                               BoxIcon icon) {
   auto* self = static_cast<ScriptedPrompts*>(owner);
   self->records.push_back({PromptRecord::Message, text, caption, icon});
@@ -45,17 +45,17 @@ bool ScriptedPrompts::Answer(PromptRecord record) {
   return yes;
 }
 
-bool ScriptedPrompts::Ask(void* owner, QWidget*, const char* text, const char* caption) {
+bool ScriptedPrompts::Ask(void* owner, void*, const char* text, const char* caption) {
   return static_cast<ScriptedPrompts*>(owner)->Answer(
       {PromptRecord::Confirm, text, caption, BoxIcon::Question});
 }
 
-bool ScriptedPrompts::Warn(void* owner, QWidget*, const char* text, const char* caption) {
+bool ScriptedPrompts::Warn(void* owner, void*, const char* text, const char* caption) {
   return static_cast<ScriptedPrompts*>(owner)->Answer(
       {PromptRecord::ConfirmWarning, text, caption, BoxIcon::Question});
 }
 
-bool ScriptedPrompts::Pick(void* owner, QWidget*, const std::string& filter, std::string* path) {
+bool ScriptedPrompts::Pick(void* owner, void*, const std::string& filter, std::string* path) {
   auto* self = static_cast<ScriptedPrompts*>(owner);
   self->records.push_back({PromptRecord::OpenFile, filter, "", BoxIcon::Error});
   if (self->files_.empty()) return false;  // the user cancelled
@@ -66,14 +66,14 @@ bool ScriptedPrompts::Pick(void* owner, QWidget*, const std::string& filter, std
   return true;
 }
 
-void ScriptedPrompts::AskRunning(void* owner, QWidget* parent, const char* text,
+void ScriptedPrompts::AskRunning(void* owner, void* window, const char* text,
                                  const char* caption, void (*answered)(void* context, bool yes),
                                  void* context) {
   auto* self = static_cast<ScriptedPrompts*>(owner);
   self->records.push_back({PromptRecord::Question, text, caption, BoxIcon::Question});
   if (self->realQuestionBoxes) {
     const app::PromptOps* qt = app::QtPrompts();
-    qt->AskWhileRunning(qt->owner, parent, text, caption, answered, context);
+    qt->AskWhileRunning(qt->owner, window, text, caption, answered, context);
     return;
   }
   self->answered_ = answered;
@@ -93,13 +93,13 @@ bool ScriptedPrompts::AnswerQuestion(bool yes) {
   return true;
 }
 
-void ScriptedPrompts::Withdraw(void* owner, QWidget* parent) {
+void ScriptedPrompts::Withdraw(void* owner, void* window) {
   auto* self = static_cast<ScriptedPrompts*>(owner);
   self->records.push_back({PromptRecord::Withdrawn, "", "", BoxIcon::Question});
   self->answered_ = nullptr;
   if (self->realQuestionBoxes) {
     const app::PromptOps* qt = app::QtPrompts();
-    qt->WithdrawQuestions(qt->owner, parent);
+    qt->WithdrawQuestions(qt->owner, window);
   }
 }
 

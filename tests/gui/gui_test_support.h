@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/prompts.h"
+#include "app/dialog/prompts.h"
 #include "sim/firmware_maker.h"
 #include "sim/sim_instrument.h"
 
@@ -53,14 +53,14 @@ class ScriptedPrompts {
   std::vector<PromptRecord> Of(PromptRecord::Kind kind) const;
 
  private:
-  static void Message(void* owner, QWidget*, const char* text, const char* caption, BoxIcon icon);
-  static bool Ask(void* owner, QWidget*, const char* text, const char* caption);
-  static bool Warn(void* owner, QWidget*, const char* text, const char* caption);
+  static void Message(void* owner, void*, const char* text, const char* caption, BoxIcon icon);
+  static bool Ask(void* owner, void*, const char* text, const char* caption);
+  static bool Warn(void* owner, void*, const char* text, const char* caption);
   bool Answer(PromptRecord record);
-  static bool Pick(void* owner, QWidget*, const std::string& filter, std::string* path);
-  static void AskRunning(void* owner, QWidget* parent, const char* text, const char* caption,
+  static bool Pick(void* owner, void*, const std::string& filter, std::string* path);
+  static void AskRunning(void* owner, void* window, const char* text, const char* caption,
                          void (*answered)(void* context, bool yes), void* context);
-  static void Withdraw(void* owner, QWidget* parent);
+  static void Withdraw(void* owner, void* window);
 
   app::PromptOps ops_;
   std::deque<std::string> files_;

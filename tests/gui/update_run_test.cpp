@@ -22,13 +22,13 @@
 
 #include "programmer/writer_mode.h"
 
-#include "app/app_strings.h"
-#include "app/close_signals.h"
-#include "app/dialog_template.h"
-#include "app/qt_prompts.h"
+#include "app/dialog/dialog_texts.h"
+#include "app/qt/close_signals.h"
+#include "app/dialog/dialog_template.h"
+#include "app/qt/qt_prompts.h"
 #include "sim/sim_family.h"
 #include "util/stop_request.h"
-#include "app/updater_dlg.h"
+#include "app/qt/updater_dlg.h"
 #include "catalog/model_catalog.h"
 #include "gui_test_support.h"
 #include "sequence/run_texts.h"
@@ -57,7 +57,7 @@ bool Exists(const std::string& path) { return QFileInfo::exists(QString::fromStd
 
 // The log lines after the first one ("Open File: ...").
 std::vector<std::string> RunLines(const CUpdaterDlg& dlg) {
-  std::vector<std::string> lines = LogLines(dlg.LogText());
+  std::vector<std::string> lines = LogLines(dlg.model().LogText());
   if (!lines.empty() && lines[0].rfind("Open File: ", 0) == 0) lines.erase(lines.begin());
   return lines;
 }
@@ -136,7 +136,7 @@ class UpdateRunTest : public QObject {
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     Open(dlg, prompts, wx2040_);
-    QCOMPARE(dlg.controlState(), FileReady);
+    QCOMPARE(dlg.model().controlState(), FileReady);
 
     QProgressBar* bar = Bar(dlg);
     bar->setValue(55);  // as a previous run might have left it
@@ -150,7 +150,7 @@ class UpdateRunTest : public QObject {
     ControlState stateAtConfirm = NoFile;
     prompts.duringConfirm = [&] {
       barAtConfirm = bar->value();
-      stateAtConfirm = dlg.controlState();
+      stateAtConfirm = dlg.model().controlState();
       clock.start();
       turns.push_back(0);  // the answer is given as this returns
     };
@@ -161,9 +161,9 @@ class UpdateRunTest : public QObject {
     QTimer turn;
     turn.setInterval(0);
     connect(&turn, &QTimer::timeout, this, [&] {
-      if (!dlg.updateRunning() || !clock.isValid()) return;
+      if (!dlg.model().updateRunning() || !clock.isValid()) return;
       turns.push_back(clock.elapsed());
-      if (triedDuringWait || dlg.LogText().find(kLogWaitingForRestart) == std::string::npos) return;
+      if (triedDuringWait || dlg.model().LogText().find(kLogWaitingForRestart) == std::string::npos) return;
       triedDuringWait = true;
       closeRefused = !dlg.close() && dlg.isVisible();
       QTest::keyClick(&dlg, Qt::Key_Escape);
@@ -171,9 +171,9 @@ class UpdateRunTest : public QObject {
       const size_t confirmations = prompts.Of(PromptRecord::Confirm).size();
       dlg.OnUpdate();
       secondUpdateRefused = prompts.Of(PromptRecord::Confirm).size() == confirmations;
-      const bool before = dlg.moreInfo();
+      const bool before = dlg.model().moreInfo();
       QTest::mouseClick(dlg.Control(IDC_MORE_INFO), Qt::LeftButton);
-      moreInfoWorked = dlg.moreInfo() != before && dlg.height() == 610;
+      moreInfoWorked = dlg.model().moreInfo() != before && dlg.height() == 610;
       buttonsDisabled = !dlg.Control(IDC_CHOOSE_FILE)->isEnabled() &&
                         !dlg.Control(IDC_UPDATE)->isEnabled();
     });
@@ -192,8 +192,8 @@ class UpdateRunTest : public QObject {
     QCOMPARE(asked[0].text, std::string("Are you sure you want to update ") + kSimA + "?");
     QCOMPARE(asked[0].caption, std::string("Confirm Firmware Update"));
     QCOMPARE(static_cast<QLineEdit*>(dlg.Control(IDC_DEVICE))->text(), QString::fromLatin1(kSimA));
-    QCOMPARE(dlg.controlState(), FileReady);
-    QVERIFY(!Exists(dlg.tempPath()));
+    QCOMPARE(dlg.model().controlState(), FileReady);
+    QVERIFY(!Exists(dlg.model().tempPath()));
     QVERIFY(instrument->VersionRun() != versionsBefore);
 
     // The bar: 0 at the start of the run, up to 100, never backwards.
@@ -254,7 +254,7 @@ class UpdateRunTest : public QObject {
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     Open(dlg, prompts, wx2040_);
-    QCOMPARE(dlg.controlState(), FileReady);
+    QCOMPARE(dlg.model().controlState(), FileReady);
     prompts.QueueAnswer(true);
 
     // Turns from the first progress report to the end of the run.
@@ -264,11 +264,11 @@ class UpdateRunTest : public QObject {
     QTimer turn;
     turn.setInterval(0);
     connect(&turn, &QTimer::timeout, this, [&] {
-      if (!dlg.updateRunning() || Bar(dlg)->value() == 0) return;
+      if (!dlg.model().updateRunning() || Bar(dlg)->value() == 0) return;
       turns.push_back(clock.elapsed());
       if (turns.size() == 1) {
         QTest::mouseClick(dlg.Control(IDC_MORE_INFO), Qt::LeftButton);
-        moreInfoWorked = dlg.moreInfo();
+        moreInfoWorked = dlg.model().moreInfo();
       }
     });
     clock.start();
@@ -332,7 +332,7 @@ class UpdateRunTest : public QObject {
     QCOMPARE(prompts.unexpected, 0);
     QCOMPARE(prompts.Of(PromptRecord::ConfirmWarning).size(), size_t{1});
     QCOMPARE(prompts.Of(PromptRecord::Confirm).size(), size_t{1});
-    QVERIFY2(dlg.LogText().find("Completed") != std::string::npos, dlg.LogText().c_str());
+    QVERIFY2(dlg.model().LogText().find("Completed") != std::string::npos, dlg.model().LogText().c_str());
     QVERIFY(!instrument->PartitionContent(main).empty());
   }
 
@@ -375,7 +375,7 @@ class UpdateRunTest : public QObject {
     prompts.duringConfirm = [&] {
       WaitUntil([&] { return !instrument->DisplayText().empty(); });
       display = instrument->DisplayText();
-      busy = dlg.controlState() == Busy && !dlg.Control(IDC_UPDATE)->isEnabled() &&
+      busy = dlg.model().controlState() == Busy && !dlg.Control(IDC_UPDATE)->isEnabled() &&
              !dlg.Control(IDC_CHOOSE_FILE)->isEnabled() &&
              !dlg.windowFlags().testFlag(Qt::WindowCloseButtonHint);
       const bool closed = dlg.close();
@@ -394,7 +394,7 @@ class UpdateRunTest : public QObject {
                                                "Error number: 0x0005", ""};
     QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
     QCOMPARE(prompts.Of(PromptRecord::Message).size(), size_t(0));
-    QCOMPARE(dlg.controlState(), FileReady);
+    QCOMPARE(dlg.model().controlState(), FileReady);
     QVERIFY(dlg.windowFlags().testFlag(Qt::WindowCloseButtonHint));
   }
 
@@ -433,12 +433,12 @@ class UpdateRunTest : public QObject {
     ScriptedPrompts prompts;
     CUpdaterDlg dlg(prompts.ops());
     Open(dlg, prompts, path);
-    QCOMPARE(dlg.controlState(), FileReady);
+    QCOMPARE(dlg.model().controlState(), FileReady);
     // The accepted file stays open, so removing it is not enough: cut it short instead.
     if (kind == QLatin1String("gone")) QVERIFY(truncate(path.c_str(), 10) == 0);
 
     bool payloadGoneAtBox = false;
-    prompts.duringMessage = [&] { payloadGoneAtBox = !Exists(dlg.tempPath()); };
+    prompts.duringMessage = [&] { payloadGoneAtBox = !Exists(dlg.model().tempPath()); };
     dlg.OnUpdate();
 
     const auto boxes = prompts.Of(PromptRecord::Message);
@@ -450,7 +450,7 @@ class UpdateRunTest : public QObject {
     QCOMPARE(prompts.Of(PromptRecord::Confirm).size(), size_t(0));
     const std::vector<std::string> expected = {"Update was cancelled.", errorLine, ""};
     QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
-    QCOMPARE(dlg.controlState(), FileReady);
+    QCOMPARE(dlg.model().controlState(), FileReady);
     QCOMPARE(Bar(dlg)->value(), 0);
   }
 
@@ -472,7 +472,7 @@ class UpdateRunTest : public QObject {
     ScriptedPrompts prompts;
     CUpdaterDlg dlg(prompts.ops());
     Open(dlg, prompts, path);
-    QCOMPARE(dlg.controlState(), FileReady);
+    QCOMPARE(dlg.model().controlState(), FileReady);
     test::OverwriteInPlace(path, mainRecord + 100, 16);
     dlg.OnUpdate();
 
@@ -483,8 +483,8 @@ class UpdateRunTest : public QObject {
     const std::vector<std::string> expected = {kLogFileChanged, "Update was cancelled.",
                                                "Error number: 0x0003", ""};
     QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
-    QCOMPARE(dlg.controlState(), FileReady);
-    QVERIFY(!Exists(dlg.tempPath()));
+    QCOMPARE(dlg.model().controlState(), FileReady);
+    QVERIFY(!Exists(dlg.model().tempPath()));
     QVERIFY(instrument->DisplayText().empty());
     QCOMPARE(instrument->VersionRun(), versionsBefore);
     QCOMPARE(instrument->OpenSessions(), 0u);
@@ -511,7 +511,7 @@ class UpdateRunTest : public QObject {
         "Update was cancelled.", "Error number: 0x10004", ""};
     QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
     QCOMPARE(prompts.Of(PromptRecord::Message).size(), size_t(0));
-    QCOMPARE(dlg.controlState(), FileReady);
+    QCOMPARE(dlg.model().controlState(), FileReady);
   }
 
   // An instrument already in writer mode that takes `programMs` per flash block, and the window
@@ -531,7 +531,7 @@ class UpdateRunTest : public QObject {
     QTimer timer;
     timer.setInterval(0);
     connect(&timer, &QTimer::timeout, this, [&] {
-      if (dlg.programming()) turn();
+      if (dlg.model().programming()) turn();
     });
     timer.start();
     dlg.OnUpdate();
@@ -581,7 +581,7 @@ class UpdateRunTest : public QObject {
         std::raise(SIGTERM);
         QTest::qWait(20);  // the notification reaches the window through its event loop
       }
-      stayedWhileRunning = stayedWhileRunning && dlg.isVisible() && dlg.updateRunning();
+      stayedWhileRunning = stayedWhileRunning && dlg.isVisible() && dlg.model().updateRunning();
     });
 
     QCOMPARE(attempts, wanted);
@@ -597,7 +597,7 @@ class UpdateRunTest : public QObject {
     QVERIFY(std::find(lines.begin(), lines.end(), "Error number: 0x10020") != lines.end());
     QVERIFY(StopRequested());
     QVERIFY(!dlg.isVisible());
-    QVERIFY(!Exists(dlg.tempPath()));
+    QVERIFY(!Exists(dlg.model().tempPath()));
   }
 
   // Esc while images are programmed shows the program's own question box over the window, with
@@ -646,7 +646,7 @@ class UpdateRunTest : public QObject {
     QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
     QVERIFY(!StopRequested());
     QVERIFY(dlg.isVisible());
-    QCOMPARE(dlg.controlState(), FileReady);
+    QCOMPARE(dlg.model().controlState(), FileReady);
   }
 
   // Yes in the question box stops the update between two images (0x10020) and then closes the
@@ -716,10 +716,10 @@ class UpdateRunTest : public QObject {
   void noModelSelected() {
     ScriptedPrompts prompts;
     CUpdaterDlg dlg(prompts.ops());
-    dlg.SetControlState(FileReady);
+    dlg.model().SetControlState(FileReady);
     QTest::mouseClick(dlg.Control(IDC_UPDATE), Qt::LeftButton);
     const std::vector<std::string> expected = {"Update was cancelled.", "Error number: 0x0001", ""};
-    QCOMPARE(Joined(LogLines(dlg.LogText())), Joined(expected));
+    QCOMPARE(Joined(LogLines(dlg.model().LogText())), Joined(expected));
     QVERIFY(prompts.records.empty());
   }
 
@@ -736,7 +736,7 @@ class UpdateRunTest : public QObject {
     QCOMPARE(guitest::WaitForInstruments(Wx2040(), 0, 20000), 0);
 
     std::string logAtBox;
-    prompts.duringMessage = [&] { logAtBox = dlg.LogText(); };
+    prompts.duringMessage = [&] { logAtBox = dlg.model().LogText(); };
     dlg.OnUpdate();
 
     const auto boxes = prompts.Of(PromptRecord::Message);
@@ -750,7 +750,7 @@ class UpdateRunTest : public QObject {
                                                "Error number: 0x0031", ""};
     QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
     QCOMPARE(static_cast<QLineEdit*>(dlg.Control(IDC_DEVICE))->text(), QString::fromLatin1(kSimA));
-    QCOMPARE(dlg.controlState(), FileReady);
+    QCOMPARE(dlg.model().controlState(), FileReady);
   }
 
   // Driver errors: no box, "Updating ... FAILED" and 0x10000 + n.
@@ -779,7 +779,7 @@ class UpdateRunTest : public QObject {
     ScriptedPrompts prompts;
     CUpdaterDlg dlg(prompts.ops());
     Open(dlg, prompts, path);
-    QCOMPARE(dlg.controlState(), FileReady);
+    QCOMPARE(dlg.model().controlState(), FileReady);
     prompts.QueueAnswer(true);
     dlg.OnUpdate();
 
@@ -788,8 +788,8 @@ class UpdateRunTest : public QObject {
                                                "Updating ... FAILED", "Update was cancelled.",
                                                errorLine, ""};
     QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
-    QCOMPARE(dlg.controlState(), FileReady);
-    QVERIFY(!Exists(dlg.tempPath()));
+    QCOMPARE(dlg.model().controlState(), FileReady);
+    QVERIFY(!Exists(dlg.model().tempPath()));
   }
 };
 
