@@ -13,6 +13,7 @@ CommandAction RegisterInspectCommand(CLI::App& app);
 CommandAction RegisterListCommand(CLI::App& app);
 CommandAction RegisterDoctorCommand(CLI::App& app);
 CommandAction RegisterUpdateCommand(CLI::App& app);
+CommandAction RegisterStationCommand(CLI::App& app);
 CommandAction RegisterRecordsCommand(CLI::App& app);
 
 // Exit status shared by the commands.

@@ -105,8 +105,12 @@ TEST(RecordFile, AFileThatCannotBeWrittenIsRefusedWhenOpened) {
   ScratchFolder scratch;
   RecordWriter writer;
   std::string problem;
-  // A folder is no record file.
+  // Neither a folder nor a device is a record file.
   EXPECT_FALSE(writer.Open(scratch.path(), &problem));
+  EXPECT_NE(problem.find("cannot be opened for writing"), std::string::npos) << problem;
+  EXPECT_FALSE(writer.isOpen());
+  problem.clear();
+  EXPECT_FALSE(writer.Open("/dev/null", &problem));
   EXPECT_NE(problem.find("not a plain file"), std::string::npos) << problem;
   EXPECT_FALSE(writer.isOpen());
   problem.clear();
