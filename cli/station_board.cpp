@@ -124,6 +124,14 @@ StationBoard::StationBoard(const StationBoardSettings& settings)
   if (settings_.isTerminal) Redraw();
 }
 
+bool StationBoard::Held() {
+  if (!held_ && settings_.stopped != nullptr && settings_.stopped()) {
+    held_ = true;
+    live_.Leave();
+  }
+  return held_;
+}
+
 bool StationBoard::Redraw() {
   if (closed_) return false;
   const int columns = width_.Columns();
@@ -152,7 +160,7 @@ void StationBoard::EventLine(size_t row) {
 
 // Redrawn on a terminal that has room; elsewhere the change is an event of its own.
 void StationBoard::Changed(size_t row) {
-  if (settings_.isTerminal && Redraw()) return;
+  if (settings_.isTerminal && (Held() || Redraw())) return;
   EventLine(row);
 }
 
@@ -183,12 +191,12 @@ void StationBoard::SetTotals(const std::string& totals) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (totals_ == totals) return;
   totals_ = totals;
-  if (settings_.isTerminal) Redraw();
+  if (settings_.isTerminal && !Held()) Redraw();
 }
 
 void StationBoard::Close() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (settings_.isTerminal) Redraw();
+  if (settings_.isTerminal) Redraw();  // below a stop notice when the board was held for it
   closed_ = true;
 }
 
@@ -219,7 +227,7 @@ void StationBoard::SetProgress(size_t row, int32_t percent, const std::string&,
   if (!started && r.fields.percent == percent) return;
   r.fields.state = kStationProgramming;
   r.fields.percent = percent;
-  if (settings_.isTerminal && Redraw()) return;
+  if (settings_.isTerminal && (Held() || Redraw())) return;
   const int32_t decile = percent / 10;
   if (started || decile > r.decile) {
     r.decile = decile;
@@ -233,7 +241,7 @@ void StationBoard::Message(size_t row, const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (row >= rows_.size()) return;
   const std::string line = rows_[row].fields.serial + ": " + text + "\n";
-  if (settings_.isTerminal && !narrow_ && !closed_) {
+  if (settings_.isTerminal && !narrow_ && !closed_ && !Held()) {
     live_.WriteOver(line);
     Redraw();
     return;

@@ -49,6 +49,10 @@ struct StationBoardSettings {
   bool isTerminal = false;  // redrawn in place there
   // How wide the terminal is, asked before each drawing; left empty, `out` is measured.
   WidthSource width;
+  // True once the session was told to stop; null: never. A stop notice is written below the
+  // board by the signal's handler, which the board cannot see: from then on the board is not
+  // redrawn in place (it would go back over the notice), and Close draws it anew below.
+  bool (*stopped)() = nullptr;
 };
 
 class StationBoard final : public RunBoard {
@@ -88,6 +92,8 @@ class StationBoard final : public RunBoard {
   bool Redraw();
   void EventLine(size_t row);
   bool DrawsPlainLines() const { return !settings_.isTerminal || narrow_; }
+  // On a terminal: whether the board waits for Close, since the session was told to stop.
+  bool Held();
 
   StationBoardSettings settings_;
   mutable RedrawWidth width_;
@@ -96,6 +102,7 @@ class StationBoard final : public RunBoard {
   std::string totals_;
   bool narrow_ = false;
   bool closed_ = false;
+  bool held_ = false;
   mutable std::mutex mutex_;
 };
 

@@ -337,6 +337,7 @@ int RunStation(const StationArgs& args) {
   StationBoardSettings boardSettings;
   boardSettings.out = stdout;
   boardSettings.isTerminal = platform::EnableInPlaceLine(stdout);
+  boardSettings.stopped = SessionStopRequested;
   StationBoard board(boardSettings);
   Session session(args, &selection, &file, &records, &board, confirmed);
   session.Run();

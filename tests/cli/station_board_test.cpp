@@ -102,5 +102,46 @@ TEST(StationBoardEvents, OffATerminalEachChangeIsOneLineAndProgressGoesByTenths)
   std::fclose(out);
 }
 
+bool g_stopped = false;
+
+TEST(StationBoardEvents, OnATerminalAStopHoldsTheBoardAndCloseDrawsItAnewBelow) {
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  g_stopped = false;
+  StationBoardSettings settings;
+  settings.out = out;
+  settings.isTerminal = true;
+  settings.width = WidthSource{[](void*) { return 60; }, nullptr};
+  settings.stopped = [] { return g_stopped; };
+  StationBoard board(settings);
+  EXPECT_TRUE(board.redrawsInPlace());
+  const size_t row = board.AddRow("S1", "WX2040", kStationWaiting);
+  board.SetProgress(row, 40, "MAIN", "");
+  const std::string before = ReadAll(out);
+  // Drawn in place: the second drawing goes back over the first.
+  EXPECT_NE(before.find("\033[2F"), std::string::npos);
+  EXPECT_NE(before.find("programming 40 %"), std::string::npos);
+
+  // The stop notice goes below the board; nothing may go back over it.
+  g_stopped = true;
+  std::fseek(out, 0, SEEK_END);
+  std::fputs("\nstopping\n", out);
+  const long held = std::ftell(out);
+  board.SetProgress(row, 70, "MAIN", "");
+  board.SetOutcome(row, "done");
+  board.SetTotals("1 done");
+  std::fflush(out);
+  EXPECT_EQ(std::ftell(out), held);
+
+  board.Close();
+  const std::string all = ReadAll(out);
+  const std::string after = all.substr(static_cast<size_t>(held));
+  EXPECT_EQ(after.find("\033["), after.find("\033[K"));  // erased lines, never a move up
+  EXPECT_NE(after.find("SERIAL"), std::string::npos) << after;
+  EXPECT_NE(after.find("S1      WX2040  done"), std::string::npos) << after;
+  EXPECT_NE(after.find("1 done"), std::string::npos) << after;
+  std::fclose(out);
+}
+
 }  // namespace
 }  // namespace fg
