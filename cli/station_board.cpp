@@ -108,9 +108,11 @@ std::vector<std::string> LayOutStation(const std::vector<StationRow>& rows,
                          serialColumns, modelColumns, stateColumns));
   }
   if (shown.size() < rows.size()) {
-    lines.push_back(CutAtWord("(" + std::to_string(rows.size() - shown.size()) +
-                                  " more that finished: see the summary at the end)",
-                              limit));
+    // Appended piece by piece: mingw's g++ 12 warns falsely on "(" + std::to_string(...).
+    std::string note = "(";
+    note += std::to_string(rows.size() - shown.size());
+    note += " more that finished: see the summary at the end)";
+    lines.push_back(CutAtWord(note, limit));
   }
   if (!totals.empty()) lines.push_back(CutAtWord(totals, limit));
   return lines;
