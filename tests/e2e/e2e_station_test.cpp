@@ -235,6 +235,31 @@ TEST_F(StationTest, ARecordFileThatCannotBeWrittenStopsItBeforeAnyInstrumentIsTo
   EXPECT_EQ(lines[0]["program"], "flintgate-cli update");
   EXPECT_EQ(lines[0]["result"], "completed");
   ExpectFlashAsRecorded(lines[0], fw, kWx2040Blocks);
+
+  // Several at once: a line for each, as each run ends, saying what its run said.
+  StartSim({"WX2040:U2"});
+  const ProcessResult set2 = Update(fw, {"--all", "--yes", "--json", "--record", Records().string()});
+  const Json results = Json::parse(set2.out)["results"];
+  ASSERT_EQ(results.size(), 2u) << set2.out;
+  const std::vector<Json> all = RecordsIn(Records());
+  ASSERT_EQ(all.size(), 3u);
+  for (const Json& run : results) {
+    const std::string resource = run["resource"];
+    size_t found = 0;
+    for (size_t i = 1; i < all.size(); ++i) {
+      if (all[i]["resource"] != resource) continue;
+      ++found;
+      EXPECT_EQ(all[i]["errorNumber"], run["result"]) << resource;
+      for (size_t k = 0; k < run["images"].size(); ++k) {
+        EXPECT_EQ(all[i]["images"][k]["programmed"], run["images"][k]["programmed"]) << resource;
+      }
+    }
+    EXPECT_EQ(found, 1u) << resource;
+  }
+  // U2's flash was empty before its run: every image it holds now is one its record names.
+  for (const Json& r : all) {
+    if (r["serial"] == "U2") ExpectFlashAsRecorded(r, fw, kWx2040Blocks);
+  }
 }
 
 }  // namespace
