@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "cli/console_front_end.h"
 #include "cli/update_output.h"
+#include "cli/update_records.h"
 #include "cli/update_set_command.h"
 #include "link/device_search.h"
 #include "link/instrument_lock.h"
@@ -29,10 +30,11 @@ constexpr const char* kExitStatusHelp =
     "  3  no instrument found, or several and no --device\n"
     "  4  the firmware file was rejected or cannot be read\n"
     "  5  the update was not confirmed, or a writer that names no model was not confirmed\n"
-    "     as the file's model (--confirm-model)\n";
+    "     as the file's model (--confirm-model)\n"
+    "  6  the record file (--record) cannot be written\n";
 
 // One instrument, as the window updates it: the one --device, or the one the search finds.
-int RunSingleUpdate(const UpdateArgs& args) {
+int RunSingleUpdate(const UpdateArgs& args, UpdateRecords* records) {
   const std::string device = args.devices.empty() ? std::string() : args.devices.front();
   InstallStopSignals();  // deferred while programming; SIGPIPE ignored
   const int32_t flags = UpdateFlags(args);
@@ -52,6 +54,7 @@ int RunSingleUpdate(const UpdateArgs& args) {
   result["images"] = Json::array();
   result["seconds"] = 0.0;
   auto finish = [&](int exitStatus) {
+    if (exitStatus == kExitOk && records->failed()) exitStatus = kExitRecordFile;
     if (args.json) {
       result["exitStatus"] = exitStatus;
       result["log"] = frontEnd.LogLines();
@@ -69,6 +72,7 @@ int RunSingleUpdate(const UpdateArgs& args) {
     return finish(kExitFileRejected);
   }
   result["model"] = selection.selectedModel->name;
+  if (!records->Describe(selection)) return finish(kExitFileRejected);
 
   if (!device.empty()) {
     const DeviceListOps* ops = list.ops();
@@ -94,6 +98,8 @@ int RunSingleUpdate(const UpdateArgs& args) {
   frontEnd.SetUpdater(updater);
   UpdateRunOptions options;
   options.flags = flags;
+  RunFindings findings{};
+  options.findings = &findings;
   // The run notes an instrument that never came back from its restart, as in the window; the
   // window's note of the wait itself (noteRestartWait) is left out, so that a run's log stays
   // as scripts know it.
@@ -102,6 +108,14 @@ int RunSingleUpdate(const UpdateArgs& args) {
   result["resource"] = frontEnd.deviceField();
   result["seconds"] = frontEnd.Elapsed();
   result["programmingSeconds"] = frontEnd.ProgressSpan();
+  RunRecordInput recorded;
+  recorded.code = code;
+  recorded.driver = updater;
+  recorded.findings = &findings;
+  recorded.resource = frontEnd.deviceField();
+  recorded.model = selection.selectedModel->name;
+  recorded.seconds = frontEnd.Elapsed();
+  records->Append(recorded);
 
   const Json run = RunJson(args, selection.selectedModel->name,
                            {code, frontEnd.deviceField(), {}, 0.0, 0.0}, updater);
@@ -143,8 +157,10 @@ int RunUpdateCommand(const UpdateArgs& args) {
       }
     }
   }
-  if (!args.all && args.devices.size() <= 1) return RunSingleUpdate(args);
-  return RunUpdateSetCommand(args);
+  UpdateRecords records;
+  if (!records.Open(args)) return kExitRecordFile;
+  if (!args.all && args.devices.size() <= 1) return RunSingleUpdate(args, &records);
+  return RunUpdateSetCommand(args, &records);
 }
 
 }  // namespace
@@ -182,6 +198,10 @@ CommandAction RegisterUpdateCommand(CLI::App& app) {
   sub->add_flag("--json", args->json,
                 "Print one JSON object on standard output (the log goes to standard error)");
   sub->add_flag("--quiet,-q", args->quiet, "Show no progress");
+  sub->add_option("--record", args->record,
+                  "Append a record of each instrument's run to this file, one JSON line each "
+                  "(see 'records'); a file that cannot be written stops the update before it "
+                  "touches an instrument");
   sub->footer(kExitStatusHelp);
   return [args] { return RunUpdateCommand(*args); };
 }

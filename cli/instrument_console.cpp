@@ -28,7 +28,7 @@ bool StartsWith(const char* text, const char* prefix) {
 
 }  // namespace
 
-InstrumentConsole::InstrumentConsole(ProgressBoard* board, size_t row, const std::string& resource,
+InstrumentConsole::InstrumentConsole(RunBoard* board, size_t row, const std::string& resource,
                                      const UpdaterOps* updater,
                                      std::vector<ModelConfirmation> confirmedModels)
     : board_(board),
@@ -88,17 +88,17 @@ InstrumentConsole::InstrumentConsole(ProgressBoard* board, size_t row, const std
 
 void InstrumentConsole::AppendLog(const char* text) {
   Inner().AppendLog(Inner().owner, text);
-  if (StartsWith(text, kLogConnecting)) board_->SetState(row_, "connecting");
-  if (StartsWith(text, kLogUpdating)) board_->SetState(row_, "updating");
+  if (StartsWith(text, kLogConnecting)) board_->SetState(row_, kRowConnecting);
+  if (StartsWith(text, kLogUpdating)) board_->SetState(row_, kRowUpdating);
 }
 
 void InstrumentConsole::AppendLogLine(const char* text) {
   Inner().AppendLogLine(Inner().owner, text);
   board_->LogLine(row_, console_.log().finished().back());
-  if (std::strcmp(text, kLogCompleted) == 0) board_->SetState(row_, "completed");
-  if (std::strcmp(text, kLogDryRunPassed) == 0) board_->SetState(row_, "checks passed");
+  if (std::strcmp(text, kLogCompleted) == 0) board_->SetState(row_, kRowCompleted);
+  if (std::strcmp(text, kLogDryRunPassed) == 0) board_->SetState(row_, kRowChecksPassed);
   if (StartsWith(text, kErrorNumberPrefix)) {
-    board_->SetState(row_, "failed, " + std::string(text + std::strlen(kErrorNumberPrefix)));
+    board_->SetState(row_, kRowFailedPrefix + std::string(text + std::strlen(kErrorNumberPrefix)));
   }
 }
 
@@ -109,7 +109,7 @@ void InstrumentConsole::SetProgress(int32_t percent) {
   const ProgressFigures figures =
       ReadProgressFigures(percent, havePlan ? &plan : nullptr, Elapsed());
   board_->SetProgress(row_, percent, figures.image, ProgressText(figures));
-  board_->SetState(row_, "programming");
+  board_->SetState(row_, kRowProgramming);
 }
 
 }  // namespace fg

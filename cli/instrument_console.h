@@ -8,7 +8,7 @@
 
 #include "catalog/updater_ops.h"
 #include "cli/console_front_end.h"
-#include "cli/progress_board.h"
+#include "cli/run_board.h"
 #include "link/device_search.h"
 #include "sequence/front_end.h"
 
@@ -20,7 +20,7 @@ class InstrumentConsole {
   // be null). The device list holds `resource`, selected.
   // `confirmedModels` answer the question about a writer that names no model (nobody is asked
   // while several run).
-  InstrumentConsole(ProgressBoard* board, size_t row, const std::string& resource,
+  InstrumentConsole(RunBoard* board, size_t row, const std::string& resource,
                     const UpdaterOps* updater,
                     std::vector<ModelConfirmation> confirmedModels = {});
   InstrumentConsole(const InstrumentConsole&) = delete;
@@ -40,7 +40,7 @@ class InstrumentConsole {
   void AppendLogLine(const char* text);
   void SetProgress(int32_t percent);
 
-  ProgressBoard* board_;
+  RunBoard* board_;
   size_t row_;
   const UpdaterOps* updater_;
   ConsoleFrontEnd console_;

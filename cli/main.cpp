@@ -26,6 +26,8 @@ int main(int argc, char** argv) {
   add(fg::cli::RegisterListCommand);
   add(fg::cli::RegisterDoctorCommand);
   add(fg::cli::RegisterUpdateCommand);
+  add(fg::cli::RegisterStationCommand);
+  add(fg::cli::RegisterRecordsCommand);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -5,23 +5,11 @@
 
 namespace fg {
 
-namespace {
-
-// The terminal's own controls, kept apart so that another terminal can replace them: back to
-// the first of `rows` lines written above the cursor, the erasing of the current line, and of
-// the current line and everything below it.
-std::string CursorToRowsAbove(size_t rows) {
-  return rows == 0 ? std::string() : "\033[" + std::to_string(rows) + "F";
-}
-constexpr const char* kEraseLine = "\r\033[K";
-constexpr const char* kEraseToEnd = "\r\033[J";
-
-}  // namespace
-
 ProgressBoard::ProgressBoard(const BoardSettings& settings, std::vector<std::string> resources)
     : settings_(settings),
       inPlace_(settings.messagesIsTerminal && !settings.quiet),
-      width_(settings.width, settings.messagesIsTerminal ? settings.messages : nullptr) {
+      width_(settings.width, settings.messagesIsTerminal ? settings.messages : nullptr),
+      live_(settings.messages) {
   const std::vector<std::string> shortNames = ShortResourceNames(resources);
   for (size_t i = 0; i < resources.size(); ++i) {
     Row row;
@@ -32,12 +20,6 @@ ProgressBoard::ProgressBoard(const BoardSettings& settings, std::vector<std::str
   }
   std::lock_guard<std::mutex> lock(mutex_);
   if (inPlace_) Redraw();
-}
-
-void ProgressBoard::Write(std::FILE* f, const std::string& text) {
-  if (f == nullptr) return;
-  std::fwrite(text.data(), 1, text.size(), f);
-  std::fflush(f);
 }
 
 bool ProgressBoard::redrawsInPlace() const {
@@ -68,25 +50,16 @@ bool ProgressBoard::Redraw() {
     // The rows drawn so far stay as they stand; should the terminal widen again, a new board
     // starts below the plain lines.
     if (!narrow_) {
-      Write(settings_.messages, "(the rows need " + std::to_string(BoardMinColumns(fields) + 1) +
-                                    " columns: plain lines follow)\n");
+      WriteNow(settings_.messages, "(the rows need " +
+                                       std::to_string(BoardMinColumns(fields) + 1) +
+                                       " columns: plain lines follow)\n");
     }
     narrow_ = true;
-    drawnRows_ = 0;
+    live_.Leave();
     return false;
   }
   narrow_ = false;
-  // A terminal that rewraps its lines when it narrows has split rows longer than its new width
-  // into two: going back the rows drawn would land inside the board, so it starts again below.
-  const bool splitByResize = columns > 0 && drawnColumns_ > static_cast<size_t>(columns);
-  std::string text = splitByResize ? std::string() : CursorToRowsAbove(drawnRows_);
-  drawnColumns_ = 0;
-  for (const std::string& line : lines) {
-    text += kEraseLine + line + "\n";
-    drawnColumns_ = std::max(drawnColumns_, VisibleColumns(line));
-  }
-  drawnRows_ = lines.size();
-  Write(settings_.messages, text);
+  live_.Draw(lines, columns);
   return true;
 }
 
@@ -111,7 +84,7 @@ void ProgressBoard::SetProgress(size_t row, int32_t percent, const std::string& 
   const int32_t decile = percent / 10;
   if (decile > r.decile) {
     r.decile = decile;
-    Write(settings_.messages, r.fields.resource + ": " + plainLine + "\n");
+    WriteNow(settings_.messages, r.fields.resource + ": " + plainLine + "\n");
   }
 }
 
@@ -119,7 +92,7 @@ void ProgressBoard::LogLine(size_t row, const std::string& line) {
   std::lock_guard<std::mutex> lock(mutex_);
   // The window's empty separator lines say nothing once each line names its instrument.
   if (row >= rows_.size() || !DrawsPlainLines() || line.empty()) return;
-  Write(settings_.logOut, rows_[row].fields.resource + ": " + line + "\n");
+  WriteNow(settings_.logOut, rows_[row].fields.resource + ": " + line + "\n");
 }
 
 void ProgressBoard::Message(size_t row, const std::string& text) {
@@ -129,12 +102,11 @@ void ProgressBoard::Message(size_t row, const std::string& text) {
   if (inPlace_ && !closed_ && !narrow_) {
     // Above the rows, which are drawn again below it. The message is written whole; where it
     // wraps, its rows cover the board's, and the rest of the board is erased below it.
-    Write(settings_.messages, CursorToRowsAbove(drawnRows_) + kEraseToEnd + line);
-    drawnRows_ = 0;
+    live_.WriteOver(line);
     Redraw();
     return;
   }
-  Write(settings_.messages, line);
+  WriteNow(settings_.messages, line);
 }
 
 void ProgressBoard::Close() {

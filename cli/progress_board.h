@@ -13,6 +13,8 @@
 
 #include "cli/board_layout.h"
 #include "cli/line_fitting.h"
+#include "cli/live_lines.h"
+#include "cli/run_board.h"
 
 namespace fg {
 
@@ -27,7 +29,7 @@ struct BoardSettings {
   WidthSource width;
 };
 
-class ProgressBoard {
+class ProgressBoard final : public RunBoard {
  public:
   ProgressBoard(const BoardSettings& settings, std::vector<std::string> resources);
   ProgressBoard(const ProgressBoard&) = delete;
@@ -38,15 +40,15 @@ class ProgressBoard {
   bool redrawsInPlace() const;
 
   // What the row's instrument is doing ("connecting", "updating", "completed", ...).
-  void SetState(size_t row, const std::string& state);
+  void SetState(size_t row, const std::string& state) override;
   // The overall percent, the image being programmed, and the plain progress line
   // (ProgressText) written off a terminal at every 10 %.
   void SetProgress(size_t row, int32_t percent, const std::string& image,
-                   const std::string& plainLine);
+                   const std::string& plainLine) override;
   // A complete log line of the row's run.
-  void LogLine(size_t row, const std::string& line);
+  void LogLine(size_t row, const std::string& line) override;
   // A message box of the row's run, "<caption>: <text>".
-  void Message(size_t row, const std::string& text);
+  void Message(size_t row, const std::string& text) override;
   // The last drawing; what is written afterwards goes below the rows.
   void Close();
 
@@ -59,7 +61,6 @@ class ProgressBoard {
     BoardRowFields fields;
     int32_t decile = 0;  // the last tenth written as a plain line
   };
-  void Write(std::FILE* f, const std::string& text);
   // These expect the lock held.
   std::vector<BoardRowFields> FieldsLocked() const;
   // Draws the rows in place; false, and nothing drawn, where the terminal is too narrow for
@@ -72,8 +73,7 @@ class ProgressBoard {
   bool narrow_ = false;   // the last drawing found the terminal too narrow
   mutable RedrawWidth width_;
   std::vector<Row> rows_;
-  size_t drawnRows_ = 0;     // rows on the terminal below which the cursor stands
-  size_t drawnColumns_ = 0;  // the longest of them
+  LiveLines live_;
   bool closed_ = false;
   mutable std::mutex mutex_;
 };

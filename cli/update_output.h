@@ -32,6 +32,7 @@ struct UpdateArgs {
   bool quiet = false;
   // --confirm-model SERIAL=MODEL, repeatable: a writer that names no model is that model.
   std::vector<std::string> confirmModels;
+  std::string record;  // --record FILE: a record line per instrument's run; empty: none
 };
 
 // Reads the --confirm-model values: SERIAL=MODEL with a serial and a catalogue model. False with

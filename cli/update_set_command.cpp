@@ -60,9 +60,31 @@ std::string SetConfirmText(size_t count) {
   return "Are you sure you want to update these " + std::to_string(count) + " instruments?";
 }
 
+// Each member's record as its run ends, on its own thread.
+struct SetRecording {
+  UpdateRecords* records;
+  const std::vector<Instrument>* instruments;
+  const std::vector<SetMember>* members;
+  const char* model;
+
+  static void Ended(void* owner, const SetMember& member) {
+    const auto* self = static_cast<const SetRecording*>(owner);
+    const size_t i = static_cast<size_t>(&member - self->members->data());
+    const Instrument& in = (*self->instruments)[i];
+    RunRecordInput run;
+    run.code = member.code;
+    run.driver = member.updater;
+    run.findings = &member.findings;
+    run.resource = in.console->deviceField();
+    run.model = self->model;
+    run.seconds = in.console->Elapsed();
+    self->records->Append(run);
+  }
+};
+
 }  // namespace
 
-int RunUpdateSetCommand(const UpdateArgs& args) {
+int RunUpdateSetCommand(const UpdateArgs& args, UpdateRecords* records) {
   const auto started = std::chrono::steady_clock::now();
   InstallStopSignals();  // deferred while programming; SIGPIPE ignored
   const int32_t flags = UpdateFlags(args);
@@ -90,6 +112,9 @@ int RunUpdateSetCommand(const UpdateArgs& args) {
     ReportLostOutput();
     return exitStatus;
   };
+  auto statusWithRecords = [&](int exitStatus) {
+    return exitStatus == kExitOk && records->failed() ? kExitRecordFile : exitStatus;
+  };
   // The closing lines of a run that ended before any instrument's run began.
   auto cancelled = [&](int32_t code) {
     fe->AppendLogLine(fe->owner, kLogCancelled);
@@ -105,6 +130,7 @@ int RunUpdateSetCommand(const UpdateArgs& args) {
   }
   const ModelInfo* model = selection.selectedModel;
   result["model"] = model->name;
+  if (!records->Describe(selection)) return finish(kExitFileRejected);
 
   const std::vector<std::string> resources = args.all ? list.entries() : args.devices;
   if (resources.empty()) {
@@ -150,7 +176,9 @@ int RunUpdateSetCommand(const UpdateArgs& args) {
     // Without a folder the run ends as any run whose payload cannot be extracted.
     if (CreatePayloadFolder(&in.payload)) members[i].payloadPath = in.payload.path;
   }
-  RunUpdateSet(&selection, members, flags, args.jobs);
+  SetRecording recording{records, &instruments, &members, model->name};
+  const SetMemberEnded ended{&recording, SetRecording::Ended};
+  RunUpdateSet(&selection, members, flags, args.jobs, &ended);
   for (Instrument& in : instruments) RemovePayloadFolder(&in.payload);
   progress.Close();
 
@@ -170,7 +198,7 @@ int RunUpdateSetCommand(const UpdateArgs& args) {
   const std::string table = Summary(instruments, members, args.dryRun, settings);
   std::fprintf(settings.logOut, "\n%s", table.c_str());
   std::fflush(settings.logOut);
-  return finish(allCompleted ? kExitOk : kExitFailed);
+  return finish(statusWithRecords(allCompleted ? kExitOk : kExitFailed));
 }
 
 }  // namespace fg::cli

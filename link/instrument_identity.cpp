@@ -43,14 +43,15 @@ void ParseIdentityReply(const char* reply, size_t length, InstrumentIdentity* ou
   const size_t prefix = std::strlen(kWriterMaker);
   out->writer = length >= prefix && std::memcmp(reply, kWriterMaker, prefix) == 0;
 
-  char* const targets[] = {out->maker, out->model, out->serial};
-  const size_t capacities[] = {sizeof out->maker, sizeof out->model, sizeof out->serial};
+  char* const targets[] = {out->maker, out->model, out->serial, out->versions};
+  const size_t capacities[] = {sizeof out->maker, sizeof out->model, sizeof out->serial,
+                               sizeof out->versions};
   const char* end = reply + length;
   const char* start = reply;
   for (int32_t field = 0; field < 4 && start <= end; ++field) {
     const char* comma = static_cast<const char*>(std::memchr(start, ',', static_cast<size_t>(end - start)));
     const char* stop = comma != nullptr ? comma : end;
-    if (field < 3) CopyField(start, stop, targets[field], capacities[field]);
+    CopyField(start, stop, targets[field], capacities[field]);
     out->fields = field + 1;
     if (comma == nullptr) break;
     start = comma + 1;

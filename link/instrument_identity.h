@@ -10,6 +10,8 @@ namespace fg {
 
 inline constexpr size_t kIdentityFieldSize = 64;    // maker and model: 63 characters and a NUL
 inline constexpr size_t kIdentitySerialSize = 256;  // as long as a resource name may hold
+// The version run: six sub-fields of at most 16 characters and their hyphens fit.
+inline constexpr size_t kIdentityVersionsSize = 128;
 inline constexpr const char* kIdentityQuery = "*IDN?\n";
 inline constexpr const char* kWriterMaker = "WRITER";
 
@@ -18,6 +20,9 @@ struct InstrumentIdentity {
   char maker[kIdentityFieldSize];  // first field, blanks around it removed
   char model[kIdentityFieldSize];  // second field; empty when the reply names none
   char serial[kIdentitySerialSize];
+  // Fourth field: the installed versions as the reply carries them ("2.00-01-01-01-01-0100");
+  // empty when it has none.
+  char versions[kIdentityVersionsSize];
   int32_t fields;                  // comma-separated fields seen, at most 4
 };
 

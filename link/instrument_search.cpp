@@ -82,7 +82,7 @@ void AskWhoItIs(const RunEnv* env, const ModelInfo* row, FoundInstrument* found)
 
 }  // namespace
 
-std::vector<FoundInstrument> SearchInstruments(const RunEnv* env, const ModelInfo* model) {
+std::vector<std::string> FindInstrumentNames(const RunEnv* env, const ModelInfo* model) {
   std::vector<std::string> expressions;
   if (model != nullptr) {
     expressions.push_back(BuildEnumerationExpression(model));
@@ -95,30 +95,37 @@ std::vector<FoundInstrument> SearchInstruments(const RunEnv* env, const ModelInf
   bool listed = false;
   for (const std::string& e : expressions) listed = listed || e == writers;
   if (!listed) expressions.push_back(writers);
+  return FindAll(env, expressions);
+}
 
+FoundInstrument LabelInstrument(const RunEnv* env, const std::string& name) {
+  FoundInstrument f{};
+  CopyBounded(f.resource, name.c_str());
+  usbtmc::UsbInstrumentAddress address;
+  if (usbtmc::ParseResourceName(name, &address)) {
+    CopyBounded(f.serial, address.serial.c_str());
+    f.productId = address.productId;
+  }
+  const ModelInfo* row = RowOfIds(address.vendorId, address.productId);
+  if (address.vendorId == kWriterVendorId && address.productId == kWriterProductId) {
+    AskWhoItIs(env, row, &f);
+  } else {
+    // Its ids say what it is; it is not talked to, but an update may hold it.
+    std::string problem;
+    const std::string key = InstrumentKeyOfResource(name.c_str());
+    const bool busy = ProbeInstrument(env, key, &f.holder, &problem) == kInstrumentBusy;
+    f.mode = busy ? InstrumentMode::kBusy : InstrumentMode::kNormal;
+    CopyBounded(f.model, busy && f.holder.model[0] != '\0' ? f.holder.model
+                         : row != nullptr                  ? row->name
+                                                           : "");
+  }
+  return f;
+}
+
+std::vector<FoundInstrument> SearchInstruments(const RunEnv* env, const ModelInfo* model) {
   std::vector<FoundInstrument> found;
-  for (const std::string& name : FindAll(env, expressions)) {
-    FoundInstrument f{};
-    CopyBounded(f.resource, name.c_str());
-    usbtmc::UsbInstrumentAddress address;
-    if (usbtmc::ParseResourceName(name, &address)) {
-      CopyBounded(f.serial, address.serial.c_str());
-      f.productId = address.productId;
-    }
-    const ModelInfo* row = RowOfIds(address.vendorId, address.productId);
-    if (address.vendorId == kWriterVendorId && address.productId == kWriterProductId) {
-      AskWhoItIs(env, row, &f);
-    } else {
-      // Its ids say what it is; it is not talked to, but an update may hold it.
-      std::string problem;
-      const std::string key = InstrumentKeyOfResource(name.c_str());
-      const bool busy = ProbeInstrument(env, key, &f.holder, &problem) == kInstrumentBusy;
-      f.mode = busy ? InstrumentMode::kBusy : InstrumentMode::kNormal;
-      CopyBounded(f.model, busy && f.holder.model[0] != '\0' ? f.holder.model
-                           : row != nullptr                  ? row->name
-                                                             : "");
-    }
-    found.push_back(f);
+  for (const std::string& name : FindInstrumentNames(env, model)) {
+    found.push_back(LabelInstrument(env, name));
   }
   return found;
 }

@@ -45,6 +45,13 @@ struct FoundInstrument {
 // search (ResourceSearch::Identify) while its lock is held for the search.
 std::vector<FoundInstrument> SearchInstruments(const RunEnv* env, const ModelInfo* model);
 
+// The two halves of SearchInstruments, for a caller that looks at each instrument once however
+// often it searches (the station): the names of the instruments of `model` (null: of every row)
+// and under the writer ids, each instrument once, in the provider's order; and the label of one
+// of them, for which a 0x3A01 instrument is asked who it is.
+std::vector<std::string> FindInstrumentNames(const RunEnv* env, const ModelInfo* model);
+FoundInstrument LabelInstrument(const RunEnv* env, const std::string& name);
+
 // Whether an update with a file of `model` may be offered the instrument: a normal one of that
 // model; a writer that names that model or none (whether one that names none may be written is
 // the update's question); a busy one its holder updates with that model or does not say (the

@@ -1,5 +1,7 @@
 #include "sequence/stop_signals.h"
 
+#include <atomic>
+
 #include "platform/termination.h"
 #include "sequence/payload_folder.h"
 #include "util/stop_notice.h"
@@ -27,6 +29,25 @@ bool DeferWhileProgramming() {
   return true;
 }
 
+// The session's runs going on, and whether a stop event ended the session while none was.
+std::atomic<int32_t> g_sessionRuns{0};
+std::atomic<bool> g_sessionStopped{false};
+static_assert(std::atomic<int32_t>::is_always_lock_free);
+
+constexpr char kSessionEndsLine[] = "\nstopping: no instrument is being updated\n";
+
+// Async-signal-safe as DeferWhileProgramming is.
+bool DeferInSession() {
+  if (ProgrammingInProgress()) return DeferWhileProgramming();
+  if (g_sessionRuns.load() != 0) return false;  // a run between its steps: as for an update
+  if (!g_sessionStopped.exchange(true)) {
+    platform::WriteErrorNow(kSessionEndsLine, sizeof kSessionEndsLine - 1);
+  }
+  return true;
+}
+
+bool SessionFinishing() { return ProgrammingInProgress() || g_sessionRuns.load() != 0; }
+
 // Before the program ends at once: what each run leaves behind (an instrument in writer mode, a
 // partition cut short) goes to standard error, then the payload folders go.
 void EndingAtOnce() {
@@ -40,5 +61,21 @@ void InstallStopSignals() {
   platform::RunOnStopEvents({DeferWhileProgramming, ProgrammingInProgress, EndingAtOnce});
   platform::IgnoreClosedOutput();
 }
+
+void InstallSessionStopSignals() {
+  platform::RunOnStopEvents({DeferInSession, SessionFinishing, EndingAtOnce});
+  platform::IgnoreClosedOutput();
+}
+
+bool SessionStopRequested() { return g_sessionStopped.load() || StopRequested(); }
+
+// Counted first, checked second: a stop event sees either the run counted (and treats it as a
+// run going on) or, when it came first, the session stopped (and the run is not begun).
+SessionRunScope::SessionRunScope() {
+  g_sessionRuns.fetch_add(1);
+  accepted_ = !SessionStopRequested();
+}
+
+SessionRunScope::~SessionRunScope() { g_sessionRuns.fetch_sub(1); }
 
 }  // namespace fg

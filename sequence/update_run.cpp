@@ -12,6 +12,7 @@
 #include "updater/driver_errors.h"
 #include "updater/update_plan.h"
 #include "updater/updater_families.h"
+#include "util/bounded_text.h"
 #include "util/stop_notice.h"
 
 namespace fg {
@@ -123,6 +124,28 @@ int32_t DriverCode(int32_t n) {
   return static_cast<int32_t>(static_cast<uint32_t>(kRunDriverErrorBase) + static_cast<uint32_t>(n));
 }
 
+// The instrument's first answer, before anything but the question and its name reached it.
+void NoteFindings(const ModelFacts& facts, RunFindings* findings) {
+  if (findings == nullptr || !facts.identified) return;
+  findings->identified = true;
+  findings->before = facts.latest;
+  CopyBounded(findings->serial, facts.latestSerial);
+}
+
+// Whether the normal firmware's answer at Connect reports every installed version equal to the
+// package's, as extracted to `tempPath`.
+bool UpToDate(const UpdaterOps* ops, const ModelInfo* model, const ModelFacts* facts,
+              const char* tempPath) {
+  if (facts == nullptr || !facts->identified || facts->latest.writer) return false;
+  ImageIndex index{};
+  index.capacity = ImageCapacityForModel(model);
+  ParseImageIndex(&index, tempPath);
+  UpdatePlan plan{};
+  int32_t result = 0;
+  return CheckPackageAgainstIdentity(ops, &index, facts->latest, &plan, &result) == 0 &&
+         result == 0 && PackageMatchesInstalled(plan);
+}
+
 // Steps 4 to 16 with the run's context; the returned code goes to the common end.
 int32_t RunSteps(const FrontEndOps* fe, const RunEnv* env, WriterModeNotes* notes,
                  const FileSelection* selection, const char* tempPath,
@@ -161,12 +184,19 @@ int32_t RunSteps(const FrontEndOps* fe, const RunEnv* env, WriterModeNotes* note
     return kRunInitFailed;
   }
   const int32_t connected = ops->Connect(ops->context, resource);
+  NoteFindings(*env->modelFacts, options.findings);
   if (connected != 0) {
     fe->AppendLogLine(fe->owner, kLogFailed);
     LogModelRefusal(fe, *env->modelFacts, resource, model->name, connected);
     return connected == kDriverOtherModel ? kRunOtherModel : kRunConnectFailed;
   }
   fe->AppendLogLine(fe->owner, kLogOk);
+
+  if (options.skipWhenUpToDate && UpToDate(ops, model, env->modelFacts, tempPath)) {
+    ops->Finish(ops->context);
+    fe->AppendLogLine(fe->owner, kLogUpToDate);
+    return kRunUpToDate;
+  }
 
   if (!ConfirmAnonymousWriter(fe, env, resource, model->name)) {
     ops->Finish(ops->context);
@@ -229,6 +259,7 @@ int32_t RunUpdate(const FrontEndOps* fe, const FileSelection* selection, const c
                   const UpdateRunOptions& options) {
   int32_t code = kRunNoModel;
   ModelFacts facts{};
+  if (options.findings != nullptr) *options.findings = RunFindings{};
   if (selection->selectedModel != nullptr) {
     fe->SetControlState(fe->owner, Busy);
     fe->InitProgressBar(fe->owner);
@@ -246,6 +277,8 @@ int32_t RunUpdate(const FrontEndOps* fe, const FileSelection* selection, const c
   if (tempPath != nullptr && tempPath[0] != '\0') std::remove(tempPath);
   if (code == kRunPickInstrument) {
     fe->AppendLogLine(fe->owner, kLogPickInstrument);
+  } else if (code == kRunUpToDate) {
+    fe->AppendLogLine(fe->owner, "");
   } else if (code != 0) {
     ShowCodeBox(fe, code, facts, selection->selectedModel);
     fe->AppendLogLine(fe->owner, kLogCancelled);

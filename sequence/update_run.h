@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 
+#include "link/instrument_identity.h"
 #include "sequence/file_selection.h"
 #include "sequence/front_end.h"
 
@@ -28,6 +29,19 @@ inline constexpr int32_t kRunPickInstrument = 6;
 inline constexpr int32_t kRunInstrumentBusy = 0x40;
 inline constexpr int32_t kRunNoInstrumentLock = 0x41;
 inline constexpr int32_t kRunDriverErrorBase = 0x10000;
+// The installed versions already equal the package's (UpdateRunOptions::skipWhenUpToDate): the
+// instrument was asked who it is and shown its name, and nothing was written to it. No failure:
+// the run ends with kLogUpToDate instead of the closing lines of one.
+inline constexpr int32_t kRunUpToDate = 0x50;
+inline constexpr const char* kLogUpToDate =
+    "The installed versions equal the package's: nothing to update.";
+
+// What a run learnt of its instrument before it changed anything.
+struct RunFindings {
+  bool identified;             // it answered "*IDN?" at Connect
+  InstrumentIdentity before;   // that answer: model, serial and the versions installed then
+  char serial[kIdentitySerialSize];  // its serial number (the reply's, else the resource's)
+};
 
 struct UpdateRunOptions {
   // Update flags (catalog/updater_ops.h): bit 0 version check, which the window always passes;
@@ -45,6 +59,13 @@ struct UpdateRunOptions {
   // Also note the wait for the instrument's restart ("Waiting for the instrument to restart
   // ..."), as the window does; an instrument that never came back is noted in every run.
   bool noteRestartWait = false;
+  // A production station's run: an instrument whose normal firmware reports installed versions
+  // equal to the package's (PackageMatchesInstalled) is left alone after Connect, ending with
+  // kRunUpToDate. One found in writer mode is always updated: its versions say nothing of a
+  // partition that an earlier run left incomplete.
+  bool skipWhenUpToDate = false;
+  // Where the run leaves its findings; null: nowhere. Cleared at the start of the run.
+  RunFindings* findings = nullptr;
 };
 
 // Steps 1 to 17 of the Update button. `tempPath` is the private payload path; the payload is

@@ -1,6 +1,7 @@
 #include "updater/update_plan.h"
 
 #include <cstring>
+#include <string>
 
 #include "updater/driver_errors.h"
 #include "updater/package_driver.h"
@@ -68,6 +69,42 @@ int32_t CheckPackagePlan(const UpdaterOps* ops, const ImageIndex* index, UpdateP
       plan->programmerError = states[i].recordCheck;
   }
   return 0;
+}
+
+int32_t CheckPackageAgainstIdentity(const UpdaterOps* ops, const ImageIndex* index,
+                                    const InstrumentIdentity& identity, UpdatePlan* plan,
+                                    int32_t* result) {
+  const DriverFamily* family = DriverFamilyOf(ops);
+  if (family == nullptr) return 1;
+  // The extractors read the version run after the reply's third comma.
+  const std::string reply = std::string(identity.maker) + "," + identity.model + "," +
+                            identity.serial + "," + identity.versions;
+  RuleState states[kMaxImageRules];
+  *result = CheckPackage(*family, family->programmer, index, reply.c_str(), kUpdateCheckVersions,
+                         states);
+  *plan = UpdatePlan{};
+  FillRows(*family, states, plan);
+  for (size_t i = 0; i < family->rules.size(); ++i) {
+    if (states[i].entry != nullptr) plan->totalWeight += family->rules[i].weight;
+  }
+  return 0;
+}
+
+bool PackageMatchesInstalled(const UpdatePlan& plan) {
+  int32_t compared = 0;
+  for (int32_t i = 0; i < plan.ruleCount && i < 6; ++i) {
+    const ImagePlanRow& row = plan.rows[i];
+    if (!row.versioned) continue;
+    // Some version fields are shorter than a record's version ("02" of "0200"): the package's
+    // version counts as far as the instrument reports it.
+    const size_t reported = std::strlen(row.installed);
+    if (!row.present || !row.installedRead || reported == 0 ||
+        std::strncmp(row.version, row.installed, reported) != 0) {
+      return false;
+    }
+    ++compared;
+  }
+  return compared > 0;
 }
 
 }  // namespace fg

@@ -5,6 +5,7 @@
 
 #include "catalog/updater_ops.h"
 #include "firmware/image_index.h"
+#include "link/instrument_identity.h"
 
 namespace fg {
 
@@ -45,5 +46,19 @@ int32_t ReadUpdatePlan(const UpdaterOps* ops, UpdatePlan* plan);
 // is no driver family of ours.
 int32_t CheckPackagePlan(const UpdaterOps* ops, const ImageIndex* index, UpdatePlan* plan,
                          int32_t* result);
+
+// CheckPackagePlan against the installed versions of an identification reply read outside the
+// driver's Update (the normal firmware's, at Connect): each versioned rule's installed version
+// is read from `identity`'s version run and compared as the version check compares it
+// (kUpdateCheckVersions). Returns 0, or 1 when `ops` is no driver family of ours.
+int32_t CheckPackageAgainstIdentity(const UpdaterOps* ops, const ImageIndex* index,
+                                    const InstrumentIdentity& identity, UpdatePlan* plan,
+                                    int32_t* result);
+
+// True when the package would change nothing the installed versions tell of: every image that
+// has an installed version is in the package with that version, as far as the instrument
+// reports it (a field of 2 characters holds the first 2 of a record's 4). False when no image
+// has one, or one of them could not be read.
+bool PackageMatchesInstalled(const UpdatePlan& plan);
 
 }  // namespace fg

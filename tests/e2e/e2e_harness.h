@@ -138,8 +138,18 @@ class E2eTest : public ::testing::Test {
     }
   }
 
+  // Stops the simulator process `index` (in StartSim's order): its instruments leave the bus, as
+  // if unplugged, and their flash stays in state/SERIAL for a later StartSim of the same serial.
+  void Unplug(size_t index) {
+    ASSERT_LT(index, sims_.size());
+    ASSERT_NE(sims_[index], nullptr) << "unplugged already";
+    EXPECT_EQ(sims_[index]->Stop(SIGTERM, 30000).Code(), 0) << "flintgate-sim did not stop cleanly";
+    sims_[index].reset();
+  }
+
   void StopSim() {
     for (const auto& sim : sims_) {
+      if (sim == nullptr) continue;
       EXPECT_EQ(sim->Stop(SIGTERM, 30000).Code(), 0) << "flintgate-sim did not stop cleanly";
     }
     sims_.clear();

@@ -19,6 +19,7 @@ TEST(InstrumentIdentity, FieldsInTheirOrder) {
   EXPECT_STREQ(normal.maker, "VANDRELL");
   EXPECT_STREQ(normal.model, "WX2050");
   EXPECT_STREQ(normal.serial, "SN0042");
+  EXPECT_STREQ(normal.versions, "0105-00-01-02-03-0207");  // the line end dropped
   EXPECT_EQ(normal.fields, 4);
 
   const InstrumentIdentity writer = Parse(" WRITER , wx2040 ,  A1 \r\n");
@@ -27,6 +28,7 @@ TEST(InstrumentIdentity, FieldsInTheirOrder) {
   EXPECT_TRUE(writer2.writer);
   EXPECT_STREQ(writer2.model, "wx2040");
   EXPECT_STREQ(writer2.serial, "A1");
+  EXPECT_STREQ(writer2.versions, "");
   EXPECT_EQ(writer2.fields, 3);
 }
 
@@ -35,6 +37,7 @@ TEST(InstrumentIdentity, ShortOddAndLongReplies) {
   EXPECT_TRUE(anonymous.writer);
   EXPECT_STREQ(anonymous.model, "");
   EXPECT_STREQ(anonymous.serial, "SN9");
+  EXPECT_STREQ(anonymous.versions, "01");
 
   const InstrumentIdentity garbage = Parse("WRITER#?!\x01\x7F~~%%\n");
   EXPECT_TRUE(garbage.writer);
