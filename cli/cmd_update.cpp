@@ -106,7 +106,8 @@ int RunSingleUpdate(const UpdateArgs& args) {
   const Json run = RunJson(args, selection.selectedModel->name,
                            {code, frontEnd.deviceField(), {}, 0.0, 0.0}, updater);
   result["images"] = run["images"];
-  if (run.contains("programmerError")) result["programmerError"] = run["programmerError"];
+  for (const char* key : {"programmerError", "reason", "failure"})
+    if (run.contains(key)) result[key] = run[key];
   PrintDryRunPlan(args, updater, code);
   return finish(ExitStatusForRun(code));
 }
