@@ -6,7 +6,9 @@
 
 namespace fg::app {
 
-// "%s (*.%s)|*.%s|" per model, in catalogue order: display names and patterns separated by "|".
+// "Firmware files of every model|*.fq|" first (the entry the dialog opens on; its patterns are
+// the catalogue's extensions, each once), then "%s (*.%s)|*.%s|" per model, in catalogue order:
+// display names and patterns separated by "|".
 std::string BuildCatalogFilter(const ModelCatalog& catalog);
 
 // Turns a "|"-separated filter into Qt's form: "WX2040 (*.fq)|*.fq|" becomes "WX2040 (*.fq)".

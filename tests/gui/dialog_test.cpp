@@ -364,9 +364,14 @@ class DialogTest : public QObject {
   }
 
   void openFileFilter() {
+    // The dialog opens on the entry of every model, whose files share one extension; each
+    // model's own entry follows, labelled with its own name.
     QCOMPARE(QString::fromStdString(ToQtFilter(BuildCatalogFilter(kModelCatalog))),
-             QStringLiteral("WX2040 (*.fq);;WX2050 (*.fq);;SB7300 (*.fq)"));
-    QCOMPARE(BuildCatalogFilter(kModelCatalog).substr(0, 20), std::string("WX2040 (*.fq)|*.fq|W"));
+             QStringLiteral(
+                 "Firmware files of every model (*.fq);;WX2040 (*.fq);;WX2050 (*.fq);;SB7300 (*.fq)"));
+    QCOMPARE(BuildCatalogFilter(kModelCatalog),
+             std::string("Firmware files of every model|*.fq|WX2040 (*.fq)|*.fq|WX2050 (*.fq)|*.fq|"
+                         "SB7300 (*.fq)|*.fq|"));
     QCOMPARE(ToQtFilter("Text|*.txt;*.log|"), std::string("Text (*.txt *.log)"));
     QCOMPARE(ToQtFilter("A (*.a)|*.a|B (*.b)|*.b|"), std::string("A (*.a);;B (*.b)"));
     QCOMPARE(ToQtFilter("A (*.a)|*.a|B only"), std::string("A (*.a)"));
@@ -382,7 +387,9 @@ class DialogTest : public QObject {
     QCOMPARE(dlg.LogText(), std::string());
     QCOMPARE(prompts.records.size(), size_t(1));
     QVERIFY(prompts.records[0].kind == PromptRecord::OpenFile);
-    QCOMPARE(prompts.records[0].text, std::string("WX2040 (*.fq);;WX2050 (*.fq);;SB7300 (*.fq)"));
+    QCOMPARE(prompts.records[0].text,
+             std::string("Firmware files of every model (*.fq);;WX2040 (*.fq);;WX2050 (*.fq);;"
+                         "SB7300 (*.fq)"));
     QCOMPARE(dlg.controlState(), NoFile);
     QCOMPARE(static_cast<QLineEdit*>(dlg.Control(IDC_FILE))->text(), QString());
   }
