@@ -111,6 +111,11 @@ TEST_F(E2eTest, SetRefusalsNoInstrumentFoundAndBadUsage) {
   for (const auto& args : usage) {
     EXPECT_EQ(Update(fw, args).status, 2) << args[1];
   }
+  // The bound is said as a count, not as CLI11's floating-point range.
+  EXPECT_NE(Update(fw, {"--all", "--jobs", "0"})
+                .err.find("--jobs: how many instruments are updated at once: a whole number of 1 "
+                          "or more, not 0"),
+            std::string::npos);
 }
 
 }  // namespace
