@@ -351,7 +351,7 @@ class DialogTest : public QObject {
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QString guide = QString::fromUtf8(file.readAll());
     const char* numbers[] = {"0x0010", "0x0011", "0x0012", "0x0013", "0x0014", "0x0015",
-                             "0x0016", "0x0020", "0x0021", "0x0001", "0x0002", "0x0003",
+                             "0x0016", "0x0017", "0x0020", "0x0021", "0x0001", "0x0002", "0x0003",
                              "0x0004", "0x0005", "0x0030", "0x0031", "0x0032", "0x0033",
                              "0x0040", "0x0041", "0x10004", "0x10005", "0x10010", "0x10011",
                              "--confirm-model",
