@@ -33,7 +33,11 @@ uint32_t LeadingNumber(const char* p, const char* end) {
 
 template <size_t N>
 std::string Quoted(const char (&field)[N]) {
-  return "\"" + EscapeBytes(field, BoundedLength(field, N)) + "\"";
+  // Built in place: mingw's g++ 12 warns falsely on a literal prepended to a string.
+  std::string quoted(1, '"');
+  quoted += EscapeBytes(field, BoundedLength(field, N));
+  quoted += '"';
+  return quoted;
 }
 
 // The header keys whose values are too long, by error number, with their longest value.

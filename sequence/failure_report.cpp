@@ -75,7 +75,11 @@ std::string QuotedReply(const FailurePoint& f) {
   while (n > 0 && (f.reply[n - 1] == '\n' || f.reply[n - 1] == '\r')) --n;
   std::string text = EscapeBytes(f.reply, n);
   if (f.replyLength > kFailureReplyCapacity) text += "...";
-  return "\"" + text + "\"";
+  // Built in place: mingw's g++ 12 warns falsely on a literal prepended to a string.
+  std::string quoted(1, '"');
+  quoted += text;
+  quoted += '"';
+  return quoted;
 }
 
 // The step offset of a family's step error (command_frame.h StepError), or 0 for any other number.
