@@ -25,9 +25,10 @@ inline constexpr FileHandle kNoFile = -1;
 FileHandle OpenRegularFileForReading(const char* path, int64_t* size);
 void CloseFile(FileHandle file);
 
-// Why OpenRegularFileForReading refused `path`, in words for the user: "it is a symbolic link",
-// "it is a folder", "it is a pipe, socket or device, not a plain file", "there is no such file",
-// "permission denied", or the system's words. Looks at the name once more, after the fact.
+// Why OpenRegularFileForReading refused `path`, in words for the user: "there is no such file",
+// "permission denied", "it is a folder", "it is a pipe, socket or device, not a plain file", "it
+// is a symbolic link; ...: choose the file it points to", or the system's words. Looks at the
+// name once more, after the fact.
 std::string WhyNotRegularFile(const char* path);
 
 // A stdio stream for binary reading over a duplicate of `file`, at the file's start; the caller

@@ -32,7 +32,10 @@ std::string WhyNotRegularFile(const char* path) {
     if (errno == EACCES) return "permission denied";
     return std::strerror(errno);
   }
-  if (S_ISLNK(st.st_mode)) return "it is a symbolic link";
+  if (S_ISLNK(st.st_mode)) {
+    return "it is a symbolic link; Flintgate opens only the file itself: choose the file it "
+           "points to";
+  }
   if (S_ISDIR(st.st_mode)) return "it is a folder";
   if (!S_ISREG(st.st_mode)) return "it is a pipe, socket or device, not a plain file";
   const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);

@@ -48,7 +48,10 @@ std::string WhyNotRegularFile(const char* path) {
     if (error == ERROR_ACCESS_DENIED) return "permission denied";
     return "Windows error " + std::to_string(error);
   }
-  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return "it is a symbolic link or junction";
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return "it is a symbolic link or junction; Flintgate opens only the file itself: choose the "
+           "file it points to";
+  }
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return "it is a folder";
   HANDLE handle = CreateFileA(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);

@@ -27,10 +27,9 @@ struct FileSelection {
 // Messages and captions of the file selection.
 inline constexpr const char* kMsgCantOpenFile = "Can't open file.";
 inline constexpr const char* kMsgCorruptedFile = "The firmware revision file is corrupted.";
-// The line beside "Can't open file.": why, and that only a plain file is taken.
+// The line beside "Can't open file.": why (platform::WhyNotRegularFile or the path's length).
 inline std::string CantOpenFileLine(const std::string& why) {
-  return "The file cannot be opened: " + why +
-         ". Flintgate opens only a plain file, never through a link: choose the file itself.";
+  return "The file cannot be opened: " + why + ".";
 }
 inline constexpr const char* kCaptionError = "Error";
 

@@ -146,7 +146,8 @@ TEST_F(FileSelectionTest, UnopenableFileChangesNothingButTheLog) {
       {scratch.File("missing.fq"), "there is no such file"},
       {tooLong, "the path is longer than 4095 characters"},
       {fifo, "it is a pipe, socket or device, not a plain file"},
-      {link, "it is a symbolic link"},
+      {link,
+       "it is a symbolic link; Flintgate opens only the file itself: choose the file it points to"},
       {scratch.path(), "it is a folder"},
       {"/dev/zero", "it is a pipe, socket or device, not a plain file"},
   };
