@@ -165,10 +165,8 @@ void PrintHuman(const char* path, const FirmwareInspection& r) {
   }
   const FirmwareHeader& h = r.header;
   const std::string model = Printable(h.ModelName);
-  const char* unknown = r.model != nullptr ? ""
-                        : model.empty()   ? "(none given)"
-                                          : "  (not in the catalogue)";
-  std::printf("Model:        %s%s\n", model.c_str(), unknown);
+  const char* note = ModelNote(r.error, r.model, h.ModelName);
+  std::printf("Model:        %s%s%s\n", model.c_str(), model.empty() || !*note ? "" : "  ", note);
   std::printf("Revision:     %s\n", Printable(h.ImageRev).c_str());
   std::printf("Needs tool:   %s\n", Printable(h.UtilityRev).c_str());
   std::printf("Description:  %s\n", Printable(h.UpdatedDescription).c_str());

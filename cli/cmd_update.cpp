@@ -1,5 +1,6 @@
 // flintgate-cli update FILE: the file selection, then the update run, with the terminal as the
 // front end. The same sequences as the window's "..." and Update buttons.
+#include <charconv>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -120,7 +121,8 @@ int RunSingleUpdate(const UpdateArgs& args, UpdateRecords* records) {
   const Json run = RunJson(args, selection.selectedModel->name,
                            {code, frontEnd.deviceField(), {}, 0.0, 0.0}, updater);
   result["images"] = run["images"];
-  if (run.contains("programmerError")) result["programmerError"] = run["programmerError"];
+  for (const char* key : {"programmerError", "reason", "failure"})
+    if (run.contains(key)) result[key] = run[key];
   PrintDryRunPlan(args, updater, code);
   return finish(ExitStatusForRun(code));
 }
@@ -178,7 +180,18 @@ CommandAction RegisterUpdateCommand(CLI::App& app) {
                 "Update every instrument found for the file's model, all at once");
   sub->add_option("--jobs", args->jobs,
                   "With several instruments: how many are updated at the same time (default: all)")
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Validator(
+          [](std::string& value) {
+            // CLI11's own range check would print its bounds as floating-point numbers.
+            size_t n = 0;
+            const char* end = value.data() + value.size();
+            const auto parsed = std::from_chars(value.data(), end, n);
+            return parsed.ec == std::errc() && parsed.ptr == end && n >= 1
+                       ? std::string()
+                       : "how many instruments are updated at once: a whole number "
+                         "of 1 or more, not " + value;
+          },
+          "N >= 1"));
   sub->add_flag("--yes,-y", args->yes,
                 "Answer Yes to the confirmation (not to the question about a writer that names "
                 "no model: see --confirm-model)");

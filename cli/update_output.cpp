@@ -5,6 +5,7 @@
 #include "catalog/model_catalog.h"
 #include "cli/commands.h"
 #include "platform/terminal.h"
+#include "sequence/failure_report.h"
 #include "sequence/plan_report.h"
 #include "sequence/update_run.h"
 #include "updater/update_plan.h"
@@ -39,6 +40,18 @@ Json PlanJson(const UpdatePlan& plan) {
 
 // The plan is the driver's only once Update ran.
 bool UpdateCalled(int32_t code) { return code == 0 || code >= kRunDriverErrorBase; }
+
+Json FailureJson(const FailureDetail& d) {
+  Json failure;
+  failure["step"] = d.step.empty() ? Json(nullptr) : Json(d.step);
+  failure["partition"] = d.partition.empty() ? Json(nullptr) : Json(d.partition);
+  failure["reply"] = d.answered ? Json(d.reply) : Json(nullptr);
+  if (!d.noAnswer.empty()) failure["noAnswer"] = d.noAnswer;
+  failure["programmerError"] = d.programmerError;
+  failure["holds"] = d.holds;
+  failure["next"] = d.next;
+  return failure;
+}
 
 }  // namespace
 
@@ -108,7 +121,15 @@ Json RunJson(const UpdateArgs& args, const char* model, const RunReport& run,
     result["images"] = PlanJson(plan);
     result["programmerError"] = plan.programmerError;
   }
+  AddFailure(&result, run.code, updater);
   return result;
+}
+
+void AddFailure(Json* result, int32_t code, const UpdaterOps* updater) {
+  if (code == 0) return;
+  const FailureReport report = DescribeFailure(code, UpdateCalled(code) ? updater : nullptr);
+  (*result)["reason"] = report.reason;
+  if (!report.what.empty() || !report.holds.empty()) (*result)["failure"] = FailureJson(report.detail);
 }
 
 void PrintDryRunPlan(const UpdateArgs& args, const UpdaterOps* updater, int32_t code) {

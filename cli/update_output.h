@@ -48,7 +48,8 @@ int ExitStatusForRun(int32_t code);
 ConsoleSettings UpdateConsoleSettings(const UpdateArgs& args);
 
 // One run's object: result, exitStatus, resource, model, log, images, seconds,
-// programmingSeconds (and programmerError once the driver's Update ran).
+// programmingSeconds (and programmerError once the driver's Update ran; reason and failure for
+// a failed run, AddFailure).
 struct RunReport {
   int32_t code;
   std::string resource;
@@ -58,6 +59,10 @@ struct RunReport {
 };
 Json RunJson(const UpdateArgs& args, const char* model, const RunReport& run,
              const UpdaterOps* updater);
+// A failed run's `reason` (one line) and, where the driver's state tells more, its `failure`:
+// step, partition, reply (null when the instrument gave none; noAnswer says why),
+// programmerError, holds and next.
+void AddFailure(Json* result, int32_t code, const UpdaterOps* updater);
 
 // The package plan of a dry run, after the driver's Update ran.
 void PrintDryRunPlan(const UpdateArgs& args, const UpdaterOps* updater, int32_t code);

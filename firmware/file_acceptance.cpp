@@ -1,8 +1,10 @@
 #include "firmware/file_acceptance.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "util/bounded_text.h"
+#include "util/printable_text.h"
 
 namespace fg {
 
@@ -29,7 +31,85 @@ uint32_t LeadingNumber(const char* p, const char* end) {
   return v;
 }
 
+template <size_t N>
+std::string Quoted(const char (&field)[N]) {
+  // Built in place: mingw's g++ 12 warns falsely on a literal prepended to a string.
+  std::string quoted(1, '"');
+  quoted += EscapeBytes(field, BoundedLength(field, N));
+  quoted += '"';
+  return quoted;
+}
+
+// The header keys whose values are too long, by error number, with their longest value.
+struct LongField {
+  int32_t error;
+  const char* key;
+  size_t longest;
+};
+constexpr LongField kLongFields[] = {
+    {kErrImageRevTooLong, "ImageRev", sizeof(FirmwareHeader::ImageRev) - 1},
+    {kErrModelNameTooLong, "ModelName", sizeof(FirmwareHeader::ModelName) - 1},
+    {kErrRevsNotSupportTooLong, "RevsNotSupport", sizeof(FirmwareHeader::RevsNotSupport) - 1},
+    {kErrDescriptionTooLong, "UpdatedDescription", sizeof(FirmwareHeader::UpdatedDescription) - 1},
+    {kErrUtilityRevTooLong, "UtilityRev", sizeof(FirmwareHeader::UtilityRev) - 1},
+};
+
+std::string CatalogueNames() {
+  std::string names;
+  const int32_t count = kModelCatalog.modelCount;
+  for (int32_t i = 0; i < count; ++i)
+    names += (i == 0 ? "" : i + 1 == count ? " and " : ", ") +
+             std::string(kModelCatalog.models[i].name);
+  return names;
+}
+
 }  // namespace
+
+std::string FileRejectionDetail(int32_t error, const FirmwareHeader& header) {
+  for (const LongField& field : kLongFields) {
+    if (field.error == error) {
+      return std::string("The header's ") + field.key + " is longer than " +
+             std::to_string(field.longest) + " characters.";
+    }
+  }
+  switch (error) {
+    case kErrFileTooLarge:
+      return "The file is 2 GiB or larger, more than a firmware file can be.";
+    case kErrNulInHeader:
+      return "A header line holds a NUL byte; such a file is refused, since the text after it "
+             "would go unseen.";
+    case kErrModelNotInCatalog:
+      if (BoundedLength(header.ModelName, sizeof header.ModelName) == 0)
+        return "The header names no model (ModelName).";
+      return "The file is for the model " + Quoted(header.ModelName) +
+             ", which is not in Flintgate's catalogue (" + CatalogueNames() + ").";
+    case kErrForeignRevisionChar: {
+      const bool image = !HasOnlyRevisionCharacters(header.ImageRev);
+      return std::string("The header's ") + (image ? "ImageRev " : "UtilityRev ") +
+             (image ? Quoted(header.ImageRev) : Quoted(header.UtilityRev)) +
+             " holds a character other than 0-9, \".\" and A-Z.";
+    }
+    case kErrNeedsNewerTool: {
+      char own[16];
+      std::snprintf(own, sizeof own, "%d.%02d", kToolVersionMajor, kToolVersionMinor);
+      return "This file needs Flintgate " +
+             EscapeBytes(header.UtilityRev, BoundedLength(header.UtilityRev, sizeof header.UtilityRev)) +
+             " or later (its UtilityRev); this is Flintgate " + own + ": use a newer Flintgate.";
+    }
+    default:
+      return std::string();
+  }
+}
+
+const char* ModelNote(int32_t error, const ModelInfo* model, const char* modelName) {
+  if (model != nullptr) return "";
+  if (error != 0 && error != kErrModelNotInCatalog && error != kErrForeignRevisionChar &&
+      error != kErrNeedsNewerTool) {
+    return "(not checked: the header was refused first)";
+  }
+  if (modelName == nullptr || modelName[0] == '\0') return "(none given)";
+  return "(not in the catalogue)";
+}
 
 bool NeedsNewerTool(const char* utilityRev) {
   const char* end = utilityRev + std::strlen(utilityRev);

@@ -1,6 +1,7 @@
 // Whether a parsed firmware header may be installed by this tool.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "catalog/model_catalog.h"
 #include "firmware/firmware_header.h"
@@ -32,5 +33,16 @@ int32_t CheckFirmwareAcceptance(const FirmwareHeader* header, const ModelInfo** 
 // "1.99.9" pass, "2.04.1" and "2.05.1" need a newer tool, so a third number can never make a
 // file for a newer tool look like one for this tool.
 bool NeedsNewerTool(const char* utilityRev);
+
+// The line a rejection adds to "The firmware revision file is corrupted." and its number, which
+// is the same for every rejection: what is wrong with this file (which field is too long, which
+// model it names, which character, which tool version it needs). Header texts are escaped. Empty
+// for 0 and numbers of no rejection.
+std::string FileRejectionDetail(int32_t error, const FirmwareHeader& header);
+
+// What a description of the file says beside its ModelName: "" for a catalogue model,
+// "(none given)", "(not in the catalogue)", or, when the header was refused before the catalogue
+// was looked at (a parse error), "(not checked: the header was refused first)".
+const char* ModelNote(int32_t error, const ModelInfo* model, const char* modelName);
 
 }  // namespace fg

@@ -73,14 +73,16 @@ Span NextRun(const char*& p) {
 
 // Reads one line into `line` (kHeaderLineBufferSize bytes): the line feed is consumed and not
 // kept, characters past the buffer's 1022 are consumed and dropped. Adds the bytes consumed to
-// *consumed. A NUL byte inside the line ends its text.
-void ReadHeaderLine(std::FILE* file, char* line, int64_t* consumed) {
+// *consumed. A NUL byte inside the line ends its text; *sawNul tells whether the line held one.
+void ReadHeaderLine(std::FILE* file, char* line, int64_t* consumed, bool* sawNul) {
   size_t n = 0;
   int c;
+  *sawNul = false;
   platform::LockStream(file);
   while ((c = platform::GetcLocked(file)) != EOF) {
     ++*consumed;
     if (c == '\n') break;
+    if (c == 0) *sawNul = true;
     if (n + 1 < static_cast<size_t>(kHeaderLineBufferSize)) line[n++] = static_cast<char>(c);
   }
   platform::UnlockStream(file);
@@ -168,7 +170,9 @@ int32_t ParseFirmwareHeader(FirmwareHeader* header, std::FILE* file) {
   char line[kHeaderLineBufferSize];
   // A file that grows while it is read is read only as far as it reached at the start.
   while (!std::feof(file) && !std::ferror(file) && (size < 0 || position < size)) {
-    ReadHeaderLine(file, line, &position);
+    bool sawNul = false;
+    ReadHeaderLine(file, line, &position, &sawNul);
+    if (sawNul && line[0] == '#') return kErrNulInHeader;
     int32_t r = ApplyHeaderLine(header, line);
     if (r == 1) {
       if (position >= kMaxFirmwareFileSize) return kErrFileTooLarge;

@@ -28,6 +28,9 @@ inline constexpr int32_t kErrRevsNotSupportTooLong = 0x12;
 inline constexpr int32_t kErrDescriptionTooLong = 0x13;
 inline constexpr int32_t kErrUtilityRevTooLong = 0x14;
 inline constexpr int32_t kErrFileTooLarge = 0x16;  // 2 GiB or more
+// A header line holds a NUL byte. The file is refused rather than read up to the NUL: the text
+// after it would go unseen, so "WX2040\0junk" would pass as WX2040.
+inline constexpr int32_t kErrNulInHeader = 0x17;
 
 // Header lines are read through one buffer of this size: at most 1022 characters and a NUL. The
 // rest of a longer line is skipped up to its line feed and never seen as a line of its own.
@@ -39,6 +42,7 @@ inline constexpr int64_t kMaxFirmwareFileSize = int64_t{1} << 31;
 // Reads the header lines of `file` (opened for binary reading at its start) into `header`, which
 // is zero-filled first. Returns 0 when the header was read or the file ended (payloadOffset stays
 // 0 without a "FileStart" line), else the first error number; fields stored before an error stay.
+// A header line ("#...") with a NUL byte anywhere in it is kErrNulInHeader.
 // A file of kMaxFirmwareFileSize bytes or more gives kErrFileTooLarge before any line is read;
 // no line is read beyond the size measured then. Leaves the stream where it stopped; the caller
 // closes it.

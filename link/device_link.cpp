@@ -55,18 +55,21 @@ int32_t VisaOpenSessions(ViSession* rmSession, ViSession* session, const char* r
   return 1;
 }
 
-int32_t VisaWriteSession(ViSession session, const uint8_t* bytes, uint32_t* count) {
+int32_t VisaWriteSession(ViSession session, const uint8_t* bytes, uint32_t* count,
+                         ViStatus* statusOut) {
   if (*count == 0) return 0;
   visa::ViUInt32 written = 0;
   ViStatus status = visa::viWrite(session, bytes, *count, &written);
+  if (statusOut != nullptr) *statusOut = status;
   *count = written;
   return status == visa::VI_SUCCESS || status == visa::VI_SUCCESS_TERM_CHAR ? 1 : 0;
 }
 
-int32_t VisaReadSession(ViSession session, uint8_t* buffer, uint32_t* count) {
+int32_t VisaReadSession(ViSession session, uint8_t* buffer, uint32_t* count, ViStatus* statusOut) {
   const uint32_t capacity = *count;
   visa::ViUInt32 received = 0;
   ViStatus status = visa::viRead(session, buffer, capacity, &received);
+  if (statusOut != nullptr) *statusOut = status;
   // Never past the capacity, whatever a library reports: the terminator goes at buffer[count].
   *count = received > capacity ? capacity : received;
   if (status == visa::VI_SUCCESS || status == visa::VI_SUCCESS_TERM_CHAR ||

@@ -27,8 +27,19 @@ struct DeviceLink {
   // The run this link serves (its clocks and writer-mode observer); null: the defaults. Set by
   // the driver that created the link; the programmer only reads it.
   const RunEnv* env;
+  // Where the programmer stands, kept so that a failure can be told afterwards: the exchange it
+  // is in (its own numbering, programmer/command_frame.h), the replies read in that exchange so
+  // far (the latest stays in replyStorage, replyLength bytes), and the slot whose call failed
+  // last (LinkSlotFailure). Written once per exchange and per reply, never per data piece.
+  int32_t exchange;
+  uint32_t exchangeReplies;
+  uint32_t replyLength;
+  int32_t failedSlot;
   uint8_t replyStorage[kReplyBufferSize + 1];  // one byte more for a full-length reply's NUL
 };
+
+// Which slot call ended the programmer's latest exchange, if one did.
+enum LinkSlotFailure : int32_t { kNoSlotFailed = 0, kWriteFailed = 1, kReadFailed = 2 };
 
 // Allocates a zero-filled link (env null) with the given slots and owner; null when memory is
 // exhausted.
@@ -39,11 +50,24 @@ void FreeDeviceLink(DeviceLink* link);
 
 // The VISA slot implementations work on the two session handles of a pair.
 int32_t VisaOpenSessions(ViSession* rmSession, ViSession* session, const char* resourceName);
-int32_t VisaWriteSession(ViSession session, const uint8_t* bytes, uint32_t* count);
-int32_t VisaReadSession(ViSession session, uint8_t* buffer, uint32_t* count);
+// `status` (may be null) gets the VISA status of the call, which tells a timeout from a lost
+// connection.
+int32_t VisaWriteSession(ViSession session, const uint8_t* bytes, uint32_t* count,
+                         ViStatus* status = nullptr);
+int32_t VisaReadSession(ViSession session, uint8_t* buffer, uint32_t* count,
+                        ViStatus* status = nullptr);
 void VisaCloseSessions(ViSession* rmSession, ViSession* session);
 
-// The slots themselves serve any owner type that carries `rmSession` and `session` fields.
+// The slots themselves serve any owner type that carries `rmSession` and `session` fields; an
+// owner that also carries `ioStatus` gets the VISA status of every read and write there.
+template <class Owner>
+ViStatus* IoStatusOf(Owner* o) {
+  if constexpr (requires { o->ioStatus; }) {
+    return &o->ioStatus;
+  } else {
+    return nullptr;
+  }
+}
 template <class Owner>
 int32_t VisaOpen(void* owner, const char* resourceName) {
   auto* o = static_cast<Owner*>(owner);
@@ -51,11 +75,13 @@ int32_t VisaOpen(void* owner, const char* resourceName) {
 }
 template <class Owner>
 int32_t VisaWrite(void* owner, const uint8_t* bytes, uint32_t* count) {
-  return VisaWriteSession(static_cast<Owner*>(owner)->session, bytes, count);
+  auto* o = static_cast<Owner*>(owner);
+  return VisaWriteSession(o->session, bytes, count, IoStatusOf(o));
 }
 template <class Owner>
 int32_t VisaRead(void* owner, uint8_t* buffer, uint32_t* count) {
-  return VisaReadSession(static_cast<Owner*>(owner)->session, buffer, count);
+  auto* o = static_cast<Owner*>(owner);
+  return VisaReadSession(o->session, buffer, count, IoStatusOf(o));
 }
 template <class Owner>
 void VisaClose(void* owner) {

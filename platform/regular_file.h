@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace fg::platform {
 
@@ -23,6 +24,12 @@ inline constexpr FileHandle kNoFile = -1;
 // rewritten by others while it is open, as on POSIX.
 FileHandle OpenRegularFileForReading(const char* path, int64_t* size);
 void CloseFile(FileHandle file);
+
+// Why OpenRegularFileForReading refused `path`, in words for the user: "there is no such file",
+// "permission denied", "it is a folder", "it is a pipe, socket or device, not a plain file", "it
+// is a symbolic link; ...: choose the file it points to", or the system's words. Looks at the
+// name once more, after the fact.
+std::string WhyNotRegularFile(const char* path);
 
 // A stdio stream for binary reading over a duplicate of `file`, at the file's start; the caller
 // closes it, `file` stays open. Null on failure.

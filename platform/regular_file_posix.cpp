@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
+
 namespace fg::platform {
 
 FileHandle OpenRegularFileForReading(const char* path, int64_t* size) {
@@ -21,6 +23,28 @@ FileHandle OpenRegularFileForReading(const char* path, int64_t* size) {
   }
   *size = static_cast<int64_t>(st.st_size);
   return fd;
+}
+
+std::string WhyNotRegularFile(const char* path) {
+  struct stat st;
+  if (lstat(path, &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return "there is no such file";
+    if (errno == EACCES) return "permission denied";
+    return std::strerror(errno);
+  }
+  if (S_ISLNK(st.st_mode)) {
+    return "it is a symbolic link; Flintgate opens only the file itself: choose the file it "
+           "points to";
+  }
+  if (S_ISDIR(st.st_mode)) return "it is a folder";
+  if (!S_ISREG(st.st_mode)) return "it is a pipe, socket or device, not a plain file";
+  const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd >= 0) {
+    close(fd);
+    return "it changed while it was opened";
+  }
+  if (errno == EACCES) return "permission denied";
+  return std::strerror(errno);
 }
 
 void CloseFile(FileHandle file) {

@@ -40,6 +40,30 @@ FileHandle OpenRegularFileForReading(const char* path, int64_t* size) {
   return handle;
 }
 
+std::string WhyNotRegularFile(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return "there is no such file";
+    if (error == ERROR_ACCESS_DENIED) return "permission denied";
+    return "Windows error " + std::to_string(error);
+  }
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return "it is a symbolic link or junction; Flintgate opens only the file itself: choose the "
+           "file it points to";
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return "it is a folder";
+  HANDLE handle = CreateFileA(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) return "permission denied";
+    return "Windows error " + std::to_string(error);
+  }
+  CloseHandle(handle);
+  return "it is a device or pipe, not a plain file";
+}
+
 void CloseFile(FileHandle file) {
   if (file != kNoFile) CloseHandle(file);
 }

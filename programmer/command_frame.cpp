@@ -50,8 +50,10 @@ namespace {
 // One write call of `count` bytes; true when the slot reported success.
 bool WriteOnce(DeviceLink* link, const uint8_t* bytes, uint32_t count) {
   uint32_t n = count;
-  return link->write(link->owner, bytes, &n) != 0;
+  return WriteBytes(link, bytes, &n);
 }
+
+bool IsAsciiLetter(uint8_t c, char upper) { return c == upper || c == upper + ('a' - 'A'); }
 
 // A frame without payload followed by its acknowledgement.
 int32_t SendAcknowledged(DeviceLink* link, uint8_t command, const uint8_t* parameters,
@@ -62,28 +64,45 @@ int32_t SendAcknowledged(DeviceLink* link, uint8_t command, const uint8_t* param
 
 }  // namespace
 
+void BeginExchange(DeviceLink* link, int32_t exchange) {
+  link->exchange = exchange;
+  link->exchangeReplies = 0;
+  link->failedSlot = kNoSlotFailed;
+}
+
+bool WriteBytes(DeviceLink* link, const uint8_t* bytes, uint32_t* count) {
+  if (link->write(link->owner, bytes, count) != 0) return true;
+  link->failedSlot = kWriteFailed;
+  return false;
+}
+
 bool SendCommandFrame(DeviceLink* link, uint8_t command, uint32_t payloadLength,
                       const uint8_t* parameters) {
+  BeginExchange(link, command);
   const CommandFrame frame = BuildCommandFrame(command, payloadLength, parameters);
   return WriteOnce(link, reinterpret_cast<const uint8_t*>(&frame), sizeof frame);
 }
 
 bool ReadReply(DeviceLink* link, uint32_t* received) {
   uint32_t count = kReplyBufferSize;
-  if (link->read(link->owner, link->replyBuffer, &count) == 0) return false;
+  if (link->read(link->owner, link->replyBuffer, &count) == 0) {
+    link->failedSlot = kReadFailed;
+    return false;
+  }
   // The slot terminates the reply itself; terminating here too keeps a slot that reports a
   // count beyond the capacity from leaving an unterminated text behind.
   count = std::min(count, kReplyBufferSize);
   link->replyBuffer[count] = 0;
+  link->replyLength = count;
+  ++link->exchangeReplies;
   if (received) *received = count;
   return true;
 }
 
 int32_t ReadAcknowledge(DeviceLink* link, int32_t errorNumber) {
   if (!ReadReply(link, nullptr)) return kProgLinkFailed;
-  for (uint8_t* p = link->replyBuffer; *p; ++p) *p = static_cast<uint8_t>(std::toupper(*p));
   const uint8_t* reply = link->replyBuffer;
-  return (reply[0] == 'O' && reply[1] == 'K') ? 0 : errorNumber;
+  return (IsAsciiLetter(reply[0], 'O') && IsAsciiLetter(reply[1], 'K')) ? 0 : errorNumber;
 }
 
 int32_t SendReset(DeviceLink* link, int32_t errorBase) {
@@ -108,7 +127,7 @@ int32_t SendData(DeviceLink* link, int32_t errorBase, const uint8_t* data, uint3
     if (BudgetExpired(budget)) return kProgDeadlinePassed;
     const uint32_t piece = std::min(length - sent, kDataPieceSize);
     uint32_t written = piece;
-    if (link->write(link->owner, data + sent, &written) == 0) return kProgLinkFailed;
+    if (!WriteBytes(link, data + sent, &written)) return kProgLinkFailed;
     // A write that moved nothing would repeat forever; one that claims more than it was handed
     // would skip data. The first is a link failure, the second counts as the piece.
     if (written == 0) return kProgLinkFailed;

@@ -39,6 +39,14 @@ enum CommandCode : uint8_t {
   CmdErase = 27,
 };
 
+// The exchanges the programmer notes in the link (DeviceLink::exchange): a writer frame's command
+// code, or one of the text exchanges below.
+enum ProgrammerExchange : int32_t {
+  kExchangeNone = 0,
+  kExchangeIdentity = 0x100,  // "*IDN?" and its reply
+  kExchangeSwitch = 0x101,    // the update command and reopening the link on the writer
+};
+
 inline constexpr uint32_t kDataPieceSize = 4096;  // largest single write of a data transfer
 inline constexpr uint32_t kSizeFieldLength = 12;  // the decimal text field after CmdSize
 
@@ -66,16 +74,24 @@ bool DecodeCommandFrame(const uint8_t* bytes, size_t count, uint8_t* command,
 
 namespace programmer {
 
-// Writes one frame with a single call of the write slot. True when the slot reported success.
+// Begins an exchange in the link's notes: no reply read yet, no slot failed.
+void BeginExchange(DeviceLink* link, int32_t exchange);
+
+// One call of the write slot; a failure is noted in the link. True when the slot succeeded.
+bool WriteBytes(DeviceLink* link, const uint8_t* bytes, uint32_t* count);
+
+// Writes one frame with a single call of the write slot and begins the exchange of its command.
+// True when the slot reported success.
 bool SendCommandFrame(DeviceLink* link, uint8_t command, uint32_t payloadLength,
                       const uint8_t* parameters = nullptr);
 
-// Reads one reply into the link's reply buffer (whole buffer offered) and terminates it.
-// True when the read slot succeeded; *received gets the byte count.
+// Reads one reply into the link's reply buffer (whole buffer offered) and terminates it; the
+// link notes it (or the failed read). True when the read slot succeeded; *received gets the
+// byte count.
 bool ReadReply(DeviceLink* link, uint32_t* received);
 
-// Reads one reply, upper-cases it in place; 0 when it begins with "OK", 2 when the read failed,
-// else errorNumber.
+// Reads one reply; 0 when it begins with "OK" in any letter case, 2 when the read failed, else
+// errorNumber. The reply stays as the instrument sent it.
 int32_t ReadAcknowledge(DeviceLink* link, int32_t errorNumber);
 
 int32_t SendReset(DeviceLink* link, int32_t errorBase);

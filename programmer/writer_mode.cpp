@@ -5,6 +5,7 @@
 
 #include "link/model_facts.h"
 #include "link/resource_serial.h"
+#include "programmer/command_frame.h"
 #include "programmer/programmer_errors.h"
 #include "programmer/programmer_ops.h"
 
@@ -25,18 +26,17 @@ void SleepUntil(const WaitClock& clock, int64_t untilMs) {
 
 bool WriteText(DeviceLink* link, const char* text) {
   uint32_t count = static_cast<uint32_t>(std::strlen(text));
-  return link->write(link->owner, reinterpret_cast<const uint8_t*>(text), &count) != 0;
+  return programmer::WriteBytes(link, reinterpret_cast<const uint8_t*>(text), &count);
 }
 
 // Asks "*IDN?" and parses the reply, which stays in the link's reply buffer; the run's facts
 // note it. False when the link fails.
 bool AskIdentity(const ProgrammerFamily& family, DeviceLink* link, const char* resourceName,
                  InstrumentIdentity* identity) {
+  programmer::BeginExchange(link, kExchangeIdentity);
   if (!WriteText(link, kIdentityQuery)) return false;
-  uint32_t count = kReplyBufferSize;
-  if (link->read(link->owner, link->replyBuffer, &count) == 0) return false;
-  if (count > kReplyBufferSize) count = kReplyBufferSize;
-  link->replyBuffer[count] = 0;
+  uint32_t count = 0;
+  if (!programmer::ReadReply(link, &count)) return false;
   ParseIdentityReply(reinterpret_cast<const char*>(link->replyBuffer), count, identity);
   NoteIdentity(link->env, *identity, resourceName, family.name);
   return true;
@@ -99,6 +99,7 @@ int32_t EnterWriterMode(const ProgrammerFamily& family, DeviceLink* link, bool* 
     return 0;  // already the writer firmware
   }
   // The instrument restarts into its writer without answering the command.
+  BeginExchange(link, kExchangeSwitch);
   if (!WriteText(link, family.updateCommand)) return kProgLinkFailed;
   const WaitClock& clock = WaitClockOf(link->env);
   const int64_t sentAt = clock.nowMilliseconds(clock.owner);
@@ -111,6 +112,7 @@ int32_t EnterWriterMode(const ProgrammerFamily& family, DeviceLink* link, bool* 
 
 int32_t Connect(const ProgrammerFamily& family, DeviceLink* link, const char* resourceName) {
   if (link == nullptr) return kProgNoLink;
+  BeginExchange(link, kExchangeNone);  // opening the instrument, before any exchange
   if (link->open(link->owner, resourceName) == 0) return kProgOpenFailed;
   bool switched = false;
   int64_t switchedAt = 0;
@@ -160,10 +162,13 @@ int32_t Query(const ProgrammerFamily& family, DeviceLink* link, int32_t selector
   switch (static_cast<uint32_t>(selector)) {
     case QueryIdentity: {
       auto* reply = static_cast<ReplyText*>(out);
+      BeginExchange(link, kExchangeIdentity);
       if (!WriteText(link, kIdentityQuery)) return kProgLinkFailed;
       uint32_t count = reply->length;
-      if (link->read(link->owner, reinterpret_cast<uint8_t*>(reply->buffer), &count) == 0)
+      if (link->read(link->owner, reinterpret_cast<uint8_t*>(reply->buffer), &count) == 0) {
+        link->failedSlot = kReadFailed;
         return kProgLinkFailed;
+      }
       reply->length = count;
       return 0;
     }

@@ -6,9 +6,11 @@
 #include <utility>
 
 #include "firmware/file_acceptance.h"
+#include "platform/regular_file.h"
 #include "link/device_search.h"
 #include "sequence/run_texts.h"
 #include "util/bounded_text.h"
+#include "util/printable_text.h"
 
 namespace fg {
 
@@ -26,14 +28,23 @@ void ClearSelection(const FrontEndOps* fe, FileSelection* selection) {
 
 int32_t SelectFirmwareFile(const FrontEndOps* fe, FileSelection* selection, const char* path) {
   if (path == nullptr) path = "";
-  fe->AppendLogLine(fe->owner, (std::string(kLogOpenFilePrefix) + path).c_str());
+  // A name may hold anything a file system allows: what would disturb a terminal is escaped.
+  fe->AppendLogLine(fe->owner, (std::string(kLogOpenFilePrefix) + EscapeName(path)).c_str());
 
   // The File field shows the path, so a path that would be cut short must not be taken.
   FirmwareFile opened;
   std::FILE* file = nullptr;
-  if (std::strlen(path) < sizeof selection->path && opened.Open(path)) file = opened.OpenStream();
+  std::string why;
+  if (std::strlen(path) >= sizeof selection->path) {
+    why = "the path is longer than " + std::to_string(sizeof selection->path - 1) + " characters";
+  } else if (!opened.Open(path)) {
+    why = platform::WhyNotRegularFile(path);
+  } else if ((file = opened.OpenStream()) == nullptr) {
+    why = "it could not be read";
+  }
   if (file == nullptr) {
     fe->MessageBox(fe->owner, kMsgCantOpenFile, kCaptionError, BoxIcon::Error);
+    fe->AppendLogLine(fe->owner, CantOpenFileLine(why).c_str());
     return -1;
   }
 
@@ -63,6 +74,9 @@ int32_t SelectFirmwareFile(const FrontEndOps* fe, FileSelection* selection, cons
   if (err != 0) {
     fe->MessageBox(fe->owner, kMsgCorruptedFile, kCaptionError, BoxIcon::Error);
     fe->AppendLogLine(fe->owner, ErrorNumberLine(err).c_str());
+    // The box says "corrupted" for every rejection; the log says which rule refused the file.
+    const std::string detail = FileRejectionDetail(err, selection->header);
+    if (!detail.empty()) fe->AppendLogLine(fe->owner, detail.c_str());
     ClearSelection(fe, selection);
   }
 

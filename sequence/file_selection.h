@@ -1,6 +1,7 @@
 // Opening a firmware file: parse, acceptance checks, fields, log lines and the device refresh.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "catalog/model_catalog.h"
 #include "firmware/firmware_file.h"
@@ -26,6 +27,10 @@ struct FileSelection {
 // Messages and captions of the file selection.
 inline constexpr const char* kMsgCantOpenFile = "Can't open file.";
 inline constexpr const char* kMsgCorruptedFile = "The firmware revision file is corrupted.";
+// The line beside "Can't open file.": why (platform::WhyNotRegularFile or the path's length).
+inline std::string CantOpenFileLine(const std::string& why) {
+  return "The file cannot be opened: " + why + ".";
+}
 inline constexpr const char* kCaptionError = "Error";
 
 // Runs the selection of `path`, chosen by the user (the caller clears the log and shows the

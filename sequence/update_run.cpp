@@ -6,8 +6,8 @@
 #include "firmware/firmware_header.h"
 #include "link/device_search.h"
 #include "link/model_facts.h"
+#include "sequence/failure_report.h"
 #include "sequence/instrument_claim.h"
-#include "sequence/plan_report.h"
 #include "sequence/run_texts.h"
 #include "updater/driver_errors.h"
 #include "updater/update_plan.h"
@@ -214,13 +214,11 @@ int32_t RunSteps(const FrontEndOps* fe, const RunEnv* env, WriterModeNotes* note
   if (n != 0) {
     fe->AppendLogLine(fe->owner, kLogFailed);
     LogModelRefusal(fe, *env->modelFacts, resource, model->name, n);
-    // A refusal the number alone does not explain (unreadable versions, a record the programmer
-    // would refuse) gets a line of its own.
-    UpdatePlan plan{};
-    if (ReadUpdatePlan(ops, &plan) == 0) {
-      const std::string note = PlanFailureNote(plan);
-      if (!note.empty()) fe->AppendLogLine(fe->owner, note.c_str());
-    }
+    // The number alone does not say what failed: the step, the partition and the instrument's
+    // answer, then what the instrument now holds and what to do.
+    const FailureReport report = DescribeFailure(DriverCode(n), ops);
+    if (!report.what.empty()) fe->AppendLogLine(fe->owner, report.what.c_str());
+    if (!report.holds.empty()) fe->AppendLogLine(fe->owner, report.holds.c_str());
     return DriverCode(n);
   }
   fe->AppendLogLine(fe->owner, kLogOk);

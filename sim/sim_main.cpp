@@ -184,6 +184,11 @@ int RunInstruments(const RunOptions& options) {
   if (options.autoRestartMs) timing.autoRestartMs = *options.autoRestartMs;
 
   const std::string bus = options.bus.empty() ? fg::simbus::DefaultBusFolder() : options.bus;
+  // Hosts ignore an unsafe bus folder: an instrument attached there would be on no bus at all.
+  std::string busProblem;
+  if (!fg::simbus::CheckBusFolder(bus, &busProblem)) {
+    return Fail(busProblem + " " + fg::simbus::BusFolderAdvice(bus));
+  }
 
   // Held for the wait below from here on, before the instruments' threads start: each leaves
   // the bus and removes its entry before the program ends.

@@ -96,10 +96,39 @@ void ClearCutShortNotice(const UpdaterContext* c) {
     c->env->stopNotice->Set(StopNotice::kImageLine, nullptr);
 }
 
+// Keeps where the programmer stopped (its exchange, the instrument's latest answer or how the
+// link failed) and its number, for the description of the failure; `rule` is the index of the
+// rule being programmed, or -1.
+void NoteFailure(UpdaterContext* c, int32_t programmerResult, int32_t rule) {
+  c->programmerError = programmerResult;
+  const DeviceLink* link = c->link;
+  FailurePoint& f = c->failure;
+  f = FailurePoint{};
+  f.noted = true;
+  f.rule = rule;
+  f.exchange = link->exchange;
+  f.replies = link->exchangeReplies;
+  f.failedSlot = link->failedSlot;
+  f.linkStatus = c->ioStatus;
+  if (f.failedSlot != kNoSlotFailed) {
+    f.linkFault = LinkFaultOfStatus(c->ioStatus);
+    if (f.linkFault == LinkFault::kNone) f.linkFault = LinkFault::kOther;  // slots without VISA
+  }
+  if (f.replies > 0) {
+    f.replyLength = std::min(link->replyLength, kReplyBufferSize);
+    const size_t kept = std::min<size_t>(f.replyLength, kFailureReplyCapacity);
+    std::memcpy(f.reply, link->replyStorage, kept);
+    f.reply[kept] = '\0';
+  }
+}
+
 // The identification reply of the writer, read into the context and terminated.
 int32_t ReadIdentity(UpdaterContext* c) {
   ReplyText reply{c->idnReply, kIdnReplyCapacity};
-  if (c->programmer->Query(c->link, QueryIdentity, &reply) != 0) return kDriverProgramFailed;
+  if (const int32_t rc = c->programmer->Query(c->link, QueryIdentity, &reply); rc != 0) {
+    NoteFailure(c, rc, -1);
+    return kDriverProgramFailed;
+  }
   c->idnReply[std::min(reply.length, kIdnReplyCapacity)] = '\0';
   return 0;
 }
@@ -213,7 +242,10 @@ int32_t Update(UpdaterContext* context, const char* payloadPath, int32_t flags) 
     // Older main firmware needs the OEM image that later versions carry themselves.
     const ProgrammerOps* p = context->programmer;
     const int32_t connected = p->Connect(context->link, context->resourceName);
-    if (connected != 0) return WriterConnectFailure(connected);
+    if (connected != 0) {
+      NoteFailure(context, connected, -1);
+      return WriterConnectFailure(connected);
+    }
     const int32_t rc = ReadIdentity(context);
     p->Close(context->link);
     if (rc != 0) return rc;
@@ -234,8 +266,12 @@ int32_t CheckAndProgram(UpdaterContext* context, const char* payloadPath, int32_
   const DriverFamily& family = *context->family;
   const ProgrammerOps* p = context->programmer;
   context->programmerError = 0;
+  context->failure = FailurePoint{};
   const int32_t connected = p->Connect(context->link, context->resourceName);
-  if (connected != 0) return WriterConnectFailure(connected);
+  if (connected != 0) {
+    NoteFailure(context, connected, -1);
+    return WriterConnectFailure(connected);
+  }
 
   int32_t result = ReadIdentity(context);
   if (result == 0) {
@@ -299,7 +335,7 @@ int32_t TransferImages(UpdaterContext* context, const char* payloadPath) {
         static_cast<uint32_t>(state.entry->length));
     ClearCutShortNotice(context);
     if (rc != 0) {
-      context->programmerError = rc;
+      NoteFailure(context, rc, static_cast<int32_t>(i));
       result = kDriverProgramFailed;
     } else {
       state.programmed = true;

@@ -11,6 +11,7 @@
 #include "link/device_link.h"
 #include "programmer/partition_tables.h"
 #include "programmer/programmer_ops.h"
+#include "updater/failure_point.h"
 #include "updater/version_fields.h"
 
 namespace fg {
@@ -51,6 +52,7 @@ struct UpdaterContext {
   void* progressOwner;
   ViSession rmSession;             // used only by the link's VISA slots
   ViSession session;
+  ViStatus ioStatus;               // the VISA status of the slots' latest read or write
   char resourceName[kResourceNameSize];
   char idnReply[kIdnReplyCapacity + 1];  // room for the terminator of a full-length reply
   ImageIndex index;                // capacity: the family's 6 or 3
@@ -60,7 +62,8 @@ struct UpdaterContext {
   // Bookkeeping of our own, for the package plan.
   const DriverFamily* family;
   RuleState rules[kMaxImageRules];
-  int32_t programmerError;         // the programmer's number behind the latest failure 8
+  int32_t programmerError;         // the programmer's number behind the latest failure 8 or 4
+  FailurePoint failure;            // where the programmer stopped, noted at its failure
   // The run this driver serves (BindUpdaterEnv): its link slots, which Init puts into the link
   // and Connect and Finish call, and what the programmer finds through the link. Kept by Init;
   // null: the defaults.

@@ -52,6 +52,7 @@ int32_t ReadUpdatePlan(const UpdaterOps* ops, UpdatePlan* plan) {
   plan->totalWeight = c.totalWeight;
   plan->doneWeight = c.doneWeight;
   plan->programmerError = c.programmerError;
+  plan->failure = c.failure;
   return 0;
 }
 

@@ -6,6 +6,7 @@
 #include "catalog/updater_ops.h"
 #include "firmware/image_index.h"
 #include "link/instrument_identity.h"
+#include "updater/failure_point.h"
 
 namespace fg {
 
@@ -32,7 +33,10 @@ struct UpdatePlan {
   int32_t currentRule;       // index of the rule being programmed, or -1
   uint32_t totalWeight;
   uint32_t doneWeight;
-  int32_t programmerError;   // the programmer's own number when programming an image failed, or 0
+  // The programmer's own number when it failed (reaching the writer, its identification, an
+  // image's programming or a record check), or 0.
+  int32_t programmerError;
+  FailurePoint failure;      // where the programmer stopped (failure.noted), for a description
 };
 
 // Fills `plan` from the latest (or running) Update of the driver `ops` (a family's table or an

@@ -7,7 +7,9 @@
 
 namespace fg::app {
 
-// "%s (*.%s)|*.%s|" per model, in catalogue order: display names and patterns separated by "|".
+// "Firmware files of every model|*.fq|" first (the entry the dialog opens on; its patterns are
+// the catalogue's extensions, each once), then "%s (*.%s)|*.%s|" per model, in catalogue order:
+// display names and patterns separated by "|".
 std::string BuildCatalogFilter(const ModelCatalog& catalog);
 
 }  // namespace fg::app

@@ -70,19 +70,25 @@ TEST_F(E2eTest, RefusedUnreadableAndDriverlessFiles) {
   const fs::path foreign = MakeFirmware("WX2040", "foreign.fq", {"--model-name", "WX9999"});
   ProcessResult r = Update(foreign, {"--yes"});
   EXPECT_EQ(r.status, 4);
-  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"Open File: " + foreign.string(),
-                                                    "Error number: 0x0015"}));
+  EXPECT_EQ(Lines(r.out),
+            (std::vector<std::string>{"Open File: " + foreign.string(), "Error number: 0x0015",
+                                      "The file is for the model \"WX9999\", which is not in "
+                                      "Flintgate's catalogue (WX2040, WX2050 and SB7300)."}));
   EXPECT_NE(r.err.find("Error: The firmware revision file is corrupted."), std::string::npos);
 
   const fs::path newer = MakeFirmware("WX2040", "newer.fq", {"--utility-rev", "2.05"});
   r = Update(newer, {"--yes"});
   EXPECT_EQ(r.status, 4);
-  EXPECT_EQ(Lines(r.out).back(), "Error number: 0x0021");
+  EXPECT_EQ(Lines(r.out).back(),
+            "This file needs Flintgate 2.05 or later (its UtilityRev); this is Flintgate 2.04: use "
+            "a newer Flintgate.");
 
   const fs::path missing = Files() / "missing.fq";
   r = RunCli({FG_CLI_PATH, "update", missing.string(), "--yes"});
   EXPECT_EQ(r.status, 4);
-  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"Open File: " + missing.string()}));
+  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"Open File: " + missing.string(),
+                                                    "The file cannot be opened: there is no such "
+                                                    "file."}));
   EXPECT_NE(r.err.find("Error: Can't open file."), std::string::npos);
 
   // A model the catalogue knows but no driver serves.
@@ -114,7 +120,7 @@ TEST_F(E2eTest, BadUsageAndJsonForARefusedFile) {
   EXPECT_TRUE(j["result"].is_null());
   EXPECT_EQ(j["fileError"], 0x15);
   EXPECT_EQ(j["exitStatus"], 4);
-  EXPECT_EQ(j["log"].size(), 2u);
+  EXPECT_EQ(j["log"].size(), 3u);  // and the line that names the model
 }
 
 }  // namespace

@@ -264,9 +264,29 @@ inline std::vector<std::string> CompletedLog(const fs::path& firmware) {
   return {"Open File: " + firmware.string(), "Connecting ... OK", "Updating ... OK", kCompleted, ""};
 }
 
-inline std::vector<std::string> DriverErrorLog(const fs::path& firmware, const std::string& number) {
-  return {"Open File: " + firmware.string(), "Connecting ... OK", "Updating ... FAILED",
-          "Update was cancelled.", "Error number: " + number, ""};
+// After a refusal before the first image: what the instrument holds, and for a package not fit
+// for it, what to do.
+inline const std::string kNothingProgrammed =
+    "Nothing was programmed: the instrument is in writer mode with all its old images.";
+inline const std::string kPackageNotFit =
+    kNothingProgrammed +
+    " The file's package is not fit for this instrument: use another firmware file of its model.";
+inline const std::string kDowngradeRefused =
+    kNothingProgrammed +
+    " To install the older images on purpose, run flintgate-cli update FILE --allow-downgrade; "
+    "otherwise use a newer firmware file.";
+
+// `failure`: the lines that say what failed and what to do, between "Updating ... FAILED" and
+// "Update was cancelled.".
+inline std::vector<std::string> DriverErrorLog(const fs::path& firmware, const std::string& number,
+                                               const std::vector<std::string>& failure = {}) {
+  std::vector<std::string> log = {"Open File: " + firmware.string(), "Connecting ... OK",
+                                  "Updating ... FAILED"};
+  for (const std::string& line : failure) log.push_back(line);
+  log.push_back("Update was cancelled.");
+  log.push_back("Error number: " + number);
+  log.push_back("");
+  return log;
 }
 
 }  // namespace fg::e2e

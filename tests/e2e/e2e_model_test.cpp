@@ -131,7 +131,8 @@ TEST_F(E2eTest, AWriterThatNamesNoModelIsVouchedForByItsNormalFirmware) {
 }
 
 // An instrument that ignores the update command answers as its normal firmware after the wait:
-// "did not come back in writer mode", and not one frame reaches it.
+// "did not come back in writer mode", the log says it ignored the switch, and not one frame
+// reaches it.
 TEST_F(E2eTest, AnInstrumentThatIgnoresTheSwitchGetsNoFrame) {
   StartSim({"WX2050:I50"}, {"--fault", "ignore-update"});
   const fs::path fw = MakeFirmware("WX2050", "wx2050.fq");
@@ -140,8 +141,15 @@ TEST_F(E2eTest, AnInstrumentThatIgnoresTheSwitchGetsNoFrame) {
   EXPECT_EQ(Lines(r.out),
             (std::vector<std::string>{"Open File: " + fw.string(), "Connecting ... OK",
                                       "The instrument did not come back in writer mode.",
-                                      "Updating ... FAILED", "Update was cancelled.",
-                                      "Error number: 0x10004", ""}));
+                                      "Updating ... FAILED",
+                                      "Switch to writer mode: the instrument ignored it and still "
+                                      "answers as its normal firmware "
+                                      "(\"VANDRELL,WX2050,I50,1.10-01-01\") (programmer error "
+                                      "0x000F)",
+                                      "Nothing was written: the instrument runs its normal "
+                                      "firmware. Switch it off and on, then run the update again; "
+                                      "if it ignores the switch again, contact service.",
+                                      "Update was cancelled.", "Error number: 0x10004", ""}));
   EXPECT_FALSE(AnyFrame(Received(SimTrace(), "I50")));
   ExpectFlash("I50", {});
 }

@@ -46,6 +46,7 @@ struct RefusedCase {
   const char* serial;
   std::vector<std::string> makeArgs;
   const char* number;
+  const char* what;  // the log line that names the refused image
 };
 
 void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.name; }
@@ -59,17 +60,23 @@ TEST_P(RefusedPackage, EndsWithTheDriverErrorAndAnUntouchedFlash) {
   const fs::path fw = MakeFirmware(c.model, "refused.fq", c.makeArgs);
   const ProcessResult r = Update(fw, {"--yes"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(Lines(r.out), DriverErrorLog(fw, c.number));
+  EXPECT_EQ(Lines(r.out), DriverErrorLog(fw, c.number, {c.what, kPackageNotFit}));
   ExpectFlash(c.serial, {});
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Checks, RefusedPackage,
     ::testing::Values(
-        RefusedCase{"Wx2040MissingMain", "WX2040", "SIM2040A", {"--omit", "MAIN"}, "0x10101"},
-        RefusedCase{"Wx2050MissingXp2", "WX2050", "SIM2050A", {"--omit", "XP2"}, "0x10201"},
-        RefusedCase{"Wx2040OversizeHttp", "WX2040", "SIM2040A", {"--oversize", "HTTP"}, "0x10102"},
-        RefusedCase{"Wx2050OversizeMain", "WX2050", "SIM2050A", {"--oversize", "MAIN"}, "0x10202"}),
+        RefusedCase{"Wx2040MissingMain", "WX2040", "SIM2040A", {"--omit", "MAIN"}, "0x10101",
+                    "Package check: the required image for MAIN is missing"},
+        RefusedCase{"Wx2050MissingXp2", "WX2050", "SIM2050A", {"--omit", "XP2"}, "0x10201",
+                    "Package check: the required image for XP2 is missing"},
+        RefusedCase{"Wx2040OversizeHttp", "WX2040", "SIM2040A", {"--oversize", "HTTP"}, "0x10102",
+                    "Package check: the image for HTTP is 393217 bytes, more than its region's "
+                    "393216"},
+        RefusedCase{"Wx2050OversizeMain", "WX2050", "SIM2050A", {"--oversize", "MAIN"}, "0x10202",
+                    "Package check: the image for MAIN is 524289 bytes, more than its region's "
+                    "524288"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(E2eTest, DryRunChecksAndPrintsThePlanButProgramsNothing) {
@@ -115,16 +122,15 @@ TEST_F(E2eTest, ARecordTheProgrammerRefusesStopsTheUpdateBeforeTheFirstImage) {
         << records.at(4) << records.at(6) << records.at(14) << shortHttp;
   }
   const std::string note =
-      "The image for HTTP was refused before programming: image record too short (programmer "
-      "error 0x0003). Nothing was programmed.";
+      "Package check: the image for HTTP was refused: image record too short (programmer error "
+      "0x0003)";
   for (const char* dryRun : {"", "--dry-run"}) {
     SCOPED_TRACE(dryRun);
     std::vector<std::string> args = {"--yes"};
     if (dryRun[0] != '\0') args.push_back(dryRun);
     const ProcessResult r = Update(fw, args);
     EXPECT_EQ(r.status, 1) << r.err;
-    std::vector<std::string> expected = DriverErrorLog(fw, "0x10008");
-    expected.insert(expected.begin() + 3, note);
+    std::vector<std::string> expected = DriverErrorLog(fw, "0x10008", {note, kPackageNotFit});
     // The first run left the instrument in its writer; the second finds it there.
     if (dryRun[0] != '\0') {
       expected.insert(expected.begin() + 2,

@@ -39,7 +39,12 @@ TEST_F(E2eTest, AllInstrumentsOfOneProcessSwitchTogetherAndEachGetsItsOwnImages)
     const bool completes = i < 2;
     EXPECT_EQ(one["result"], completes ? 0 : 0x10009);
     EXPECT_EQ(one["log"].get<std::vector<std::string>>(),
-              completes ? CompletedLog(fw) : DriverErrorLog(fw, "0x10009"));
+              completes ? CompletedLog(fw)
+                        : DriverErrorLog(fw, "0x10009",
+                                         {"Version check: MAIN 1.20 is older than the installed "
+                                          "9.99; XP2 0200 is older than the installed 09. Nothing "
+                                          "older is installed without --allow-downgrade.",
+                                          kDowngradeRefused}));
     EXPECT_EQ(one["images"][1]["programmed"], completes);
     EXPECT_GT(one["seconds"].get<double>(), 0.0);
   }
@@ -111,6 +116,11 @@ TEST_F(E2eTest, SetRefusalsNoInstrumentFoundAndBadUsage) {
   for (const auto& args : usage) {
     EXPECT_EQ(Update(fw, args).status, 2) << args[1];
   }
+  // The bound is said as a count, not as CLI11's floating-point range.
+  EXPECT_NE(Update(fw, {"--all", "--jobs", "0"})
+                .err.find("--jobs: how many instruments are updated at once: a whole number of 1 "
+                          "or more, not 0"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -28,7 +28,11 @@ TEST_F(E2eTest, Wx2040UpdatedCompletelyThenAgainThenRefusedAnOlderFile) {
   const fs::path old = MakeFirmware("WX2040", "old.fq", {"--version", "MAIN=2.05", "--seed", "7"});
   const ProcessResult older = Update(old, {"--yes"});
   EXPECT_EQ(older.status, 1);
-  EXPECT_EQ(Lines(older.out), DriverErrorLog(old, "0x10009"));
+  EXPECT_EQ(Lines(older.out),
+            DriverErrorLog(old, "0x10009",
+                           {"Version check: MAIN 2.05 is older than the installed 2.10. Nothing "
+                            "older is installed without --allow-downgrade.",
+                            kDowngradeRefused}));
   ExpectFlash("SIM2040A", AllImages(fw, kWx2040Blocks));
 }
 

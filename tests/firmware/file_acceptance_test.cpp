@@ -71,6 +71,60 @@ INSTANTIATE_TEST_SUITE_P(
         AcceptanceCase{"NewerTool", "WX2050", "1.0", "2.05", kErrNeedsNewerTool, "WX2050"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The line beside "The firmware revision file is corrupted.": the box is the same for every
+// rejection, so this line has to say which rule refused the file, quoting the header escaped.
+TEST(RejectionDetail, NamesTheRuleThatRefusedTheFile) {
+  FirmwareHeader h{};
+  std::strcpy(h.ModelName, "WX2041\x1b[2J");
+  std::strcpy(h.ImageRev, "V1-05");
+  std::strcpy(h.UtilityRev, "2.05");
+  const struct {
+    int32_t error;
+    const char* line;
+  } cases[] = {
+      {kErrImageRevTooLong, "The header's ImageRev is longer than 15 characters."},
+      {kErrModelNameTooLong, "The header's ModelName is longer than 63 characters."},
+      {kErrDescriptionTooLong, "The header's UpdatedDescription is longer than 511 characters."},
+      {kErrFileTooLarge, "The file is 2 GiB or larger, more than a firmware file can be."},
+      {kErrNulInHeader,
+       "A header line holds a NUL byte; such a file is refused, since the text after it would go "
+       "unseen."},
+      {kErrModelNotInCatalog,
+       "The file is for the model \"WX2041\\x1B[2J\", which is not in Flintgate's catalogue "
+       "(WX2040, WX2050 and SB7300)."},
+      {kErrForeignRevisionChar,
+       "The header's ImageRev \"V1-05\" holds a character other than 0-9, \".\" and A-Z."},
+      // Not "corrupted": the file is sound, this Flintgate is too old for it.
+      {kErrNeedsNewerTool,
+       "This file needs Flintgate 2.05 or later (its UtilityRev); this is Flintgate 2.04: use a "
+       "newer Flintgate."},
+      {0, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FileRejectionDetail(c.error, h), c.line) << c.error;
+
+  // The revision rule names the field that broke it.
+  std::strcpy(h.ImageRev, "1.05");
+  std::strcpy(h.UtilityRev, "2_04");
+  EXPECT_EQ(FileRejectionDetail(kErrForeignRevisionChar, h),
+            "The header's UtilityRev \"2_04\" holds a character other than 0-9, \".\" and A-Z.");
+  h.ModelName[0] = '\0';
+  EXPECT_EQ(FileRejectionDetail(kErrModelNotInCatalog, h), "The header names no model (ModelName).");
+}
+
+// Beside the model name: a header refused while it was read was never compared with the
+// catalogue, so it must not be called "not in the catalogue".
+TEST(RejectionDetail, TheModelNoteSaysWhetherTheCatalogueWasAsked) {
+  const ModelInfo* wx2040 = &kModelCatalog.models[0];
+  EXPECT_STREQ(ModelNote(0, wx2040, "WX2040"), "");
+  EXPECT_STREQ(ModelNote(kErrNeedsNewerTool, wx2040, "WX2040"), "");
+  EXPECT_STREQ(ModelNote(kErrModelNotInCatalog, nullptr, "WX2041"), "(not in the catalogue)");
+  EXPECT_STREQ(ModelNote(kErrModelNotInCatalog, nullptr, ""), "(none given)");
+  for (int32_t parseError : {kErrImageRevTooLong, kErrDescriptionTooLong, kErrNulInHeader}) {
+    EXPECT_STREQ(ModelNote(parseError, nullptr, "WX2040"),
+                 "(not checked: the header was refused first)");
+  }
+}
+
 struct ToolVersionCase {
   const char* utilityRev;
   bool newer;

@@ -85,9 +85,10 @@ INSTANTIATE_TEST_SUITE_P(
                   0, "", "", " New\r"},
         FieldCase{"DescriptionOfBlanksOnlyChangesNothing",
                   Lines({"#UpdatedDescription=old", "#UpdatedDescription=   "}), 0, "", "", "old"},
-        FieldCase{"NulByteEndsTheLineText",
-                  "# ModelName = WX2040\0# ImageRev = 9\n#ImageRev=1.2\n"s, 0,
-                  "1.2", "WX2040", ""},
+        // A NUL would hide the rest of its line ("WX2040\0junk" read as WX2040): refused.
+        FieldCase{"NulByteInAHeaderLineIsRefused",
+                  "#ImageRev=1.2\n# ModelName = WX2040\0junk\n#ImageRev=1.3\n"s,
+                  kErrNulInHeader, "1.2", "", ""},
         FieldCase{"UnknownKeysAreIgnored", Lines({"# Vendor = ACME", "# ImageRev = 1"}), 0, "1",
                   "", ""},
         FieldCase{"NothingAfterFileStartIsRead",

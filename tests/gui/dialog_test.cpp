@@ -330,7 +330,7 @@ class DialogTest : public QObject {
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QString guide = QString::fromUtf8(file.readAll());
     const char* numbers[] = {"0x0010", "0x0011", "0x0012", "0x0013", "0x0014", "0x0015",
-                             "0x0016", "0x0020", "0x0021", "0x0001", "0x0002", "0x0003",
+                             "0x0016", "0x0017", "0x0020", "0x0021", "0x0001", "0x0002", "0x0003",
                              "0x0004", "0x0005", "0x0030", "0x0031", "0x0032", "0x0033",
                              "0x0040", "0x0041", "0x10004", "0x10005", "0x10010", "0x10011",
                              "--confirm-model",
@@ -343,8 +343,14 @@ class DialogTest : public QObject {
   }
 
   void openFileFilter() {
+    // The dialog opens on the entry of every model, whose files share one extension; each
+    // model's own entry follows, labelled with its own name.
     QCOMPARE(QString::fromStdString(ToQtFilter(BuildCatalogFilter(kModelCatalog))),
-             QStringLiteral("WX2040 (*.fq);;WX2050 (*.fq);;SB7300 (*.fq)"));
+             QStringLiteral(
+                 "Firmware files of every model (*.fq);;WX2040 (*.fq);;WX2050 (*.fq);;SB7300 (*.fq)"));
+    QCOMPARE(BuildCatalogFilter(kModelCatalog),
+             std::string("Firmware files of every model|*.fq|WX2040 (*.fq)|*.fq|WX2050 (*.fq)|*.fq|"
+                         "SB7300 (*.fq)|*.fq|"));
     QCOMPARE(ToQtFilter("Text|*.txt;*.log|"), std::string("Text (*.txt *.log)"));
     QCOMPARE(ToQtFilter("A (*.a)|*.a|B (*.b)|*.b|"), std::string("A (*.a);;B (*.b)"));
     QCOMPARE(ToQtFilter("A (*.a)|*.a|B only"), std::string("A (*.a)"));

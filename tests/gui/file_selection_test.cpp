@@ -7,6 +7,7 @@
 #include "app/dialog/dialog_template.h"
 #include "app/qt/updater_dlg.h"
 #include "gui_test_support.h"
+#include "sequence/file_selection.h"
 
 using namespace fg;
 using namespace fg::app;
@@ -162,7 +163,8 @@ class FileSelectionTest : public QObject {
     QCOMPARE(boxes[0].caption, std::string("Error"));
     QVERIFY(boxes[0].icon == BoxIcon::Error);
     const auto lines = LogLines(dlg.model().LogText());
-    QCOMPARE(lines.size(), size_t(2));
+    // The third line says which rule refused the file (its texts are the core's, tested there).
+    QCOMPARE(lines.size(), size_t(3));
     QCOMPARE(lines[0], "Open File: " + bad);
     QCOMPARE(QString::fromStdString(lines[1]), errorLine);
 
@@ -190,7 +192,8 @@ class FileSelectionTest : public QObject {
     QCOMPARE(boxes.size(), size_t(1));
     QCOMPARE(boxes[0].text, std::string("Can't open file."));
     QCOMPARE(boxes[0].caption, std::string("Error"));
-    QCOMPARE(dlg.model().LogText(), "Open File: " + missing + "\r\n");
+    QCOMPARE(dlg.model().LogText(), "Open File: " + missing + "\r\n" +
+                                CantOpenFileLine("there is no such file") + "\r\n");
     QCOMPARE(dlg.model().controlState(), FileReady);
     QCOMPARE(Text(dlg, IDC_FILE), QString::fromStdString(good));
     QCOMPARE(Text(dlg, IDC_MODEL), QStringLiteral("WX2050"));

@@ -94,10 +94,11 @@ struct FastClock {
 };
 constexpr WaitClock kFastClock = {nullptr, FastClock::Now, FastClock::Sleep};
 
-std::string Joined(const std::vector<std::string>& lines) {
+// A QString, so that a failed comparison prints both logs.
+QString Joined(const std::vector<std::string>& lines) {
   std::string out;
   for (const std::string& l : lines) out += "[" + l + "]";
-  return out;
+  return QString::fromStdString(out);
 }
 
 }  // namespace
@@ -507,7 +508,12 @@ class UpdateRunTest : public QObject {
     dlg.OnUpdate();
 
     const std::vector<std::string> expected = {
-        "Connecting ... OK",     kLogWaitingForRestart, kLogWriterDidNotReturn, "Updating ... FAILED",
+        "Connecting ... OK", kLogWaitingForRestart, kLogWriterDidNotReturn, "Updating ... FAILED",
+        "Switch to writer mode: no writer answered before the wait ran out (programmer error "
+        "0x0001)",
+        "Nothing was written: the instrument may still be restarting into its writer firmware. "
+        "Wait until flintgate-cli list shows it in writer mode, then run the same update again; if "
+        "it never shows, switch it off and on.",
         "Update was cancelled.", "Error number: 0x10004", ""};
     QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
     QCOMPARE(prompts.Of(PromptRecord::Message).size(), size_t(0));
@@ -674,11 +680,26 @@ class UpdateRunTest : public QObject {
     });
 
     QVERIFY(answered);
+    // Which images were done when Esc was pressed depends on timing: the line after FAILED says
+    // which have their new image and which their old one.
+    std::vector<std::string> lines = RunLines(dlg);
+    QVERIFY(lines.size() > 4);
+    const std::string holds = lines[4];
+    QVERIFY2(holds.rfind("The instrument stays in writer mode: ", 0) == 0 &&
+                 holds.find(" keep") != std::string::npos &&
+                 holds.find("may be incomplete") == std::string::npos,
+             holds.c_str());
+    const std::string next =
+        " Run the same update again to program the images that keep their old ones.";
+    QVERIFY2(holds.size() > next.size() &&
+                 holds.compare(holds.size() - next.size(), next.size(), next) == 0,
+             holds.c_str());
+    lines.erase(lines.begin() + 4);
     const std::vector<std::string> expected = {
         "Connecting ... OK",     FoundInWriterModeText("WX2040"), kLogFinishingImage,
         "Updating ... FAILED",   "Update was cancelled.",         "Error number: 0x10020",
         ""};
-    QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
+    QCOMPARE(Joined(lines), Joined(expected));
     QVERIFY(StopRequested());
     QVERIFY(!dlg.isVisible());
   }
@@ -757,12 +778,28 @@ class UpdateRunTest : public QObject {
   void driverErrors_data() {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<std::string>("errorLine");
-    QTest::newRow("required image missing") << "missing MAIN" << std::string("Error number: 0x10101");
-    QTest::newRow("flash not written") << "program NG" << std::string("Error number: 0x10008");
+    QTest::addColumn<std::string>("what");
+    QTest::addColumn<std::string>("holds");
+    QTest::newRow("required image missing")
+        << "missing MAIN" << std::string("Error number: 0x10101")
+        << std::string("Package check: the required image for MAIN is missing")
+        << std::string("Nothing was programmed: the instrument is in writer mode with all its old "
+                       "images. The file's package is not fit for this instrument: use another "
+                       "firmware file of its model.");
+    QTest::newRow("flash not written")
+        << "program NG" << std::string("Error number: 0x10008")
+        << std::string("1C3, erasing and programming: the instrument answered \"Program NG\" "
+                       "(programmer error 0x010A)")
+        << std::string("The instrument stays in writer mode: 1C3 may be incomplete; 1C6DDS, "
+                       "1C6POUT, MAIN, HTTP and OEM keep their old images. Run the same update "
+                       "again; if 1C3 fails again, the instrument's flash may be faulty: contact "
+                       "service with the error number.");
   }
   void driverErrors() {
     QFETCH(QString, fault);
     QFETCH(std::string, errorLine);
+    QFETCH(std::string, what);
+    QFETCH(std::string, holds);
     std::string path = wx2040_;
     sim::FaultPlan faults;
     if (fault == QLatin1String("missing MAIN")) {
@@ -784,9 +821,11 @@ class UpdateRunTest : public QObject {
     dlg.OnUpdate();
 
     QCOMPARE(prompts.Of(PromptRecord::Message).size(), size_t(0));
-    const std::vector<std::string> expected = {"Connecting ... OK", kLogWaitingForRestart,
-                                               "Updating ... FAILED", "Update was cancelled.",
-                                               errorLine, ""};
+    // The window's log carries the lines that say what failed and what to do, as the CLI does.
+    const std::vector<std::string> expected = {"Connecting ... OK",     kLogWaitingForRestart,
+                                               "Updating ... FAILED",   what,
+                                               holds,                   "Update was cancelled.",
+                                               errorLine,               ""};
     QCOMPARE(Joined(RunLines(dlg)), Joined(expected));
     QCOMPARE(dlg.model().controlState(), FileReady);
     QVERIFY(!Exists(dlg.model().tempPath()));

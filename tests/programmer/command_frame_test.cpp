@@ -100,10 +100,11 @@ TEST(CommandFrame, AcknowledgementLooksOnlyAtTheFirstTwoLettersInAnyCase) {
     fake.replies.push_back(c.reply);
     EXPECT_EQ(programmer::ReadAcknowledge(&fake.link, 0x123), c.expected);
   }
+  // The reply stays as sent, so that a failure can quote it.
   FakeLink fake;
   fake.Queue({"ok, done"});
   programmer::ReadAcknowledge(&fake.link, 1);
-  EXPECT_STREQ(reinterpret_cast<const char*>(fake.link.replyBuffer), "OK, DONE");
+  EXPECT_STREQ(reinterpret_cast<const char*>(fake.link.replyBuffer), "ok, done");
 }
 
 TEST(CommandFrame, ChecksumReplyParsesLikeAtol) {

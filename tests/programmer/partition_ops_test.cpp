@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include "programmer/command_frame.h"
 #include "programmer/programmer_errors.h"
 #include "programmer/programmer_ops.h"
 #include "tests/programmer/expected_checksum.h"
@@ -240,6 +243,49 @@ TEST(PartitionOps, SetupExchangeFailuresAreReturnedUnchanged) {
   QueueSetup(fake, InstrumentChecksum(record));
   fake.replies.back() = "NG";
   EXPECT_EQ(programmer::ProgramPartition(Wx2040, &fake.link, 2, record.data(), 100), 0x105);
+}
+
+// Where a programming stopped stays in the link for the driver to tell: the exchange, the
+// replies read in it (the latest kept as sent, letter case included), the slot that failed.
+TEST(PartitionOps, TheLinkKeepsTheExchangeAndAnswerWhereItStopped) {
+  const Bytes record = MakeRecord(100, 3);
+  const struct {
+    const char* name;
+    std::function<void(FakeLink&)> script;
+    int32_t exchange;
+    uint32_t replies;
+    const char* reply;  // the latest reply kept, null: none was read in the exchange
+    int32_t failedSlot;
+  } cases[] = {
+      {"size refused", [](FakeLink& f) { f.QueueOk(4); f.Queue({"Ng, size"}); }, CmdSize, 1,
+       "Ng, size", kNoSlotFailed},
+      {"checksum differs", [](FakeLink& f) { QueueSetup(f, "12345"); }, CmdChecksum, 1, "12345",
+       kNoSlotFailed},
+      {"program NG", [&](FakeLink& f) {
+         QueueSetup(f, InstrumentChecksum(record));
+         f.Queue({"prog:14", "Program NG"});
+       }, CmdProgram, 2, "Program NG", kNoSlotFailed},
+      {"no reply in the loop", [&](FakeLink& f) {
+         QueueSetup(f, InstrumentChecksum(record));
+         f.Queue({"prog:14", nullptr});
+       }, CmdProgram, 1, "prog:14", kReadFailed},
+      {"data frame not taken", [](FakeLink& f) { f.QueueOk(1); f.failWriteAt = 1; }, CmdData, 0,
+       nullptr, kWriteFailed},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeLink fake;
+    c.script(fake);
+    EXPECT_NE(programmer::ProgramPartition(Wx2040, &fake.link, 2, record.data(), 100), 0);
+    EXPECT_EQ(fake.link.exchange, c.exchange);
+    EXPECT_EQ(fake.link.exchangeReplies, c.replies);
+    EXPECT_EQ(fake.link.failedSlot, c.failedSlot);
+    if (c.reply != nullptr) {
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(fake.link.replyStorage),
+                            fake.link.replyLength),
+                c.reply);
+    }
+  }
 }
 
 TEST(PartitionOps, EraseConversationOfComm) {

@@ -73,6 +73,7 @@ struct RejectedCase {
   std::string text;
   int32_t error;
   const char* errorLine;
+  const char* detailLine;  // which rule refused the file; the box says "corrupted" for all
 };
 
 void PrintTo(const RejectedCase& c, std::ostream* os) { *os << c.name; }
@@ -89,7 +90,8 @@ TEST_P(RejectedFile, ClearsTheSelectionAfterTheBoxAndTheErrorNumber) {
 
   const std::string path = scratch.Write("bad.fq", c.text);
   EXPECT_EQ(Select(path), c.error);
-  EXPECT_EQ(fe.LogLines(), (std::vector<std::string>{"Open File: " + path, c.errorLine}));
+  EXPECT_EQ(fe.LogLines(),
+            (std::vector<std::string>{"Open File: " + path, c.errorLine, c.detailLine}));
   EXPECT_EQ(fe.Only("box "), (Events{"box Error|The firmware revision file is corrupted.|error"}));
   EXPECT_LT(fe.IndexOf("box Error|The firmware revision file is corrupted.|error"),
             fe.IndexOf(std::string("line ") + c.errorLine));
@@ -105,15 +107,22 @@ INSTANTIATE_TEST_SUITE_P(
     Files, RejectedFile,
     ::testing::Values(
         RejectedCase{"UnknownModel", FirmwareText("WX2041", "1.00", "2.04", "", ""), 0x15,
-                     "Error number: 0x0015"},
+                     "Error number: 0x0015",
+                     "The file is for the model \"WX2041\", which is not in Flintgate's "
+                     "catalogue (WX2040, WX2050 and SB7300)."},
         RejectedCase{"NoModelName", FirmwareText("", "1.00", "2.04", "", ""), 0x15,
-                     "Error number: 0x0015"},
+                     "Error number: 0x0015", "The header names no model (ModelName)."},
         RejectedCase{"ForeignRevisionCharacter", FirmwareText("WX2040", "V1-05", "2.04", "", ""),
-                     0x20, "Error number: 0x0020"},
+                     0x20, "Error number: 0x0020",
+                     "The header's ImageRev \"V1-05\" holds a character other than 0-9, \".\" "
+                     "and A-Z."},
         RejectedCase{"NeedsNewerTool", FirmwareText("WX2050", "1.00", "2.05", "", ""), 0x21,
-                     "Error number: 0x0021"},
+                     "Error number: 0x0021",
+                     "This file needs Flintgate 2.05 or later (its UtilityRev); this is "
+                     "Flintgate 2.04: use a newer Flintgate."},
         RejectedCase{"ModelNameTooLong", FirmwareText(std::string(64, 'W'), "1.00", "2.04", "", ""),
-                     0x11, "Error number: 0x0011"}),
+                     0x11, "Error number: 0x0011",
+                     "The header's ModelName is longer than 63 characters."}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FileSelectionTest, UnopenableFileChangesNothingButTheLog) {
@@ -129,16 +138,39 @@ TEST_F(FileSelectionTest, UnopenableFileChangesNothingButTheLog) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::string link = scratch.File("link.fq");
   ASSERT_EQ(symlink(good.c_str(), link.c_str()), 0);
-  for (const std::string& path : {scratch.File("missing.fq"), tooLong, fifo, link, scratch.path(),
-                                  std::string("/dev/zero")}) {
+  // The box stays the bare "Can't open file."; the log line after it says why.
+  const struct {
+    std::string path;
+    const char* why;
+  } cases[] = {
+      {scratch.File("missing.fq"), "there is no such file"},
+      {tooLong, "the path is longer than 4095 characters"},
+      {fifo, "it is a pipe, socket or device, not a plain file"},
+      {link,
+       "it is a symbolic link; Flintgate opens only the file itself: choose the file it points to"},
+      {scratch.path(), "it is a folder"},
+      {"/dev/zero", "it is a pipe, socket or device, not a plain file"},
+  };
+  for (const auto& c : cases) {
+    const std::string& path = c.path;
     fe.events.clear();
     fe.log.clear();
     EXPECT_EQ(Select(path), -1);
-    EXPECT_EQ(fe.events, (Events{"line Open File: " + path, "box Error|Can't open file.|error"}));
+    EXPECT_EQ(fe.events, (Events{"line Open File: " + path, "box Error|Can't open file.|error",
+                                 "line " + CantOpenFileLine(c.why)}));
     EXPECT_EQ(selection.selectedModel, FindModel("WX2050"));
     EXPECT_STREQ(selection.path, good.c_str());
     EXPECT_TRUE(selection.file.isOpen()) << "the accepted file stays open";
   }
+}
+
+// A file name may hold an escape sequence or a line feed: the log shows them escaped.
+TEST_F(FileSelectionTest, TheNameIsLoggedEscaped) {
+  const std::string path =
+      scratch.Write("a\x1b[2J\nb.fq", FirmwareText("WX2040", "1.00", "2.04", "", ""));
+  EXPECT_EQ(Select(path), 0);
+  ASSERT_FALSE(fe.LogLines().empty());
+  EXPECT_EQ(fe.LogLines()[0], "Open File: " + scratch.path() + "/a\\x1B[2J\\x0Ab.fq");
 }
 
 TEST_F(FileSelectionTest, FrontEndWithoutDeviceListIsNotSearched) {

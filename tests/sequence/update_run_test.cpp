@@ -509,9 +509,15 @@ TEST_F(UpdateRunTest, WriterModeNotesGoAboveTheUpdatingLine) {
     EXPECT_EQ(RunUpdate(&front.ops, &selection, tempPath.c_str(), options), 0x10004);
     ReleaseUpdaterInstance(driver);
 
-    std::vector<std::string> expected = {"Connecting ... OK", kLogWriterDidNotReturn,
-                                         "Updating ... FAILED", kLogCancelled,
-                                         "Error number: 0x10004", ""};
+    // The failure's own lines come between the failed step and the closing lines.
+    std::vector<std::string> expected = {
+        "Connecting ... OK", kLogWriterDidNotReturn, "Updating ... FAILED",
+        "Switch to writer mode: no writer answered before the wait ran out (programmer error "
+        "0x0001)",
+        "Nothing was written: the instrument may still be restarting into its writer firmware. "
+        "Wait until flintgate-cli list shows it in writer mode, then run the same update again; "
+        "if it never shows, switch it off and on.",
+        kLogCancelled, "Error number: 0x10004", ""};
     if (noteWait) expected.insert(expected.begin() + 1, kLogWaitingForRestart);
     EXPECT_EQ(front.LogLines(), expected);
     EXPECT_EQ(FakeClock::nowMs, 20000) << "reopened until the deadline, on the run's clock";
@@ -668,8 +674,13 @@ TEST_F(UpdateRunTest, AnInstrumentFoundInWriterModeIsNotedWithTheModelItNames) {
     EXPECT_EQ(front.LogLines(),
               (std::vector<std::string>{"Connecting ... OK",
                                         FoundInWriterModeText(searched ? "WX2050" : nullptr),
-                                        "Updating ... FAILED", kLogCancelled,
-                                        "Error number: 0x10008", ""}));
+                                        "Updating ... FAILED",
+                                        "Identification: the link failed to read (programmer "
+                                        "error 0x0002)",
+                                        "Nothing was programmed: the instrument is in writer "
+                                        "mode with all its old images. Run the same update "
+                                        "again; it finds the instrument in writer mode.",
+                                        kLogCancelled, "Error number: 0x10008", ""}));
     EXPECT_EQ(FakeClock::sleeps, 0) << "no switch, no wait";
   }
   EXPECT_EQ(FoundInWriterModeText("WX2050"),

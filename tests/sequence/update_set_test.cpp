@@ -112,8 +112,14 @@ TEST_F(UpdateSetTest, AMemberWhoseInstrumentNeverComesBackSaysSo) {
   EXPECT_TRUE(instrument.link.Wrote("SYST:UPDATE WX2040\n"));
   EXPECT_EQ(member.fe.LogLines(),
             (std::vector<std::string>{"Connecting ... OK", kLogWriterDidNotReturn,
-                                      "Updating ... FAILED", kLogCancelled,
-                                      "Error number: 0x10004", ""}));
+                                      "Updating ... FAILED",
+                                      "Switch to writer mode: no writer answered before the wait "
+                                      "ran out (programmer error 0x0001)",
+                                      "Nothing was written: the instrument may still be "
+                                      "restarting into its writer firmware. Wait until "
+                                      "flintgate-cli list shows it in writer mode, then run the "
+                                      "same update again; if it never shows, switch it off and on.",
+                                      kLogCancelled, "Error number: 0x10004", ""}));
 }
 
 // A driver whose Update counts how many Updates run at once and, while fewer than `meet` run and

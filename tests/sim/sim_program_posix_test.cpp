@@ -181,5 +181,21 @@ TEST(SimProgram, RefusedSerialWritesNothingOutsideTheStateFolder) {
   EXPECT_TRUE(std::filesystem::is_empty(state));
 }
 
+// Hosts ignore a bus folder others may enter: the simulator says so and stops, rather than
+// announcing instruments no host will see.
+TEST(SimProgram, AnUnsafeBusIsRefusedBeforeAnyInstrumentIsAnnounced) {
+  fg::testing::PrivateBus bus;
+  const std::string open = bus.path() + "/open";
+  std::filesystem::create_directory(open);
+  std::filesystem::permissions(open, std::filesystem::perms::owner_all |
+                                         std::filesystem::perms::group_read |
+                                         std::filesystem::perms::group_exec);
+  const auto sim = Start({FG_SIM_PATH, "--fast", "--bus", open, "WX2040:S1"});
+  EXPECT_NE(sim->Wait(kProgramEndsMs).Code(), 0) << sim->out();
+  EXPECT_EQ(sim->out().find("on the bus"), std::string::npos) << sim->out();
+  EXPECT_NE(sim->out().find("has mode 0750 instead of 0700"), std::string::npos) << sim->out();
+  EXPECT_NE(sim->out().find("chmod 700 " + open), std::string::npos) << sim->out();
+}
+
 }  // namespace
 }  // namespace fg

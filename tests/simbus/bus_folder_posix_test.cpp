@@ -208,6 +208,46 @@ TEST(BusFolderRuleTest, UnsafeFolderHidesItsDevicesAndIsDiagnosed) {
   EXPECT_NE(provider->Describe().find("1 simulated instrument"), std::string::npos);
 }
 
+// The advice follows what is there: chmod helps only a folder of one's own, and a missing folder
+// is reported, wherever FLINTGATE_SIMBUS points (absolute or relative).
+TEST(BusFolderRuleTest, TheAdviceFitsWhatIsThere) {
+  PrivateBus bus;
+  const std::string missing = bus.path() + "/gone/bus";
+  const std::string file = bus.path() + "/plain-file";
+  const std::string link = bus.path() + "/link";
+  const std::string open = bus.path() + "/open";
+  ASSERT_EQ(::close(::open(file.c_str(), O_CREAT | O_WRONLY, 0600)), 0);
+  ASSERT_EQ(::symlink(bus.path().c_str(), link.c_str()), 0);
+  ASSERT_EQ(::mkdir(open.c_str(), 0755), 0);
+  const struct {
+    std::string folder;
+    const char* advice;
+  } cases[] = {
+      {missing, "Create it (mkdir -p -m 700 "},
+      {file, " is no folder of its own: remove it"},
+      {link, " is no folder of its own: remove it"},
+      {open, "Make it a folder of your own that only you can enter (chmod 700 "},
+  };
+  for (const auto& c : cases) {
+    std::string problem;
+    EXPECT_FALSE(simbus::CheckBusFolder(c.folder, &problem)) << c.folder;
+    EXPECT_NE(problem.find(c.folder), std::string::npos) << problem;
+    const std::string advice = simbus::BusFolderAdvice(c.folder);
+    EXPECT_NE(advice.find(c.advice), std::string::npos) << advice;
+    EXPECT_EQ(advice.find("chmod") != std::string::npos, c.folder == open) << advice;
+  }
+
+  // A relative folder is judged like an absolute one.
+  char cwd[4096];
+  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(::chdir(bus.path().c_str()), 0);
+  std::string relative;
+  const bool relativeSafe = simbus::CheckBusFolder("gone/bus", &relative);
+  ASSERT_EQ(::chdir(cwd), 0);
+  EXPECT_FALSE(relativeSafe);
+  EXPECT_NE(relative.find("gone/bus"), std::string::npos) << relative;
+}
+
 TEST(BusFolderRuleTest, DeviceRefusesToAttachToAnUnsafeFolder) {
   PrivateBus bus;
   ASSERT_EQ(::chmod(bus.path().c_str(), 0770), 0);

@@ -58,7 +58,9 @@ class BusFolder {
 // is wrong, in a sentence.
 bool CheckBusFolder(const std::string& folder, std::string* problem);
 
-// What to do about an unsafe bus folder, for `doctor`: `folder` is the default one.
+// What to do about an unsafe bus folder, for `doctor`: `folder` is the default one. The advice
+// follows what is there: a missing folder is to be made, a file or a link to be removed, a folder
+// of another user to be replaced, and only a folder of one's own with a wider mode to be closed.
 std::string BusFolderAdvice(const std::string& folder);
 
 struct BusEntry {

@@ -168,6 +168,17 @@ bool CheckBusFolder(const std::string& folder, std::string* problem) {
 }
 
 std::string BusFolderAdvice(const std::string& folder) {
+  constexpr const char* kElsewhere =
+      "or set FLINTGATE_SIMBUS to a folder of your own that only you can enter (mode 0700), in a "
+      "folder others cannot write to.";
+  struct stat info {};
+  if (::lstat(folder.c_str(), &info) != 0) {
+    return "Create it (mkdir -p -m 700 " + folder + ") " + kElsewhere;
+  }
+  if (S_ISLNK(info.st_mode) || !S_ISDIR(info.st_mode)) {
+    return folder + " is no folder of its own: remove it " + kElsewhere;
+  }
+  if (info.st_uid != ::geteuid()) return std::string("It belongs to another user: ") + kElsewhere;
   return "Make it a folder of your own that only you can enter (chmod 700 " + folder +
          "), in a folder others cannot write to, or set FLINTGATE_SIMBUS to such a folder.";
 }
