@@ -267,7 +267,9 @@ TEST_F(DialogModelTest, ACancelledOpenFileEmptiesTheLogOnly) {
   model_.OnChooseFile();
   ASSERT_EQ(prompts_.asked.size(), 1u);
   EXPECT_EQ(prompts_.asked[0].kind, "open");
-  EXPECT_EQ(prompts_.asked[0].text, "WX2040 (*.fq)|*.fq|WX2050 (*.fq)|*.fq|SB7300 (*.fq)|*.fq|");
+  EXPECT_EQ(prompts_.asked[0].text,
+            "Firmware files of every model|*.fq|WX2040 (*.fq)|*.fq|WX2050 (*.fq)|*.fq|"
+            "SB7300 (*.fq)|*.fq|");
   EXPECT_EQ(view_.log, "");
   EXPECT_EQ(model_.controlState(), NoFile);
   EXPECT_EQ(fake_.finds, 0);

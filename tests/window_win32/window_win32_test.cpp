@@ -228,7 +228,9 @@ void CheckFileAccepted() {
   // The system adds OFN_PATHMUSTEXIST to OFN_FILEMUSTEXIST; the hook is the test's own.
   Check((g_script.openFlags & ~DWORD{OFN_PATHMUSTEXIST | OFN_ENABLEHOOK}) == kOpenFileFlags,
         "the Open File flags 0x81007");
-  CheckEqual(g_script.openFilter, "WX2040 (*.fq)|*.fq|WX2050 (*.fq)|*.fq|SB7300 (*.fq)|*.fq|",
+  CheckEqual(g_script.openFilter,
+             "Firmware files of every model|*.fq|WX2040 (*.fq)|*.fq|WX2050 (*.fq)|*.fq|"
+             "SB7300 (*.fq)|*.fq|",
              "the Open File filter");
   Check(Enabled(IDC_UPDATE) && Enabled(IDC_CHOOSE_FILE) && CloseEnabled(), "FileReady");
 }
