@@ -23,8 +23,9 @@ struct LockHandle {
 };
 
 // The folder used when none is given. POSIX: "$XDG_RUNTIME_DIR/flintgate-locks" when that is a
-// folder, else "<$TMPDIR or /tmp>/flintgate-locks-<uid>". Windows: "<the user's temporary
-// folder>\flintgate-locks".
+// folder, else "/tmp/flintgate-locks-<uid>" (never $TMPDIR: it may differ from one process to
+// the next, and two updates that looked in different folders would both take the instrument).
+// Windows: "<the user's temporary folder>\flintgate-locks".
 std::string DefaultLockFolder();
 
 // Takes the lock `name` (a file name of letters, digits, '-', '_' and '.', not beginning with

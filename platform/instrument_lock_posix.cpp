@@ -113,8 +113,7 @@ std::string DefaultLockFolder() {
   };
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   if (IsFolder(runtime)) return join(runtime, "flintgate-locks");
-  const char* temp = std::getenv("TMPDIR");
-  return join(IsFolder(temp) ? temp : "/tmp", "flintgate-locks-" + std::to_string(::geteuid()));
+  return join("/tmp", "flintgate-locks-" + std::to_string(::geteuid()));
 }
 
 int32_t TakeLock(const std::string& folder, const std::string& name, const std::string& text,

@@ -9,8 +9,10 @@ scratch_start() {
   SIM_PID=
   trap scratch_cleanup EXIT
   trap 'exit 130' INT TERM
-  mkdir -m 0700 "$WORK/bus" "$WORK/tmp"
+  mkdir -m 0700 "$WORK/bus" "$WORK/tmp" "$WORK/run"
   export FLINTGATE_SIMBUS=$WORK/bus
+  # The instrument locks of these runs stay in the scratch folder too.
+  export XDG_RUNTIME_DIR=$WORK/run
 }
 
 scratch_cleanup() {

@@ -19,8 +19,7 @@ done
 
 source "$(dirname "$0")/sim_scratch.sh"
 scratch_start station
-mkdir -m 0700 "$WORK/run" "$WORK/state"
-export XDG_RUNTIME_DIR=$WORK/run
+mkdir -m 0700 "$WORK/state"
 STATION_PID=
 SIM_PIDS=()
 stop_all() {

@@ -181,6 +181,7 @@ TEST_F(InstrumentLockTest, TheFolderIsPrivateAndLinksAreNeverFollowed) {
             kInstrumentLockFailed);
 }
 
+// TMPDIR never moves the folder: two processes with different ones must meet at one lock.
 TEST(InstrumentLockDefaults, TheRuntimeFolderElseTheTemporaryOne) {
   std::string base;
   ASSERT_TRUE(platform::CreatePrivateTempFolder("fg-lock-default-", &base));
@@ -193,7 +194,7 @@ TEST(InstrumentLockDefaults, TheRuntimeFolderElseTheTemporaryOne) {
   EXPECT_EQ(platform::DefaultLockFolder(), base + "/flintgate-locks");
   setenv("XDG_RUNTIME_DIR", "/no/such/folder", 1);
   setenv("TMPDIR", base.c_str(), 1);
-  EXPECT_EQ(platform::DefaultLockFolder(), base + "/flintgate-locks-" + uid);
+  EXPECT_EQ(platform::DefaultLockFolder(), "/tmp/flintgate-locks-" + uid);
   unsetenv("XDG_RUNTIME_DIR");
   setenv("TMPDIR", "relative", 1);
   EXPECT_EQ(platform::DefaultLockFolder(), "/tmp/flintgate-locks-" + uid);
