@@ -1,5 +1,6 @@
 // flintgate-cli station FILE: the production station (cli/station_session.h).
 #include "cli/commands.h"
+#include "cli/job_count_check.h"
 #include "cli/station_session.h"
 
 namespace fg::cli {
@@ -30,7 +31,7 @@ CommandAction RegisterStationCommand(CLI::App& app) {
   sub->add_option("--jobs", args->jobs,
                   "How many instruments are updated at the same time (default: all that are "
                   "plugged in)")
-      ->check(CLI::PositiveNumber);
+      ->check(JobCountCheck());
   sub->add_flag("--force", args->force,
                 "Update instruments whose installed versions already equal the package's");
   sub->add_flag("--yes,-y", args->yes, "Answer Yes to the session's confirmation");

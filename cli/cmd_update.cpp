@@ -1,12 +1,12 @@
 // flintgate-cli update FILE: the file selection, then the update run, with the terminal as the
 // front end. The same sequences as the window's "..." and Update buttons.
-#include <charconv>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
 #include "cli/console_front_end.h"
+#include "cli/job_count_check.h"
 #include "cli/update_output.h"
 #include "cli/update_records.h"
 #include "cli/update_set_command.h"
@@ -180,18 +180,7 @@ CommandAction RegisterUpdateCommand(CLI::App& app) {
                 "Update every instrument found for the file's model, all at once");
   sub->add_option("--jobs", args->jobs,
                   "With several instruments: how many are updated at the same time (default: all)")
-      ->check(CLI::Validator(
-          [](std::string& value) {
-            // CLI11's own range check would print its bounds as floating-point numbers.
-            size_t n = 0;
-            const char* end = value.data() + value.size();
-            const auto parsed = std::from_chars(value.data(), end, n);
-            return parsed.ec == std::errc() && parsed.ptr == end && n >= 1
-                       ? std::string()
-                       : "how many instruments are updated at once: a whole number "
-                         "of 1 or more, not " + value;
-          },
-          "N >= 1"));
+      ->check(JobCountCheck());
   sub->add_flag("--yes,-y", args->yes,
                 "Answer Yes to the confirmation (not to the question about a writer that names "
                 "no model: see --confirm-model)");
